@@ -1,0 +1,22 @@
+// platform_paths.h - every platform path the program reads, in one table.
+//
+// Sources never spell these paths themselves: they name the constant and open
+// it through sysroot.h, so a system root applies to every read.
+#pragma once
+
+namespace platform_path {
+constexpr const char* dev_mem = "/dev/mem";
+constexpr const char* proc_self_exe_fmt = "/proc/%d/exe";
+constexpr const char* os_release = "/etc/os-release";
+constexpr const char* usr_lib_os_release = "/usr/lib/os-release";
+constexpr const char* debian_version = "/etc/debian_version";
+constexpr const char* mandrake_release = "/etc/mandrake-release";
+constexpr const char* redhat_release = "/etc/redhat-release";
+constexpr const char* suse_release = "/etc/SuSE-release";
+constexpr const char* turbolinux_release = "/etc/turbolinux-release";
+constexpr const char* issue = "/etc/issue";
+constexpr const char* utmp = "/var/run/utmp";
+constexpr const char* wtmp = "/var/log/wtmp";
+constexpr const char* smbios_entry_point = "/sys/firmware/dmi/tables/smbios_entry_point";
+constexpr const char* smbios_table = "/sys/firmware/dmi/tables/DMI";
+}  // namespace platform_path

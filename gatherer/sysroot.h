@@ -1,0 +1,32 @@
+// sysroot.h - the one way to the machine's platform files.
+//
+// Every file of a platform interface (/proc, /sys, /etc, /boot, /var/log,
+// /lib/modules, /dev/mem, /dev/sg*, the login records) is opened through these
+// helpers, which prefix the system root. The default root is "/"; tests and
+// support engineers point it at a captured tree with "-sysroot DIR". The path
+// strings themselves live in platform_paths.h.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <sys/types.h>
+
+/// Sets the system root (a directory). Null or empty means "/".
+void sysroot_set(const char* dir);
+/// The system root without a trailing slash ("" for "/").
+const char* sysroot_get();
+/// True when a root other than "/" is set.
+bool sysroot_is_set();
+
+/// The host path of an absolute platform path under the system root.
+std::string sysroot_path(const char* platform_path);
+
+/// open(2) of a platform path under the system root.
+int sys_open(const char* platform_path, int flags, mode_t mode = 0);
+/// fopen(3) of a platform path under the system root. Reading modes refuse
+/// anything but a regular file (a FIFO or device never blocks the run).
+FILE* sys_fopen(const char* platform_path, const char* mode);
+/// access(2) of a platform path under the system root.
+int sys_access(const char* platform_path, int how);
+/// stat(2) of a platform path under the system root.
+int sys_stat(const char* platform_path, struct stat* st);
