@@ -271,18 +271,29 @@ void disable_log_to_stream() {
 
 bool debug_log_enabled() { return log_to_file || (log_to_stream && log_stream); }
 
-void open_log_file() {
-  if (!log_to_file || log_file) return;
+namespace {
+
+/// Opens the log file for one message; false with errno set on failure.
+bool try_open_log_file() {
+  if (!log_to_file || log_file) return true;
   // Written synchronously and reopened for every message so that the log is
   // on disk up to the last line even if the next instruction hangs or crashes.
   int fd = open_regular_for_write_nofollow(log_filename, O_APPEND | O_DSYNC);
-  if (fd < 0) log_unavailable(errno);
+  if (fd < 0) return false;
   log_file = fdopen(fd, "a");
   if (!log_file) {
     int err = errno;
     close(fd);
-    log_unavailable(err);
+    errno = err;
+    return false;
   }
+  return true;
+}
+
+}  // namespace
+
+void open_log_file() {
+  if (!try_open_log_file()) log_unavailable(errno);
 }
 
 void truncate_log_file() {
@@ -420,8 +431,9 @@ void internal_error(const char* format, ...) {
     message.resize(static_cast<size_t>(n));
   }
   va_end(args);
+  // A log that cannot be opened is skipped here: the message itself matters more.
   if (debug_log_enabled()) {
-    open_log_file();
+    try_open_log_file();
     write_f("Internal error: %s", message.c_str());
     close_and_flush_log_file();
   }
