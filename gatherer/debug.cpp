@@ -126,7 +126,8 @@ std::string wide_to_log_text(const std::vector<wchar_t>& text) {
 
 int write_wide_v(const wchar_t* format, va_list args) {
   std::vector<wchar_t> text;
-  if (!format || !format_wide(text, format, args)) return -1;
+  if (!format) return -1;
+  if (!format_wide(text, format, args)) return write_f("[wide message could not be formatted]\n");
   std::string narrow = wide_to_log_text(text);
   return write_f("%s", narrow.c_str());
 }
@@ -220,7 +221,8 @@ void print_dump(const dump_shape& shape, unsigned (*get)(const void*, int), cons
             shape.array_decl);
   else
     write_f("%s --- %s (%d %s) ---", p, title ? title : "", count, shape.unit);
-  for (int offset = 0; offset < count; offset += 16)
+  // The step never passes count, so a length near INT_MAX cannot overflow.
+  for (int offset = 0; offset < count; offset = count - offset > 16 ? offset + 16 : count)
     write_f("%s", dump_line(shape, get, data, count, offset, p, c_style).c_str());
   if (c_style)
     write_f("\n/* ----  END %s DUMP ---%54s*/ };\n", shape.kind, "");
