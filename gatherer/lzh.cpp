@@ -492,6 +492,20 @@ int LzH::Encode(FILE* in, FILE* out, LzwComp* rec) {
   return LZH_OK;
 }
 
+long LzH::EncodeSymbols(const uint16_t* symbols, size_t count, FILE* out) {
+  if (!out || (!symbols && count)) return LZH_E_ARG;
+  dst_.file = out;
+  StartHuff();
+  for (size_t i = 0; i < count; i++) {
+    if (symbols[i] >= N_CHAR) return LZH_E_ARG;
+    EncodeChar(symbols[i]);
+  }
+  EncodeEnd();
+  FlushOutput();
+  if (dst_.error || fflush(out) != 0) return LZH_E_WRITE;
+  return long(codesize);
+}
+
 int LzH::CopyStored(LzwComp* rec) {
   uint64_t left = rec->orig_size;
   src_.limit = left;

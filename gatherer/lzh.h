@@ -53,6 +53,11 @@ class LzH {
   /// InputRanShort). Returns LZH_OK or a negative lzh_status.
   int Decode(FILE* in, FILE* out, LzwComp* rec);
 
+  /// Codes a sequence of symbols (0..313) with the adaptive code alone, no
+  /// match finding: lets tests reach code words of any depth, which real
+  /// inputs rarely do. Returns the bytes written, or a negative lzh_status.
+  long EncodeSymbols(const uint16_t* symbols, size_t count, FILE* out);
+
   /// After a coded Decode: true when the decoder needed bits past the end of
   /// the stream, i.e. the stream was truncated or damaged.
   bool InputRanShort() const { return ran_short_; }
