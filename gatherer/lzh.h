@@ -61,6 +61,9 @@ class LzH {
   /// After a coded Decode: true when the decoder needed bits past the end of
   /// the stream, i.e. the stream was truncated or damaged.
   bool InputRanShort() const { return ran_short_; }
+  /// After a coded Decode: bits of the stream the decoder consumed. A whole
+  /// stream uses all its bytes: (bits + 7) / 8 equals comp_size.
+  uint64_t BitsUsed() const { return bits_taken - uint64_t(getlen); }
 
   /// Largest output a coded stream of `comp_size` bytes can produce: every
   /// step costs at least one bit per literal byte, or ten bits per match of at
