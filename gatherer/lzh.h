@@ -137,12 +137,8 @@ class LzH {
   const uint8_t* Fixd_len;
 
   uint8_t text_buf[N + F - 1 + TEXT_PAD];
-  struct TreeNode {
-    int16_t kid[2];  // left and right subtree
-    int16_t dad;
-    int16_t pad;
-  };
-  TreeNode node[N + 257];
+  alignas(8) int16_t kids[N + 257][2];  // left and right subtree of each node
+  int16_t dad[N + 257];
   uint16_t freq[T + 1];
   int16_t prnt[T + N_CHAR];
   int16_t son[T];
