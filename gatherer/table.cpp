@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "date.h"
 #include "debug.h"
 #include "utf8.h"
 #include "xml.h"
@@ -592,3 +593,25 @@ void Table::write_text_cell(const char* text, const wchar_t* wide) {
       break;
   }
 }
+
+/// Date cells. A valid value in the checksummed form is a typed element and
+/// fits any column; otherwise its text goes through the text cell writer.
+template <class D>
+bool Table::log_date(const D& value, const char* element, bool datetime) {
+  bool valid = value.is_valid();
+  const char* text = valid ? value.format() : value.altstring();
+  if (datetime) printd("table: got a datetime: %s\n", text);
+  if (valid && output_format == OUTPUT_ZVML) {
+    if (!check_cell_position(text)) return false;
+    if (datetime) printd("%s is valid\n", text);
+    if (stream) write_zvml_value(element, text, nullptr);
+    current_column++;
+    return true;
+  }
+  if (!valid) printd(datetime ? "table: invalid datetime \"%s\"\n" : "table: invalid date \"%s\"\n", text);
+  return log_data(text);
+}
+
+bool Table::log_data(const gathered_date& value) { return log_date(value, "DATE", false); }
+bool Table::log_data(const gathered_time& value) { return log_date(value, "TIME", false); }
+bool Table::log_data(const gathered_datetime& value) { return log_date(value, "DATETIME", true); }

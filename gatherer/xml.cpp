@@ -9,11 +9,9 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "debug.h"
+#include "safe_file.h"
 #include "table.h"
 #include "utf8.h"
 
@@ -39,20 +37,10 @@ uint32_t xml_clean_char(uint32_t c) {
 bool is_forbidden_control(uint32_t c) { return c < 0x20 && c != '\t' && c != '\n' && c != '\r'; }
 
 /// Wide text to UTF-8 for the report (new array, caller frees with delete[]).
-/// Forbidden controls become "?", other unusable characters U+FFFD.
+/// The conversion writes forbidden controls as "?" and every character XML
+/// cannot carry (surrogates, U+FFFE, U+FFFF) as U+FFFD.
 char* xml_utf8(const wchar_t* text) {
-  if (!text) text = L"";
-  size_t n = wcslen(text);
-  wchar_t* clean = new wchar_t[n + 1];
-  for (size_t i = 0; i < n; i++) clean[i] = (wchar_t)xml_clean_char((uint32_t)text[i]);
-  clean[n] = 0;
-  const char* out = wide_to_utf8(clean);
-  delete[] clean;
-  if (!out) {
-    char* empty = new char[1];
-    empty[0] = 0;
-    return empty;
-  }
+  const char* out = wide_to_utf8(text ? text : L"");
   return const_cast<char*>(out);
 }
 
@@ -75,24 +63,6 @@ char* value_utf8(const wchar_t* value) {
   char* out = xml_utf8(escaped);
   delete[] escaped;
   return out;
-}
-
-/// Opens a named file for reading without ever blocking on a FIFO or device:
-/// only regular files are accepted.
-FILE* open_regular_file(const char* path) {
-  int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    errno = EINVAL;
-    return nullptr;
-  }
-  int flags = fcntl(fd, F_GETFL);
-  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  FILE* f = fdopen(fd, "rb");
-  if (!f) close(fd);
-  return f;
 }
 
 /// Writes narrow locale text with the characters HTML gives meaning escaped.
@@ -385,7 +355,7 @@ void copy_file_bytes(FILE* report, FILE* file, unsigned limit, bool html) {
 }
 
 bool log_file_as_text(FILE* report, const char* path, FILE* source, unsigned limit, bool html) {
-  FILE* file = source ? source : open_regular_file(path);
+  FILE* file = source ? source : open_regular_file(path, "rb");
   if (!file) {
     print_error(path, errno);
     return false;
@@ -782,7 +752,7 @@ unsigned xml_log_file(FILE* report, const char* path, FILE* source, unsigned lim
   delete[] shown;
 
   uint32_t sum = 0;
-  FILE* file = source ? source : open_regular_file(path);
+  FILE* file = source ? source : open_regular_file(path, "rb");
   if (file) {
     fputs("<![CDATA[", report);
     sum = copy_file_as_cdata(report, file, limit);
@@ -822,7 +792,7 @@ bool log_file(FILE* report, const char* path, FILE* source, unsigned limit) {
 unsigned xml_log_zvml_file(FILE* report, const char* path) {
   printd("xml: reading zvml file %s\n", path ? path : "");
   if (!report || !path) return 0;
-  FILE* file = open_regular_file(path);
+  FILE* file = open_regular_file(path, "rb");
   if (!file) {
     print_error(path, errno);
     return 0;

@@ -102,7 +102,7 @@ using names = std::vector<std::string>;
 
 TEST_F(ProbeTest, ProbeTaskNeedsReportFile) {
   fake_probe_task p("CPU Information", 16);
-  EXPECT_FALSE(p.run_task(nullptr));
+  EXPECT_FALSE(p.run_task(static_cast<FILE*>(nullptr)));
   EXPECT_TRUE(p.run_task(report));
   EXPECT_EQ(ran, (names{"CPU Information"}));
 }
@@ -124,7 +124,9 @@ TEST_F(ProbeTest, SkipWinsOverSelectionAndEnableAloneChangesNothing) {
   fake_probe_task cpu("CPU Information", 16), env("ENVIRONMENT", 16), tz("TIME ZONE", 15);
   probe_task::set_probe_list(probe_task::SELECT_LIST, new str_list("CPU_INFORMATION;environment", ';'));
   probe_task::set_probe_list(probe_task::SKIP_LIST, new str_list("cpu information", ';'));
-  probe_task::set_probe_list(7, new str_list("ignored", ';'));  // out of range: not kept
+  str_list ignored("CPU_INFORMATION", ';');
+  probe_task::set_probe_list(3, &ignored);  // out of range: not kept
+  probe_task::set_probe_list(-1, &ignored);
   probe_task::process_probe_lists();
   run_all_console();
   EXPECT_EQ(ran, (names{"ENVIRONMENT"}));

@@ -1,0 +1,114 @@
+// run_command.cpp - external commands through the shell, read through a pipe.
+#include "run_command.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+/// The commands running now: the stream read by the caller and the child.
+struct running_command {
+  FILE* stream;
+  pid_t pid;
+};
+
+const int MAX_RUNNING = 16;
+running_command running[MAX_RUNNING];
+
+running_command* find_slot(FILE* stream) {
+  for (auto& r : running)
+    if (r.stream == stream) return &r;
+  return nullptr;
+}
+
+/// Starts the shell with its output on `out_fd`; returns the child or -1.
+/// Both pipe ends are close-on-exec, so only the copy made on standard
+/// output reaches the command. Standard output is set first and standard
+/// input last, so it works even when the caller's own 0 or 1 were closed
+/// and the pipe took those numbers.
+pid_t spawn_shell(const char* command, int out_fd) {
+  posix_spawn_file_actions_t actions;
+  if (posix_spawn_file_actions_init(&actions) != 0) return -1;
+  posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  const char* argv[] = {"sh", "-c", command, nullptr};
+  pid_t pid = -1;
+  int rc = posix_spawn(&pid, "/bin/sh", &actions, nullptr, const_cast<char**>(argv), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) {
+    errno = rc;
+    return -1;
+  }
+  return pid;
+}
+
+}  // namespace
+
+FILE* command_open(const char* command) {
+  if (!command) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  running_command* slot = find_slot(nullptr);
+  if (!slot) {
+    errno = EMFILE;
+    return nullptr;
+  }
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return nullptr;
+  pid_t pid = spawn_shell(command, fds[1]);
+  int err = errno;
+  close(fds[1]);
+  if (pid < 0) {
+    close(fds[0]);
+    errno = err;
+    return nullptr;
+  }
+  FILE* stream = fdopen(fds[0], "r");
+  if (!stream) {
+    err = errno;
+    close(fds[0]);
+    waitpid(pid, nullptr, 0);
+    errno = err;
+    return nullptr;
+  }
+  slot->stream = stream;
+  slot->pid = pid;
+  return stream;
+}
+
+int command_close(FILE* stream) {
+  running_command* slot = stream ? find_slot(stream) : nullptr;
+  if (!slot) {
+    errno = ECHILD;
+    return -1;
+  }
+  pid_t pid = slot->pid;
+  slot->stream = nullptr;
+  slot->pid = 0;
+  fclose(stream);
+  int status = 0;
+  pid_t r;
+  do {
+    r = waitpid(pid, &status, 0);
+  } while (r < 0 && errno == EINTR);
+  return r < 0 ? -1 : status;
+}
+
+std::string shell_quote(const char* s) {
+  std::string out = "'";
+  for (const char* p = s ? s : ""; *p; ++p) {
+    if (*p == '\'')
+      out += "'\\''";
+    else
+      out += *p;
+  }
+  out += "'";
+  return out;
+}

@@ -1,0 +1,71 @@
+// sysroot.cpp - the system root prefix applied to every platform path.
+#include "sysroot.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "safe_file.h"
+
+namespace {
+
+/// The root without a trailing slash; empty for "/".
+std::string& root() {
+  static std::string r;
+  return r;
+}
+
+}  // namespace
+
+void sysroot_set(const char* dir) {
+  std::string r = dir ? dir : "";
+  while (!r.empty() && r.back() == '/') r.pop_back();
+  root() = r;
+}
+
+const char* sysroot_get() { return root().c_str(); }
+
+bool sysroot_is_set() { return !root().empty(); }
+
+std::string sysroot_path(const char* platform_path) {
+  std::string p = platform_path ? platform_path : "";
+  if (root().empty()) return p;
+  if (p.empty() || p[0] != '/') return root() + "/" + p;
+  return root() + p;
+}
+
+int sys_open(const char* platform_path, int flags, mode_t mode) {
+  if (!platform_path) {
+    errno = EINVAL;
+    return -1;
+  }
+  return open(sysroot_path(platform_path).c_str(), flags | O_NOCTTY | O_CLOEXEC, mode);
+}
+
+FILE* sys_fopen(const char* platform_path, const char* mode) {
+  if (!platform_path || !mode) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  std::string path = sysroot_path(platform_path);
+  if (mode[0] == 'r' && !strchr(mode, '+')) return open_regular_file(path.c_str(), mode);
+  return fopen(path.c_str(), mode);
+}
+
+int sys_access(const char* platform_path, int how) {
+  if (!platform_path) {
+    errno = EINVAL;
+    return -1;
+  }
+  return access(sysroot_path(platform_path).c_str(), how);
+}
+
+int sys_stat(const char* platform_path, struct stat* st) {
+  if (!platform_path || !st) {
+    errno = EINVAL;
+    return -1;
+  }
+  return stat(sysroot_path(platform_path).c_str(), st);
+}

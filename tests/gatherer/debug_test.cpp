@@ -1,0 +1,220 @@
+// debug_test.cpp - the debug log: file and stream modes, prefixes, dumps, failures.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "debug.h"
+
+namespace {
+
+/// A fresh directory under the build tree, removed afterwards.
+class DebugLog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/zvdebugXXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+    log = dir + "/gatherer.log";
+  }
+  void TearDown() override {
+    disable_log_to_file();
+    disable_log_to_stream();
+    if (stream) fclose(stream);
+    std::string cmd = "rm -rf '" + dir + "'";
+    ASSERT_EQ(system(cmd.c_str()), 0);
+  }
+  static std::string read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+  /// Switches stream mode on into a temporary file and returns what the
+  /// log holds after `body` ran.
+  template <class F>
+  std::string captured(F body) {
+    stream = tmpfile();
+    enable_log_to_stream(stream);
+    body();
+    disable_log_to_stream();
+    std::string out;
+    rewind(stream);
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, stream)) > 0) out.append(buf, n);
+    fclose(stream);
+    stream = nullptr;
+    return out;
+  }
+  std::string dir, log;
+  FILE* stream = nullptr;
+};
+
+const char* const TIME = "[ 0-9]{2}[0-9]\\.[0-9]{4} ";
+
+TEST_F(DebugLog, WritesNothingAndCreatesNoFileWhenOff) {
+  enable_log_to_file(log.c_str());
+  disable_log_to_file();
+  unlink(log.c_str());
+  EXPECT_FALSE(debug_log_enabled());
+  EXPECT_EQ(printd("lost %d\n", 1), 0);
+  print_hexdump("t", "abc", 3, nullptr);
+  EXPECT_NE(access(log.c_str(), F_OK), 0);
+}
+
+TEST_F(DebugLog, GivesOneTimePrefixToAMessageBuiltFromPieces) {
+  enable_log_to_file(log.c_str());
+  printd("first ");
+  printd("half\n");
+  printd("next %s\n", "line");
+  disable_log_to_file();
+  EXPECT_TRUE(std::regex_match(read(log), std::regex(std::string(TIME) + "first half\n" + TIME +
+                                                       "next line\n")))
+      << read(log);
+}
+
+TEST_F(DebugLog, TruncatesOnEnableButNotOnAppend) {
+  { std::ofstream(log) << "old\n"; }
+  enable_append_log_to_file(log.c_str());
+  EXPECT_EQ(read(log), "old\n");
+  enable_log_to_file(log.c_str());
+  EXPECT_EQ(read(log), "");
+}
+
+TEST_F(DebugLog, NeverTruncatesThroughASymbolicLink) {
+  std::string target = dir + "/precious";
+  { std::ofstream(target) << "keep me\n"; }
+  ASSERT_EQ(symlink(target.c_str(), log.c_str()), 0);
+  enable_log_to_file(log.c_str());
+  EXPECT_EQ(read(target), "keep me\n");
+  EXPECT_DEATH(printd("x\n"), "Unable to open debug log: ");
+  EXPECT_EQ(read(target), "keep me\n");
+}
+
+TEST_F(DebugLog, RefusesAFifoWithoutHanging) {
+  ASSERT_EQ(mkfifo(log.c_str(), 0600), 0);
+  enable_log_to_file(log.c_str());  // must not block
+  EXPECT_DEATH(printd("x\n"), "AN INTERNAL ERROR OCCURRED.*\nUnable to open debug log: ");
+}
+
+TEST_F(DebugLog, StreamPathRefusesASymbolicLink) {
+  std::string target = dir + "/precious";
+  { std::ofstream(target) << "keep me\n"; }
+  ASSERT_EQ(symlink(target.c_str(), log.c_str()), 0);
+  EXPECT_DEATH(enable_log_to_stream(log.c_str()), "Unable to open debug log: ");
+  EXPECT_EQ(read(target), "keep me\n");
+}
+
+TEST_F(DebugLog, StreamPathTruncatesAndKeepsWriting) {
+  { std::ofstream(log) << "old contents\n"; }
+  enable_log_to_stream(log.c_str());
+  printd("one\n");
+  printd("two\n");
+  EXPECT_TRUE(std::regex_match(read(log), std::regex(std::string(TIME) + "one\n" + TIME + "two\n")));
+}
+
+TEST_F(DebugLog, WritesErrorsAsTextNumberAndSystemText) {
+  std::string out = captured([] {
+    errno = ENOENT;
+    print_error("open", 2);
+    EXPECT_EQ(errno, ENOENT);  // tracing a failure never changes errno
+  });
+  EXPECT_TRUE(std::regex_match(out, std::regex(std::string(TIME) + "open \\(2\\): " + strerror(2) + "\n")))
+      << out;
+}
+
+TEST_F(DebugLog, TimeStampDoesNotDisturbLineStart) {
+  std::string out = captured([] {
+    printd("a");
+    print_with_time("stamped\n");
+    printd("b\n");
+  });
+  EXPECT_TRUE(std::regex_match(
+      out, std::regex(std::string(TIME) + "a[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] [0-9:]{8} stamped\nb\n")))
+      << out;
+}
+
+TEST_F(DebugLog, WideMessagesAreWrittenAsLocaleText) {
+  setlocale(LC_ALL, "C.UTF-8");
+  std::string out = captured([this] {
+    printdW(L"caf\u00e9 %ls %d\n", L"\u4e2d", 7);
+    EXPECT_LE(fwide(stream, 0), 0);  // the stream never turns wide
+    printd("narrow\n");
+  });
+  EXPECT_NE(out.find("caf\xc3\xa9 \xe4\xb8\xad 7\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("narrow\n"), std::string::npos);
+}
+
+TEST_F(DebugLog, DumpsTwentyBytesOnTwoPaddedLines) {
+  unsigned char data[20];
+  for (int i = 0; i < 20; ++i) data[i] = static_cast<unsigned char>('A' + i);
+  data[1] = ' ';
+  data[2] = '~';
+  std::string out = captured([&] { print_hexdump("t", data, 20, "P"); });
+  EXPECT_EQ(out,
+            "P --- t (20 bytes) ---"
+            "\nP 0000: 41 20 7e 44  45 46 47 48  49 4a 4b 4c  4d 4e 4f 50   A..DEFGHIJKLMNOP"
+            "\nP 0010: 51 52 53 54 " + std::string(39, ' ') + "  QRST" + std::string(12, ' ') +
+                "\nP --- END HEX DUMP ---\n");
+}
+
+TEST_F(DebugLog, EmptyDumpHasOnlyHeaderAndTrailer) {
+  std::string out = captured([] { print_worddump("w", nullptr, 0, nullptr); });
+  EXPECT_EQ(out, " --- w (0 words) ---\n --- END WORD DUMP ---\n");
+}
+
+TEST_F(DebugLog, CStyleDumpNeverClosesItsCommentEarly) {
+  const char data[] = "a*/b*/*//**/ hello */ world";
+  std::string out = captured([&] { print_hexdump("title */ x", data, sizeof data - 1, nullptr, true); });
+  std::istringstream lines(out);
+  std::string line;
+  int count = 0;
+  while (std::getline(lines, line)) {
+    ++count;
+    size_t close = line.find("*/");
+    ASSERT_NE(close, std::string::npos) << line;
+    EXPECT_EQ(line.find("*/", close + 1), std::string::npos) << line;
+    EXPECT_EQ(line.compare(0, 2, "/*"), 0) << line;
+  }
+  EXPECT_EQ(count, 4);  // header, two data lines, trailer
+  EXPECT_NE(out.find(" */ 0x61,0x2a,0x2f,0x62, 0x2a,"), std::string::npos) << out;
+  EXPECT_NE(out.find("\n/* ----  END HEX DUMP ---" + std::string(54, ' ') + "*/ };\n"),
+            std::string::npos);
+}
+
+TEST_F(DebugLog, WordDumpShowsWordsAndTheirCharacters) {
+  const unsigned short words[3] = {0x0041, 0x1234, 0x007e};
+  std::string out = captured([&] { print_worddump("w", words, 3, "> ", true); });
+  EXPECT_EQ(out.compare(0, 9, "/* ----  "), 0);
+  EXPECT_NE(out.find("     3 words */ unsigned short word_dump[] = {"), std::string::npos);
+  EXPECT_NE(out.find("\n/* 0000: 0041 1234 007e "), std::string::npos) << out;
+  EXPECT_NE(out.find("  A.." + std::string(13, ' ') + " */ 0x0041,0x1234,0x007e,"), std::string::npos)
+      << out;
+}
+
+TEST_F(DebugLog, InternalErrorReportsToLogAndStandardErrorThenAborts) {
+  enable_log_to_file(log.c_str());
+  EXPECT_DEATH(internal_error("broken %d\n", 7),
+               "AN INTERNAL ERROR OCCURRED -- THE PROGRAM CANNOT COMPLETE\nbroken 7");
+  EXPECT_EQ(read(log), "Internal error: broken 7\n");
+}
+
+TEST_F(DebugLog, MarkTimerReportsWholeSeconds) {
+  std::string out = captured([] {
+    timer_reset("t");
+    timer_mark("t");
+  });
+  EXPECT_TRUE(std::regex_search(out, std::regex("t: --- MARK ---\n.*t: --- MARK --- [01]\\.0000 sec\n")))
+      << out;
+}
+
+}  // namespace

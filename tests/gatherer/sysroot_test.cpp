@@ -1,0 +1,190 @@
+// sysroot_test.cpp - the system root, safe file opening and shell commands.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform_paths.h"
+#include "run_command.h"
+#include "safe_file.h"
+#include "sysroot.h"
+
+namespace {
+
+class Files : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/zvfilesXXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+  }
+  void TearDown() override {
+    sysroot_set(nullptr);
+    std::string cmd = "rm -rf " + shell_quote(dir.c_str());
+    ASSERT_EQ(system(cmd.c_str()), 0);
+  }
+  std::string write(const std::string& name, const std::string& text) {
+    std::string path = dir + "/" + name;
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+  }
+  static std::string read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+  static std::string slurp(FILE* f) {
+    std::string out;
+    char buf[512];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    return out;
+  }
+  std::string dir;
+};
+
+TEST_F(Files, PrefixesPlatformPathsWithTheRoot) {
+  EXPECT_FALSE(sysroot_is_set());
+  EXPECT_EQ(sysroot_path("/etc/issue"), "/etc/issue");
+  sysroot_set("/captured/tree//");
+  EXPECT_TRUE(sysroot_is_set());
+  EXPECT_STREQ(sysroot_get(), "/captured/tree");
+  EXPECT_EQ(sysroot_path("/etc/issue"), "/captured/tree/etc/issue");
+  sysroot_set("/");
+  EXPECT_FALSE(sysroot_is_set());
+  EXPECT_STREQ(sysroot_get(), "");
+}
+
+TEST_F(Files, ReadsRegularPlatformFilesUnderTheRoot) {
+  ASSERT_EQ(mkdir((dir + "/etc").c_str(), 0700), 0);
+  write("etc/issue", "Welcome\n");
+  sysroot_set(dir.c_str());
+  FILE* f = sys_fopen(platform_path::issue, "r");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(slurp(f), "Welcome\n");
+  fclose(f);
+  struct stat st;
+  EXPECT_EQ(sys_stat(platform_path::issue, &st), 0);
+  EXPECT_EQ(sys_access(platform_path::issue, R_OK), 0);
+  EXPECT_EQ(sys_fopen(platform_path::os_release, "r"), nullptr);
+  EXPECT_EQ(errno, ENOENT);
+}
+
+TEST_F(Files, RefusesFifosAndDirectoriesWithoutBlocking) {
+  ASSERT_EQ(mkdir((dir + "/etc").c_str(), 0700), 0);
+  ASSERT_EQ(mkfifo((dir + "/etc/issue").c_str(), 0600), 0);
+  sysroot_set(dir.c_str());
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(sys_fopen(platform_path::issue, "r"), nullptr);
+  EXPECT_EQ(errno, EINVAL);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(open_regular_file(dir.c_str(), "r"), nullptr);
+  EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(open_regular_file("/dev/null", "rb"), nullptr);
+}
+
+TEST_F(Files, OpensTheMemoryDeviceWithoutTheRegularFileRule) {
+  ASSERT_EQ(mkdir((dir + "/dev").c_str(), 0700), 0);
+  write("dev/mem", std::string(4096, '\x5a'));
+  sysroot_set(dir.c_str());
+  int fd = sys_open(platform_path::dev_mem, O_RDONLY);
+  ASSERT_GE(fd, 0);
+  char c = 0;
+  EXPECT_EQ(::read(fd, &c, 1), 1);
+  EXPECT_EQ(c, '\x5a');
+  EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+  close(fd);
+}
+
+TEST_F(Files, CreatesOnlyNewFiles) {
+  std::string fresh = dir + "/fresh.tmp";
+  FILE* f = create_new_file(fresh.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  fputs("data", f);
+  fclose(f);
+  struct stat st;
+  ASSERT_EQ(stat(fresh.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(create_new_file(fresh.c_str(), "wb"), nullptr);
+  EXPECT_EQ(errno, EEXIST);
+  EXPECT_EQ(read(fresh), "data");
+
+  std::string target = write("target", "keep");
+  std::string link = dir + "/link.tmp";
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  EXPECT_EQ(create_new_file(link.c_str(), "w"), nullptr);
+  EXPECT_EQ(create_new_fd(link.c_str()), -1);
+  std::string dangling = dir + "/dangling.tmp";
+  ASSERT_EQ(symlink((dir + "/nowhere").c_str(), dangling.c_str()), 0);
+  EXPECT_EQ(create_new_fd(dangling.c_str()), -1);
+  EXPECT_NE(access((dir + "/nowhere").c_str(), F_OK), 0);
+  EXPECT_EQ(read(target), "keep");
+
+  FILE* rw = create_new_file((dir + "/rw.tmp").c_str(), "w+b");
+  ASSERT_NE(rw, nullptr);
+  fputs("xy", rw);
+  rewind(rw);
+  EXPECT_EQ(slurp(rw), "xy");
+  fclose(rw);
+}
+
+TEST_F(Files, UpdatesAndTruncatesOnlyRegularFilesNotLinks) {
+  std::string target = write("target", "keep");
+  std::string link = dir + "/link";
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  EXPECT_EQ(open_for_update_nofollow(link.c_str()), nullptr);
+  EXPECT_FALSE(truncate_regular_nofollow(link.c_str()));
+  EXPECT_EQ(read(target), "keep");
+
+  std::string fifo = dir + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(truncate_regular_nofollow(fifo.c_str()));  // and does not block
+  EXPECT_EQ(open_for_update_nofollow(fifo.c_str()), nullptr);
+
+  FILE* f = open_for_update_nofollow(target.c_str());
+  ASSERT_NE(f, nullptr);
+  fputs("K", f);
+  fclose(f);
+  EXPECT_EQ(read(target), "Keep");
+  EXPECT_TRUE(truncate_regular_nofollow(target.c_str()));
+  EXPECT_EQ(read(target), "");
+}
+
+TEST_F(Files, RunsCommandsWithoutTheTerminalAsInput) {
+  FILE* p = command_open("echo out; cat; echo after");
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(slurp(p), "out\nafter\n");  // cat read /dev/null, not our input
+  int status = command_close(p);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+
+  p = command_open("exit 3");
+  ASSERT_NE(p, nullptr);
+  status = command_close(p);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 3);
+
+  EXPECT_EQ(command_close(stdin), -1);
+  EXPECT_EQ(command_open(nullptr), nullptr);
+}
+
+TEST_F(Files, QuotesAnyTextAsOneShellWord) {
+  EXPECT_EQ(shell_quote("it's"), "'it'\\''s'");
+  EXPECT_EQ(shell_quote(nullptr), "''");
+  const char* nasty = "a b'c\"$(touch x)`id`;|&\\\n*";
+  FILE* p = command_open(("printf %s " + shell_quote(nasty)).c_str());
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(slurp(p), nasty);
+  command_close(p);
+}
+
+}  // namespace
