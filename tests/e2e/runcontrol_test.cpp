@@ -152,7 +152,7 @@ TEST_F(RunControlE2E, DebugLogShowsTheDistributionOfTheSystemRoot) {
 }
 
 TEST_F(RunControlE2E, UnknownWordsAndBadLevelsAreReportedAndTheRunGoesOn) {
-  run_result r = run({"-batch", "frob", "-Zap", "-level", "9", std::string(100000, 'w')});
+  run_result r = run({"frob", "-batch", "-Zap", "-level", "9", std::string(100000, 'w')});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.err.find("I don't understand frob\n"), std::string::npos);
   EXPECT_NE(r.err.find("I don't understand Zap\n"), std::string::npos);
