@@ -15,13 +15,10 @@
 #include "getarg.h"
 #include "osinfo.h"
 #include "probe.h"
+#include "table.h"
 #include "task.h"
 #include "utf8.h"
 #include "util_string.h"
-#if __has_include("table.h")
-#include "table.h"
-#define ZV_HAVE_TABLE 1
-#endif
 
 #ifndef ZV_BUILDER
 #define ZV_BUILDER "unknown"
@@ -88,16 +85,8 @@ char program_directory[4097];
 int saved_argc = 0;
 wchar_t** saved_argv = nullptr;
 
-enum report_format { FORMAT_TEXT = 0, FORMAT_XML = 1, FORMAT_ORNA = 2, FORMAT_ZVML = 4, FORMAT_HTML = 5 };
-
 /// The class-wide output format of the table writer.
-void set_report_format(report_format format) {
-#ifdef ZV_HAVE_TABLE
-  Table::set_output_format(static_cast<output_format_type>(format));
-#else
-  (void)format;
-#endif
-}
+void set_report_format(output_format_type format) { Table::set_output_format(format); }
 
 }  // namespace
 
@@ -334,7 +323,7 @@ void gatherer_debug(int argc, wchar_t** wargv) {
 void gatherer_default_configuration() {
   for (const setting_pair* p = default_settings; p->index != SETTING_COUNT; ++p)
     gatherer_setting(p->index, SETTING_SET, p->value);
-  set_report_format(FORMAT_ZVML);
+  set_report_format(OUTPUT_ZVML);
   gatherer_filename(FILENAME_TEMPLATE, SETTING_SET, "@V-@M-@S");
   gatherer_filename(FILENAME_EXTENSION, SETTING_SET, ".ZV2");
 }
@@ -366,17 +355,17 @@ void pelmo_configuration() {
 void text_configuration() { enable_text_mode(); }
 
 void enable_text_mode() {
-  set_report_format(FORMAT_TEXT);
+  set_report_format(OUTPUT_TEXT);
   gatherer_filename(FILENAME_EXTENSION, SETTING_SET, ".GTH");
 }
 
-void xml_configuration() { set_report_format(FORMAT_XML); }
+void xml_configuration() { set_report_format(OUTPUT_XML); }
 
 void ovt_configuration() {
   GTH_SUBVERSION = "OVT";
   gatherer_setting(SETTING_CUSTOMER, SETTING_SET, 2);
   gatherer_setting(SETTING_BATCH, SETTING_ON);
-  set_report_format(FORMAT_XML);
+  set_report_format(OUTPUT_XML);
 }
 
 void orna_configuration() {
@@ -388,7 +377,7 @@ void orna_configuration() {
   gatherer_setting(SETTING_CONTAINER, SETTING_OFF);
   gatherer_setting(SETTING_FIXED_TASK_LIST, SETTING_ON);
   gatherer_setting(SETTING_STDOUT, SETTING_ON);
-  set_report_format(FORMAT_ORNA);
+  set_report_format(OUTPUT_ORNA);
   gatherer_task_list.init = true;
   gatherer_task_list.cleanup = true;
 }
@@ -402,14 +391,14 @@ void skerrow_configuration() {
   GTH_SUBVERSION = "Skerrow";
   gatherer_setting(SETTING_CONTAINER, SETTING_OFF);
   gatherer_setting(SETTING_RESERVED_12, SETTING_ON);
-  set_report_format(FORMAT_HTML);
+  set_report_format(OUTPUT_HTML);
 }
 
 void html_configuration() { enable_html_mode(); }
 
 void enable_html_mode() {
   gatherer_setting(SETTING_CONTAINER, SETTING_OFF);
-  set_report_format(FORMAT_HTML);
+  set_report_format(OUTPUT_HTML);
 }
 
 void vpd_configuration() { gatherer_setting(SETTING_VPD, SETTING_ON); }
