@@ -7,6 +7,9 @@
 namespace platform_path {
 constexpr const char* dev_mem = "/dev/mem";
 constexpr const char* proc_self_exe_fmt = "/proc/%d/exe";
+// This process's own program file: about the running program, not the
+// inventoried machine, so it is never prefixed with the system root.
+constexpr const char* proc_self_exe = "/proc/self/exe";
 constexpr const char* os_release = "/etc/os-release";
 constexpr const char* usr_lib_os_release = "/usr/lib/os-release";
 constexpr const char* debian_version = "/etc/debian_version";

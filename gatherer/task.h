@@ -73,10 +73,22 @@ class task {
   static void print_task_list();
   static void print_probe_list(FILE* out);
 
+  /// The platform check shared by tasks and probes: true when the mask shares
+  /// a bit with this system's platform identifier.
+  static bool platform_matches(int mask);
+  /// Writes the validation trace of a task or probe and returns the
+  /// conjunction of the three checks.
+  static bool trace_validation(const char* name, int detail, bool detail_ok, int platform,
+                               bool platform_ok, int customers, bool customers_ok);
+
   /// First task of the registry (null when empty).
   static task* first;
   /// The current report stream, set by the report-creating tasks.
   static FILE* output_file;
+  /// Where step-mode answers are read from; null means standard input.
+  static FILE* prompt_input;
+  /// Forgets the step-mode decision of earlier prompts (a new run starts afresh).
+  static void reset_step_mode();
 
  protected:
   const char* name;

@@ -1,0 +1,297 @@
+// getarg.cpp - turns the command line and properties files into run
+// settings, probe lists and task parameters.
+#include "getarg.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <cwctype>
+#include <string>
+
+#include "debug.h"
+#include "probe.h"
+#include "sysroot.h"
+#include "task.h"
+#include "utf8.h"
+#include "util_string.h"
+#include "zelvarn2.h"
+
+namespace {
+
+/// Longest properties line kept; the rest of a longer line is dropped.
+constexpr size_t MAX_PROPERTY_LINE = 4096;
+/// How deep properties files may name further properties files.
+constexpr int MAX_PROPERTIES_DEPTH = 8;
+int properties_depth = 0;
+
+/// The system root given by "sysroot"; kept for the whole run.
+char* sysroot_text = nullptr;
+
+bool is_option(const wchar_t* word) { return word && word[0] == L'-'; }
+
+bool same_word(const wchar_t* a, const wchar_t* b) { return wcscasecmp(a, b) == 0; }
+
+bool starts_with(const wchar_t* word, const wchar_t* prefix) {
+  return wcsncasecmp(word, prefix, wcslen(prefix)) == 0;
+}
+
+/// The word after wargv[i] when it exists and is not an option; advances i
+/// past it. Null otherwise.
+const wchar_t* take_value(int argc, wchar_t** wargv, int& i) {
+  if (i + 1 < argc && wargv[i + 1] && !is_option(wargv[i + 1])) return wargv[++i];
+  return nullptr;
+}
+
+/// Installs list at index unless it holds no name at all; an empty selection
+/// list would otherwise silently switch every probe off.
+void install_list(int index, str_list* list) {
+  if (!list->get_first()) {
+    delete list;
+    return;
+  }
+  if (index >= 0 && index < probe_task::PROBE_LIST_COUNT) {
+    // A later option replaces an earlier list of the same index; free the old
+    // one here so that the registry never has to.
+    str_list* old = probe_task::probe_lists[index];
+    probe_task::probe_lists[index] = nullptr;
+    delete old;
+  }
+  probe_task::set_probe_list(index, list);
+}
+
+void set_system_root(const wchar_t* value) {
+  if (!value || !value[0]) {
+    printm("Directory expected after sysroot\n");
+    return;
+  }
+  char* dir = wide_to_mbcs(value);
+  struct stat st;
+  if (!dir || stat(dir, &st) != 0 || !S_ISDIR(st.st_mode)) {
+    printm("Warning: sysroot %ls is not a directory.\n", value);
+    delete[] dir;
+    return;
+  }
+  sysroot_set(dir);
+  delete[] sysroot_text;
+  sysroot_text = dir;
+}
+
+void select_driver(const char* task_name, int argc, wchar_t** wargv, int& i, bool install) {
+  const wchar_t* reference = take_value(argc, wargv, i);
+  task* t = task::get_task_by_name(task_name);
+  if (t) {
+    char* narrow = reference ? wide_to_mbcs(reference) : nullptr;
+    t->set_parameter("driver_reference", narrow ? narrow : GTH_DEFAULT_DRIVER_REFERENCE);
+    delete[] narrow;
+  }
+  gatherer_setting(SETTING_FIXED_TASK_LIST, SETTING_ON);
+  if (install)
+    gatherer_task_list.install = true;
+  else
+    gatherer_task_list.uninstall = true;
+}
+
+/// Opens a named file for reading without hanging on a FIFO or device:
+/// only a regular file is accepted.
+FILE* open_regular_file(const char* path) {
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    errno = EINVAL;
+    return nullptr;
+  }
+  FILE* f = fdopen(fd, "r");
+  if (!f) close(fd);
+  return f;
+}
+
+/// One line of at most MAX_PROPERTY_LINE bytes without its line end; the
+/// rest of a longer line is discarded. False at end of file.
+bool read_property_line(FILE* f, std::string& line) {
+  line.clear();
+  int c;
+  bool any = false;
+  while ((c = fgetc(f)) != EOF) {
+    any = true;
+    if (c == '\n') break;
+    if (line.size() < MAX_PROPERTY_LINE) line += static_cast<char>(c);
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return any;
+}
+
+void parse_property_line(const std::string& text) {
+  wchar_t* line = mbcs_to_wide(text.c_str());
+  if (!line) {
+    printd("getarg: undecodable properties line skipped\n");
+    return;
+  }
+  trim_whitespace(line);
+  if (line[0] && line[0] != L'#') {
+    wchar_t* value = wcschr(line, L'=');
+    if (value) {
+      *value++ = L'\0';
+      trim_whitespace(value);
+    }
+    trim_whitespace(line);
+    printdW(L"parameter: %ls, value: %ls\n", line, value ? value : L"(null)");
+    gatherer_parse_property(line, value);
+  }
+  delete[] line;
+}
+
+}  // namespace
+
+void set_probe_list(int index, const wchar_t* text) {
+  if (!text) return;
+  install_list(index, new str_list(text, L';'));
+}
+
+void set_probe_list(int index, int argc, wchar_t** wargv, int& i) {
+  str_list* list = nullptr;
+  while (i + 1 < argc && wargv[i + 1] && !is_option(wargv[i + 1])) {
+    ++i;
+    if (!list)
+      list = new str_list(wargv[i], L';');
+    else
+      list->add_separated_list(wargv[i], L';');
+  }
+  if (list) install_list(index, list);
+}
+
+void install_driver(int argc, wchar_t** wargv, int& i) {
+  select_driver("INSTALL_DRIVER", argc, wargv, i, true);
+}
+
+void remove_driver(int argc, wchar_t** wargv, int& i) {
+  select_driver("REMOVE_DRIVER", argc, wargv, i, false);
+}
+
+void gatherer_parse_command_line(int argc, wchar_t** wargv) {
+  for (int i = 1; i < argc && wargv; ++i) {
+    const wchar_t* word = wargv[i];
+    if (!word) continue;
+    if (same_word(word, L"-help")) {
+      gatherer_setting(SETTING_ACTION, SETTING_SET, 2);
+    } else if (same_word(word, L"-step")) {
+      gatherer_setting(SETTING_STEP, SETTING_ON);
+    } else if (same_word(word, L"-listprobes")) {
+      gatherer_setting(SETTING_ACTION, SETTING_SET, 1);
+    } else if (same_word(word, L"-install")) {
+      install_driver(argc, wargv, i);
+    } else if (same_word(word, L"-uninstall")) {
+      remove_driver(argc, wargv, i);
+    } else if (same_word(word, L"-p")) {
+      task::set_task_parameters(argc, wargv, i);
+    } else if (same_word(word, L"-probe") || same_word(word, L"-probes")) {
+      set_probe_list(0, argc, wargv, i);
+    } else if (same_word(word, L"-enable")) {
+      set_probe_list(2, argc, wargv, i);
+    } else if (same_word(word, L"-skip")) {
+      set_probe_list(1, argc, wargv, i);
+    } else if (is_option(word)) {
+      const wchar_t* value = take_value(argc, wargv, i);
+      gatherer_parse_common(word + 1, value);
+    } else {
+      printm("I don't understand %ls\n", word);
+    }
+  }
+}
+
+void gatherer_parse_common(const wchar_t* word, const wchar_t* value) {
+  if (!word) return;
+  if (same_word(word, L"batch")) {
+    gatherer_setting(SETTING_BATCH, SETTING_ON);
+  } else if (same_word(word, L"silent")) {
+    gatherer_setting(SETTING_SILENT, SETTING_ON);
+  } else if (same_word(word, L"nolimit")) {
+    gatherer_setting(SETTING_EVENT_LIMIT, SETTING_SET, 0);
+  } else if (same_word(word, L"debug")) {
+    enable_debug_mode(false);
+  } else if (same_word(word, L"fdebug")) {
+    enable_debug_mode(true);
+  } else if (same_word(word, L"level")) {
+    set_detail_level(value);
+  } else if (starts_with(word, L"level")) {
+    set_detail_level(word + 5);
+  } else if (same_word(word, L"filename")) {
+    set_filename_template(value);
+  } else if (starts_with(word, L"filename")) {
+    set_filename_template(word + 8);
+  } else if (same_word(word, L"html")) {
+    enable_html_mode();
+  } else if (same_word(word, L"local")) {
+    gatherer_setting(SETTING_CONTAINER, SETTING_OFF);
+  } else if (same_word(word, L"stdout")) {
+    gatherer_setting(SETTING_STDOUT, SETTING_ON);
+  } else if (same_word(word, L"text")) {
+    enable_text_mode();
+  } else if (same_word(word, L"vpd")) {
+    gatherer_setting(SETTING_VPD, SETTING_ON);
+  } else if (same_word(word, L"sysroot")) {
+    set_system_root(value);
+  } else if (same_word(word, L"properties")) {
+    if (value)
+      gatherer_parse_properties(value);
+    else
+      printm("Filename expected after properties\n");
+  } else {
+    printm("I don't understand %ls\n", word);
+  }
+}
+
+void gatherer_parse_properties(const wchar_t* path) {
+  if (!path) return;
+  if (properties_depth >= MAX_PROPERTIES_DEPTH) {
+    printm("Properties files nested too deeply: %ls not read\n", path);
+    return;
+  }
+  char* narrow = wide_to_mbcs(path);
+  FILE* f = narrow ? open_regular_file(narrow) : nullptr;
+  delete[] narrow;
+  if (!f) {
+    print_error("getarg: properties", errno);
+    printdW(L"getarg: failed to read %ls\n", path);
+    return;
+  }
+  printm("Using properties from %ls\n", path);
+  ++properties_depth;
+  std::string line;
+  while (read_property_line(f, line)) parse_property_line(line);
+  --properties_depth;
+  fclose(f);
+}
+
+void gatherer_parse_property(wchar_t* name, wchar_t* value) {
+  if (!name) return;
+  wchar_t* dot = wcschr(name, L'.');
+  if (dot) {
+    *dot = L'\0';
+    const wchar_t* key = dot + 1;
+    task::set_task_parameter(name, key, value);
+    printm("probe %ls, parameter %ls\n", name, key);
+  } else if (same_word(name, L"probe") || same_word(name, L"probes")) {
+    set_probe_list(0, value);
+  } else if (same_word(name, L"skip")) {
+    set_probe_list(1, value);
+  } else if (same_word(name, L"enable")) {
+    set_probe_list(2, value);
+  } else {
+    gatherer_parse_common(name, value);
+  }
+}
+
+void gatherer_parse_default_properties() {
+  const char* dir = gatherer_filename(FILENAME_PATH, SETTING_GET);
+  if (!dir || !dir[0]) return;
+  std::string path = std::string(dir) + "/zelvarn2.zvp";
+  wchar_t* wide = mbcs_to_wide(path.c_str());
+  if (wide) gatherer_parse_properties(wide);
+  delete[] wide;
+}

@@ -1,0 +1,165 @@
+// os_linux.cpp - Linux identification: the distribution from its release
+// files under the system root, the kernel from uname.
+#include <sys/utsname.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "debug.h"
+#include "osinfo.h"
+#include "platform_paths.h"
+#include "sysroot.h"
+
+namespace {
+
+/// Release files in the order they are tried: the first that opens names the
+/// distribution (a machine with both a Red Hat and a SuSE file is Red Hat).
+const char* const release_files[] = {
+    platform_path::debian_version,     platform_path::mandrake_release,
+    platform_path::redhat_release,     platform_path::suse_release,
+    platform_path::turbolinux_release,
+};
+
+struct vendor_entry {
+  const char* name;
+  const char* vendor;
+};
+
+/// Searched as substrings of the release line; every entry is tried and the
+/// last match wins.
+const vendor_entry vendors[] = {
+    {"Debian", "Software in the Public Interest, Inc."},
+    {"Red Hat", "Red Hat, Inc."},
+    {"SuSE", "SuSE Linux AG"},
+    {"TurboLinux", "TurboLinux, Inc."},
+    {"Caldera", "Caldera Systems, Inc."},
+    {"Mandrake", "MandrakeSoft, S.A."},
+    {"Slackware", "Slackware Linux, Inc."},
+};
+
+/// Reads one line of at most size - 1 bytes into buf and discards the rest
+/// of a longer line, so a long line is never taken as two. False at end.
+bool read_line(FILE* f, char* buf, int size) {
+  if (!fgets(buf, size, f)) return false;
+  size_t len = strlen(buf);
+  if (len > 0 && buf[len - 1] == '\n') {
+    buf[len - 1] = '\0';
+  } else {
+    int c;
+    while ((c = fgetc(f)) != EOF && c != '\n') {
+    }
+  }
+  len = strlen(buf);
+  if (len > 0 && buf[len - 1] == '\r') buf[len - 1] = '\0';
+  return true;
+}
+
+/// The value of an os-release assignment without its shell quoting:
+/// "a \"b\"" gives a "b", 'x' gives x, a bare word stays as it is.
+void unquote_value(const char* in, char* out, int size) {
+  int n = 0;
+  char quote = (*in == '"' || *in == '\'') ? *in++ : '\0';
+  for (; *in && n < size - 1; ++in) {
+    if (quote && *in == quote) break;
+    if (quote == '"' && *in == '\\' && in[1]) ++in;
+    out[n++] = *in;
+  }
+  out[n] = '\0';
+  if (!quote) {  // a bare value ends at trailing blanks
+    while (n > 0 && (out[n - 1] == ' ' || out[n - 1] == '\t')) out[--n] = '\0';
+  }
+}
+
+}  // namespace
+
+os_info* os_info::make_os_info() { return new os_info_linux(); }
+
+os_info_linux::os_info_linux() {
+  os_info_copy(release, sizeof release, "Unknown");
+  detect_distribution();
+}
+
+bool os_info_linux::read_release_file(const char* path) {
+  printd("Checking %s\n", path);
+  FILE* f = sys_fopen(path, "r");
+  if (!f) {
+    print_error("\tfailed", errno);
+    return false;
+  }
+  printd("\tsuccess\n");
+  char line[sizeof release];
+  bool got = read_line(f, line, sizeof line);
+  fclose(f);
+  if (!got) return false;  // an empty file names nothing; try the next
+  os_info_copy(release, sizeof release, line);
+  return true;
+}
+
+bool os_info_linux::read_os_release(const char* path) {
+  printd("Checking %s\n", path);
+  FILE* f = sys_fopen(path, "r");
+  if (!f) {
+    print_error("\tfailed", errno);
+    return false;
+  }
+  static const char key[] = "PRETTY_NAME=";
+  char line[512];
+  bool found = false;
+  while (!found && read_line(f, line, sizeof line)) {
+    if (strncmp(line, key, sizeof key - 1) != 0) continue;
+    char value[sizeof release];
+    unquote_value(line + sizeof key - 1, value, sizeof value);
+    if (value[0]) {
+      os_info_copy(release, sizeof release, value);
+      found = true;
+    }
+  }
+  fclose(f);
+  return found;
+}
+
+void os_info_linux::detect_distribution() {
+  bool found = false;
+  for (const char* path : release_files) {
+    if (read_release_file(path)) {
+      found = true;
+      break;
+    }
+  }
+  // Newer distributions carry none of the old release files; their
+  // os-release still names them.
+  if (!found && !read_os_release(platform_path::os_release))
+    read_os_release(platform_path::usr_lib_os_release);
+  printd("Release found: %s\n", release);
+}
+
+int os_info_linux::get_platform_id() { return 1; }
+
+char* os_info_linux::get_platform_id(char* buf, int size) {
+  return os_info_copy(buf, size, "Linux");
+}
+
+char* os_info_linux::get_vendor(char* buf, int size) {
+  const char* vendor = "Unknown";
+  for (const vendor_entry& e : vendors)
+    if (strstr(release, e.name)) vendor = e.vendor;
+  return os_info_copy(buf, size, vendor);
+}
+
+char* os_info_linux::get_name(char* buf, int size) { return os_info_copy(buf, size, release); }
+
+char* os_info_linux::get_version(char* buf, int size) {
+  struct utsname u;
+  if (uname(&u) != 0) {
+    print_error("osinfo: uname", errno);
+    return os_info_copy(buf, size, "Unknown");
+  }
+  print_hexdump("utsname", &u, static_cast<int>(sizeof u), nullptr);
+  if (buf && size > 0) snprintf(buf, static_cast<size_t>(size), "%s %s", u.release, u.version);
+  return buf;
+}
+
+char* os_info_linux::get_build(char* buf, int size) { return os_info_copy(buf, size, ""); }
+
+char* os_info_linux::get_service_level(char* buf, int size) { return os_info_copy(buf, size, ""); }

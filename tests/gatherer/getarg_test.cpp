@@ -1,0 +1,247 @@
+// getarg_test.cpp - option words, shared words, probe lists, task
+// parameters and the properties file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "getarg.h"
+#include "harness.h"
+#include "probe.h"
+#include "sysroot.h"
+#include "task.h"
+#include "util_string.h"
+#include "zelvarn2.h"
+
+namespace {
+
+/// A registered task that records every parameter it is given.
+class param_task : public task {
+ public:
+  explicit param_task(const char* name = "Arg Test Task") : task(name, 98) {}
+  bool run(FILE*) override { return true; }
+  bool set_parameter(const char* key, const char* value) override {
+    pairs.push_back(std::string(key ? key : "") + "=" + (value ? value : "(null)"));
+    return true;
+  }
+  std::vector<std::string> pairs;
+};
+
+param_task& recorder() {
+  static param_task* t = new param_task();
+  return *t;
+}
+
+param_task& install_recorder() {
+  static param_task* t = new param_task("Install Driver");
+  return *t;
+}
+
+/// The names of probe list index, joined by ","; "(none)" when not installed.
+std::string list_names(int index) {
+  str_list* list = probe_task::probe_lists[index];
+  if (!list) return "(none)";
+  std::string names;
+  for (const char* s = list->get_first(); s; s = list->get_next()) names += std::string(names.empty() ? "" : ",") + s;
+  return names;
+}
+
+class CommandLine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    gatherer_default_configuration();
+    gatherer_task_list = {nullptr, false, false, false, false};
+    for (str_list*& l : probe_task::probe_lists) {
+      delete l;
+      l = nullptr;
+    }
+    recorder().pairs.clear();
+  }
+  void TearDown() override {
+    sysroot_set(nullptr);
+    gatherer_default_configuration();
+  }
+
+  /// Parses the words after a program name; returns what the console showed.
+  std::string parse(std::vector<std::wstring> words) {
+    words.insert(words.begin(), L"zelvarn2");
+    std::vector<wchar_t*> argv;
+    for (std::wstring& w : words) argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    testing::internal::CaptureStderr();
+    gatherer_parse_command_line(static_cast<int>(words.size()), argv.data());
+    return testing::internal::GetCapturedStderr();
+  }
+
+  /// Reads a properties file of this content; returns the console text.
+  std::string properties(const std::string& content) {
+    std::string path = dir.file("test.zvp");
+    zvtest::write_file(dir.path(), "test.zvp", content);
+    std::wstring wpath(path.begin(), path.end());
+    testing::internal::CaptureStderr();
+    gatherer_parse_properties(wpath.c_str());
+    return testing::internal::GetCapturedStderr();
+  }
+
+  int setting(int i) { return gatherer_setting(i, SETTING_GET); }
+  zvtest::temp_dir dir;
+};
+
+TEST_F(CommandLine, OptionWordsIgnoreCase) {
+  EXPECT_EQ(parse({L"-BATCH", L"-Silent", L"-NoLimit", L"-STEP", L"-Vpd", L"-LOCAL"}), "");
+  EXPECT_EQ(setting(SETTING_BATCH), 1);
+  EXPECT_EQ(setting(SETTING_SILENT), 1);
+  EXPECT_EQ(setting(SETTING_EVENT_LIMIT), 0);
+  EXPECT_EQ(setting(SETTING_STEP), 1);
+  EXPECT_EQ(setting(SETTING_VPD), 1);
+  EXPECT_EQ(setting(SETTING_CONTAINER), 0);
+}
+
+TEST_F(CommandLine, LaterOfHelpAndListProbesDecidesTheAction) {
+  parse({L"-help", L"-listprobes"});
+  EXPECT_EQ(setting(SETTING_ACTION), 1);
+  parse({L"-listprobes", L"-Help"});
+  EXPECT_EQ(setting(SETTING_ACTION), 2);
+}
+
+TEST_F(CommandLine, LevelWordsWarnAboutAnythingButOneDigitUpToSix) {
+  EXPECT_EQ(parse({L"-level", L"7"}), "Warning: level 7 not supported.\n");
+  EXPECT_EQ(parse({L"-level", L"10"}), "Warning: level 10 not supported.\n");
+  EXPECT_EQ(parse({L"-level"}), "Warning: level (none) not supported.\n");
+  EXPECT_EQ(parse({L"-level", L"-batch"}), "Warning: level (none) not supported.\n");
+  EXPECT_EQ(setting(SETTING_DETAIL), 5);
+  EXPECT_EQ(parse({L"-LEVEL3"}), "");
+  EXPECT_EQ(setting(SETTING_DETAIL), 3);
+  parse({L"-level", L"0"});
+  EXPECT_EQ(setting(SETTING_DETAIL), 0);
+}
+
+TEST_F(CommandLine, FilenameTakesTheNextWordOrTheRestOfTheWord) {
+  parse({L"-filename", L"-batch"});
+  EXPECT_STREQ(gatherer_filename(FILENAME_TEMPLATE, SETTING_GET), "@V-@M-@S");
+  EXPECT_EQ(setting(SETTING_BATCH), 1);
+  parse({L"-filename", L"@H-out"});
+  EXPECT_STREQ(gatherer_filename(FILENAME_TEMPLATE, SETTING_GET), "@H-out");
+  parse({L"-filenameX@D"});
+  EXPECT_STREQ(gatherer_filename(FILENAME_TEMPLATE, SETTING_GET), "X@D");
+}
+
+TEST_F(CommandLine, UnknownWordsAreReportedAndTheWalkGoesOn) {
+  EXPECT_EQ(parse({L"stray", L"-bogus", L"value", L"-batch"}),
+            "I don't understand stray\nI don't understand bogus\n");
+  EXPECT_EQ(setting(SETTING_BATCH), 1);
+  // A word taking no value still swallows a following plain word.
+  EXPECT_EQ(parse({L"-batch", L"yes"}), "");
+  // The file-import words have no task to make yet and must not crash.
+  EXPECT_EQ(parse({L"-dgmlfile", L"x.dgml"}), "I don't understand dgmlfile\n");
+}
+
+TEST_F(CommandLine, ProbeListWordsSplitAtSemicolonsAndStopAtTheNextOption) {
+  parse({L"-probe", L"NETWORK;CPU_INFORMATION", L"time zone", L"-batch"});
+  EXPECT_EQ(list_names(0), "NETWORK,CPU_INFORMATION,time zone");
+  EXPECT_EQ(setting(SETTING_BATCH), 1);
+  parse({L"-probes", L"A"});
+  EXPECT_EQ(list_names(0), "A");  // replaces the earlier list
+  parse({L"-skip", L"B;;C;"});
+  EXPECT_EQ(list_names(1), "B,C");
+  parse({L"-enable", L"D"});
+  EXPECT_EQ(list_names(2), "D");
+}
+
+TEST_F(CommandLine, ProbeListOptionWithoutNamesInstallsNothing) {
+  parse({L"-probe"});
+  parse({L"-skip", L"-batch"});
+  parse({L"-enable", L";;"});
+  EXPECT_EQ(list_names(0), "(none)");
+  EXPECT_EQ(list_names(1), "(none)");
+  EXPECT_EQ(list_names(2), "(none)");
+}
+
+TEST_F(CommandLine, TaskParametersGoToTheNamedTaskUpToTheNextOption) {
+  param_task& t = recorder();
+  parse({L"-p", L"arg test task", L"a=1", L"b", L"-batch"});
+  ASSERT_EQ(t.pairs.size(), 2u);
+  EXPECT_EQ(t.pairs[0], "a=1");
+  EXPECT_EQ(t.pairs[1], "b=(null)");
+  EXPECT_EQ(setting(SETTING_BATCH), 1);
+}
+
+TEST_F(CommandLine, TaskParametersAtTheEndOrForAnUnknownTaskAreReported) {
+  EXPECT_EQ(parse({L"-p"}), "I don't understand '-p '\n");
+  std::wstring name(300, L'Q');
+  std::string said = parse({L"-p", name, L"k=v"});
+  EXPECT_EQ(said, "I don't understand '-p " + std::string(300, 'Q') + "'\n");
+}
+
+TEST_F(CommandLine, InstallPassesAnOptionalReferenceAndSelectsTheFixedList) {
+  param_task& t = install_recorder();
+  parse({L"-install", L"my-driver"});
+  ASSERT_EQ(t.pairs.size(), 1u);
+  EXPECT_EQ(t.pairs[0], "driver_reference=my-driver");
+  EXPECT_EQ(setting(SETTING_FIXED_TASK_LIST), 1);
+  EXPECT_TRUE(gatherer_task_list.install);
+  t.pairs.clear();
+  parse({L"-install", L"-batch"});
+  ASSERT_EQ(t.pairs.size(), 1u);
+  EXPECT_EQ(t.pairs[0], "driver_reference=zelvarn2-sticky-driver");
+  EXPECT_EQ(setting(SETTING_BATCH), 1);
+  EXPECT_EQ(parse({L"-uninstall"}), "");  // no REMOVE_DRIVER task: flags only
+  EXPECT_TRUE(gatherer_task_list.uninstall);
+}
+
+TEST_F(CommandLine, SysrootWordSetsTheSystemRootOnlyForADirectory) {
+  parse({L"-sysroot", std::wstring(dir.path().begin(), dir.path().end())});
+  EXPECT_TRUE(sysroot_is_set());
+  sysroot_set(nullptr);
+  std::string said = parse({L"-sysroot", L"/no/such/directory"});
+  EXPECT_NE(said.find("not a directory"), std::string::npos);
+  EXPECT_FALSE(sysroot_is_set());
+}
+
+TEST_F(CommandLine, PropertiesIgnoreBlankAndCommentLinesAndApplyWords) {
+  std::string said = properties("  \n# a comment\n\tbatch\nlevel = 2\nprobe=NETWORK;CPU\nskip\nenable=\n");
+  EXPECT_NE(said.find("Using properties from "), std::string::npos);
+  EXPECT_EQ(said.find("understand"), std::string::npos) << said;
+  EXPECT_EQ(setting(SETTING_BATCH), 1);
+  EXPECT_EQ(setting(SETTING_DETAIL), 2);
+  EXPECT_EQ(list_names(0), "NETWORK,CPU");
+  EXPECT_EQ(list_names(1), "(none)");
+  EXPECT_EQ(list_names(2), "(none)");
+}
+
+TEST_F(CommandLine, PropertyWithADotIsATaskParameter) {
+  param_task& t = recorder();
+  std::string said = properties("arg_test_task.verbose\narg test task.depth=3\n");
+  ASSERT_EQ(t.pairs.size(), 2u);
+  EXPECT_EQ(t.pairs[0], "verbose=(null)");
+  EXPECT_EQ(t.pairs[1], "depth=3");
+  EXPECT_NE(said.find("probe arg_test_task, parameter verbose\n"), std::string::npos);
+}
+
+TEST_F(CommandLine, PropertiesCutVeryLongLinesAndKeepReading) {
+  std::string said = properties("probe=" + std::string(200000, 'A') + "\nbatch\n");
+  EXPECT_EQ(setting(SETTING_BATCH), 1);
+  EXPECT_EQ(list_names(0).size(), 4096u - 6u);
+}
+
+TEST_F(CommandLine, PropertiesFileNamingItselfStopsAtTheNestingLimit) {
+  std::string self = dir.file("test.zvp");
+  std::string said = properties("properties=" + self + "\nbatch\n");
+  EXPECT_NE(said.find("nested too deeply"), std::string::npos);
+  EXPECT_EQ(setting(SETTING_BATCH), 1);
+}
+
+TEST_F(CommandLine, PropertiesReaderRefusesMissingFilesDirectoriesAndFifos) {
+  std::string fifo = dir.file("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& p : {dir.file("absent"), dir.path(), fifo}) {
+    std::wstring w(p.begin(), p.end());
+    testing::internal::CaptureStderr();
+    gatherer_parse_properties(w.c_str());  // must return at once, even for the FIFO
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << p;
+  }
+}
+
+}  // namespace

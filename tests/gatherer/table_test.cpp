@@ -1,0 +1,331 @@
+// table_test.cpp - the table writer: renderings against hand-written golden
+// files, refusals, checksums, and every XML and HTML output through a parser.
+#include "table.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <string>
+
+#include "date.h"
+#include "report_check.h"
+#include "xml.h"
+#include "zelvarn2.h"
+
+namespace {
+
+class TableWriter : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setlocale(LC_ALL, "C.UTF-8");
+    section_checksum = 0;
+    output_checksum = 0;
+  }
+  void TearDown() override {
+    Table::set_output_format(OUTPUT_XML);  // the switches as at program start
+    Table::set_output_format(OUTPUT_TEXT);
+    section_checksum = 0;
+    output_checksum = 0;
+  }
+};
+
+std::string golden(const char* name) {
+  return read_whole_file(std::string(ZV_SOURCE_DIR) + "/tests/fixtures/golden/" + name);
+}
+
+/// One small table with a column of every type, two rows, in a section.
+void write_sample(FILE* f) {
+  start_section(f, "Storage");
+  {
+    Table t(f, "Disk Usage", "Partition");
+    t.start_heading();
+    t.add_column("Name", STRING);
+    t.set_column_width(0, 12);
+    t.add_column("Count", INTEGER);
+    t.add_column("Flags", HEX);
+    t.add_column("Ratio", FLOAT);
+    t.add_column("Label", ASCII_STRING);
+    t.add_column("Active", BOOL);
+    t.end_heading();
+    t.start_row("r1");
+    t.log_data("sda1");
+    t.log_data(42);
+    t.log_data(31);
+    t.log_data(3);
+    t.log_data("a\tb");
+    t.log_data(2);
+    t.end_row();
+    t.start_row(L"r2");
+    t.log_wide_data(L"x&<y>");
+    t.log_data(-5);
+    t.log_data(255UL);
+    t.log_data(0);
+    t.log_wide_data(L"ok");
+    t.log_data(0);
+    t.end_row();
+  }
+  end_section(f);
+}
+
+std::string render_sample(output_format_type format) {
+  Table::set_output_format(format);
+  mem_stream out;
+  write_sample(out.get());
+  return out.text();
+}
+
+/// A ZVML fragment framed as a whole report with its report checksum.
+std::string as_report(const std::string& body) {
+  char chk[16];
+  snprintf(chk, sizeof chk, "%8X", (unsigned)output_checksum);
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<GATHERED_DATA>\r\n" + body +
+         "<CHK>" + chk + "</CHK>\r\n</GATHERED_DATA>\r\n";
+}
+
+/// A one-column table of the given type with one row holding one cell.
+template <class V>
+std::string one_cell(output_format_type format, datatype type, V value, int width = 0) {
+  Table::set_output_format(format);
+  mem_stream out;
+  {
+    Table t(out.get(), "T");
+    t.start_heading();
+    t.add_column("V", type);
+    if (width) t.set_column_width(0, width);
+    t.end_heading();
+    t.start_row("0");
+    t.log_data(value);
+    t.end_row();
+  }
+  return out.text();
+}
+
+}  // namespace
+
+TEST_F(TableWriter, RendersEveryTypeInEveryFormatAsTheGoldenFiles) {
+  EXPECT_EQ(render_sample(OUTPUT_TEXT), golden("table_text.txt"));
+  EXPECT_EQ(render_sample(OUTPUT_XML), golden("table_xml.xml"));
+  EXPECT_EQ(render_sample(OUTPUT_ORNA), golden("table_orna.xml"));
+  EXPECT_EQ(render_sample(OUTPUT_ZVML), golden("table_zvml.xml"));
+  EXPECT_EQ(render_sample(OUTPUT_HTML), golden("table_html.html"));
+}
+
+TEST_F(TableWriter, XmlFormsParseAndZvmlChecksumsAddUp) {
+  if (!have_xml_parser()) GTEST_SKIP() << "no XML parser in this build";
+  const std::string heading = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n";
+  for (output_format_type f : {OUTPUT_XML, OUTPUT_ORNA}) {
+    zvml_check_result r = check_zvml(heading + "<R>" + render_sample(f) + "</R>");
+    EXPECT_TRUE(r.parsed) << r.error;
+  }
+  output_checksum = 0;
+  zvml_check_result r = check_zvml(as_report(render_sample(OUTPUT_ZVML)));
+  ASSERT_TRUE(r.parsed) << r.error;
+  EXPECT_TRUE(r.mismatches.empty()) << r.mismatches[0];
+  EXPECT_EQ(r.checks, 6);  // 2 rows, ROWS, table, section, report
+  EXPECT_EQ(element_text(r, "STR", 1), "x&<y>");
+  EXPECT_EQ(Table::get_output_checksum(), 0xC1Fu);
+}
+
+TEST_F(TableWriter, HtmlShowsTheRawTextAndInjectsNoElement) {
+  if (!have_xmllint()) GTEST_SKIP() << "xmllint not installed";
+  Table::set_output_format(OUTPUT_HTML);
+  const char* hostile = "<b>x</b><script>alert(1)</script> & \"q\"";
+  mem_stream out;
+  start_section(out.get(), "A \"<i>\" section");
+  {
+    Table t(out.get(), "<em>Title</em>");
+    t.start_heading();
+    t.add_column("<u>col</u>", STRING);
+    t.end_heading();
+    t.start_row("0");
+    t.log_data(hostile);
+    t.end_row();
+  }
+  end_section(out.get());
+  std::string page = "<html><body>" + out.text() + "</body></html>";
+  std::string errors;
+  EXPECT_EQ(html_xpath(page, "string(//td)", &errors), hostile);
+  EXPECT_EQ(errors, "");
+  EXPECT_EQ(html_xpath(page, "string(//th)"), "<u>col</u>");
+  EXPECT_EQ(html_xpath(page, "string(//h3)"), "<em>Title</em>");
+  EXPECT_EQ(html_xpath(page, "string(//a/@name)"), "A \"<i>\" section");
+  EXPECT_EQ(html_xpath(page, "count(//b|//script|//u|//em|//i)"), "0");
+}
+
+TEST_F(TableWriter, ChecksumsARowOfAbcAs126) {
+  std::string out = one_cell(OUTPUT_ZVML, STRING, "abc");
+  EXPECT_NE(out.find("<STR ID=\"V\" W=\"75\">abc</STR>\r\n<CHK> 126</CHK>\r\n</ROW>\r\n"), std::string::npos) << out;
+}
+
+TEST_F(TableWriter, WritesHex31As0x1FAndChecksumsThatText) {
+  std::string out = one_cell(OUTPUT_ZVML, HEX, 31);
+  EXPECT_NE(out.find("<HEX ID=\"V\" W=\"75\">0x1F</HEX>\r\n<CHK> 11F</CHK>"), std::string::npos) << out;
+  EXPECT_NE(one_cell(OUTPUT_TEXT, HEX, 31, 4).find("|  1Fh |"), std::string::npos);
+  EXPECT_NE(one_cell(OUTPUT_HTML, HEX, 31).find("<TD>1Fh</TD>"), std::string::npos);
+}
+
+TEST_F(TableWriter, WritesATabInAnAsciiColumnAsQuestionMarkInEveryForm) {
+  for (output_format_type f : {OUTPUT_TEXT, OUTPUT_XML, OUTPUT_ORNA, OUTPUT_ZVML, OUTPUT_HTML}) {
+    std::string out = one_cell(f, ASCII_STRING, "a\tb");
+    EXPECT_NE(out.find("a?b"), std::string::npos) << f;
+    EXPECT_EQ(out.find('\t'), std::string::npos) << f;
+  }
+  // The checksum is that of the sanitised text: a ? b = 0x61 + 0x3F + 0x62.
+  EXPECT_NE(one_cell(OUTPUT_ZVML, ASCII_STRING, "a\tb").find("<CHK> 102</CHK>"), std::string::npos);
+}
+
+TEST_F(TableWriter, RefusesATwentyFirstColumnAndSizesTwentyByTheirNames) {
+  mem_stream out;
+  Table t(out.get(), "Wide");
+  t.start_heading();
+  for (int i = 0; i < 20; i++) ASSERT_TRUE(t.add_column(("C" + std::to_string(i)).c_str(), STRING));
+  fd_capture console(1);
+  EXPECT_FALSE(t.add_column("C20", STRING));
+  EXPECT_EQ(console.finish(), "Cannot add column for C20 - too many columns.  Max is 20\n");
+  EXPECT_TRUE(t.end_heading());
+  std::string text = out.text();
+  EXPECT_NE(text.find("| C0 | C1 | C2 |"), std::string::npos) << text;
+  EXPECT_NE(text.find("| C19 |\n"), std::string::npos);
+}
+
+TEST_F(TableWriter, KeepsTheLargerWidthAndCutsNamesAndTextButNeverNumbers) {
+  mem_stream out;
+  {
+    Table t(out.get(), "T");
+    t.start_heading();
+    t.add_column("Description", STRING);
+    t.set_column_width(0, 16);
+    t.set_column_width(0, 5);
+    t.add_column("Number", INTEGER);
+    t.set_column_width(1, 3);
+    t.end_heading();
+    t.start_row("0");
+    t.log_data("abcdefghijklmnopqrstuvwxyz");
+    t.log_data(123456);
+    t.end_row();
+  }
+  std::string text = out.text();
+  EXPECT_NE(text.find("| Description      | Num |"), std::string::npos) << text;
+  EXPECT_NE(text.find("| abcdefghijklmnop | 123456 |"), std::string::npos) << text;
+}
+
+TEST_F(TableWriter, RefusesCellsOutOfPlaceWithoutAdvancing) {
+  Table::set_output_format(OUTPUT_XML);
+  mem_stream out;
+  Table t(out.get(), "T");
+  t.start_heading();
+  t.add_column("Name", STRING);
+  t.add_column("Count", INTEGER);
+  t.add_column("A", STRING);
+  t.add_column("B", STRING);
+  t.end_heading();
+  fd_capture console(1);
+  EXPECT_FALSE(t.log_data("early"));
+  t.start_row("0");
+  EXPECT_FALSE(t.log_data(7));
+  EXPECT_TRUE(t.log_data("n"));
+  EXPECT_FALSE(t.log_data("x"));
+  EXPECT_TRUE(t.log_data(1));
+  EXPECT_TRUE(t.log_data("a"));
+  EXPECT_TRUE(t.log_data("b"));
+  EXPECT_FALSE(t.log_data(5));
+  t.end_row();
+  EXPECT_FALSE(t.end_row());
+  EXPECT_TRUE(t.start_heading());
+  EXPECT_FALSE(t.start_heading());
+  EXPECT_EQ(console.finish(),
+            "log_data(early) - Row not open\n"
+            "log_data(7) - Column 0 (Name) is NOT type INTEGER, HEX, FLOAT or BOOL\n"
+            "log_data(x) - Column 1 (Count) is NOT type STRING or ASCII STRING\n"
+            "log_data(5) - Column 4 is beyond defined columns of 3\n"
+            "end_row() - Row Not Open"
+            "start_heading() - Heading Already Open");
+  EXPECT_EQ(out.text().find("early"), std::string::npos);
+  EXPECT_NE(out.text().find("<ZV_NAME>n</ZV_NAME>\r\n<ZV_COUNT>1</ZV_COUNT>"), std::string::npos);
+}
+
+TEST_F(TableWriter, SendsMisuseToStandardErrorWhenTheReportIsStandardOutput) {
+  int before = gatherer_setting(SETTING_STDOUT, SETTING_ON);
+  mem_stream out;
+  Table t(out.get(), "T");
+  fd_capture err(2);
+  fd_capture console(1);
+  EXPECT_FALSE(t.end_row());
+  std::string on_stdout = console.finish();
+  std::string on_stderr = err.finish();
+  gatherer_setting(SETTING_STDOUT, SETTING_SET, before);
+  EXPECT_EQ(on_stdout, "");
+  EXPECT_EQ(on_stderr, "end_row() - Row Not Open");
+}
+
+TEST_F(TableWriter, RefusesAnEmptyHeading) {
+  mem_stream out;
+  Table t(out.get(), "T");
+  t.start_heading();
+  fd_capture console(1);
+  EXPECT_FALSE(t.end_heading());
+  EXPECT_EQ(console.finish(), "end_heading() - No Columns Defined\n");
+}
+
+TEST_F(TableWriter, WritesBoolByTruthAndFloatAsADecimalNumber) {
+  EXPECT_NE(one_cell(OUTPUT_ZVML, BOOL, 2).find(">true</BOOL>"), std::string::npos);
+  EXPECT_NE(one_cell(OUTPUT_XML, BOOL, 0).find("<ZV_V>false</ZV_V>"), std::string::npos);
+  EXPECT_NE(one_cell(OUTPUT_ZVML, FLOAT, 7).find("<DEC ID=\"V\" W=\"75\">7</DEC>"), std::string::npos);
+  EXPECT_NE(one_cell(OUTPUT_XML, INTEGER, 4000000000UL).find(">4000000000<"), std::string::npos);
+  EXPECT_NE(one_cell(OUTPUT_XML, HEX, 0x123456789ABULL).find(">0x123456789AB<"), std::string::npos);
+}
+
+TEST_F(TableWriter, CutsOrnaTextToTheColumnWidth) {
+  EXPECT_NE(one_cell(OUTPUT_ORNA, STRING, "0123456789", 4).find("<CHAR name=\"V\">0123</CHAR>"),
+            std::string::npos);
+  EXPECT_NE(one_cell(OUTPUT_ORNA, HEX, 31).find("<INTEGER name=\"V\">31</INTEGER>"), std::string::npos);
+}
+
+TEST_F(TableWriter, WritesValidDatesTypedAndInvalidOnesAsTheirText) {
+  gathered_date good;
+  good.setDate("13/05/2006", 0);
+  gathered_date bad;
+  bad.setDate("01/02/2006", 0);
+  gathered_datetime stamp;
+  stamp.setDate("2006-05-01 13:45:00", 0);
+  ASSERT_TRUE(good.is_valid());
+  ASSERT_FALSE(bad.is_valid());
+  EXPECT_NE(one_cell(OUTPUT_ZVML, INTEGER, good).find("<DATE ID=\"V\" W=\"75\">2006-05-13</DATE>"),
+            std::string::npos);
+  EXPECT_NE(one_cell(OUTPUT_ZVML, STRING, stamp).find(">2006-05-01 13:45:00</DATETIME>"), std::string::npos);
+  EXPECT_NE(one_cell(OUTPUT_ZVML, STRING, bad).find("<STR ID=\"V\" W=\"75\">01/02/2006</STR>"),
+            std::string::npos);
+  EXPECT_NE(one_cell(OUTPUT_TEXT, STRING, good).find("| 2006-05-13 "), std::string::npos);
+  fd_capture console(1);
+  std::string refused = one_cell(OUTPUT_ZVML, INTEGER, bad);
+  EXPECT_EQ(console.finish(), "log_data(01/02/2006) - Column 0 (V) is NOT type STRING or ASCII STRING\n");
+  EXPECT_EQ(refused.find("01/02/2006"), std::string::npos);
+}
+
+TEST_F(TableWriter, PutsCellsDirectlyInTheTableWithoutARowElement) {
+  std::string out = one_cell(OUTPUT_XML, STRING, "x");
+  EXPECT_EQ(out, "<ZV_T>\r\n<ZV_V>x</ZV_V>\r\n</ZV_T>\r\n");
+}
+
+TEST_F(TableWriter, ClosesARowLeftOpenSoTheDocumentStaysWellFormed) {
+  if (!have_xml_parser()) GTEST_SKIP() << "no XML parser in this build";
+  Table::set_output_format(OUTPUT_ZVML);
+  mem_stream out;
+  start_section(out.get(), "S");
+  {
+    Table t(out.get(), "T");
+    t.start_heading();
+    t.add_column("V", STRING);
+    t.end_heading();
+    fd_capture console(1);
+    t.start_row("0");
+    t.log_data("a");
+    t.start_row("1");
+    t.log_data("b");
+  }
+  end_section(out.get());
+  zvml_check_result r = check_zvml(as_report(out.text()));
+  ASSERT_TRUE(r.parsed) << r.error;
+  EXPECT_TRUE(r.mismatches.empty());
+  EXPECT_EQ(element_text(r, "ROWS"), "2");
+}

@@ -1,0 +1,269 @@
+// xml_file_test.cpp - embedded file records and the import of another run's
+// checksummed report.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <string>
+
+#include "report_check.h"
+#include "table.h"
+#include "xml.h"
+
+namespace {
+
+class FileRecord : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setlocale(LC_ALL, "C.UTF-8");
+    section_checksum = 0;
+    output_checksum = 0;
+  }
+  void TearDown() override {
+    Table::set_output_format(OUTPUT_XML);
+    Table::set_output_format(OUTPUT_TEXT);
+    section_checksum = 0;
+    output_checksum = 0;
+  }
+};
+
+/// An open read stream over a byte string (closed by the caller).
+FILE* source_of(const std::string& bytes) {
+  return fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "rb");
+}
+
+std::string record_of(output_format_type format, const std::string& bytes, const char* name = "/etc/x") {
+  Table::set_output_format(format);
+  mem_stream out;
+  FILE* src = source_of(bytes);
+  log_file(out.get(), name, src);
+  fclose(src);
+  return out.text();
+}
+
+uint32_t byte_sum(const std::string& s, size_t from = 0) {
+  uint32_t sum = 0;
+  for (size_t i = from; i < s.size(); i++) sum += (unsigned char)s[i];
+  return sum;
+}
+
+/// A small checksummed report written by the writers themselves.
+std::string sample_report() {
+  Table::set_output_format(OUTPUT_ZVML);
+  output_checksum = 0;
+  mem_stream out;
+  xml_file_heading(out.get());
+  xml_open_tag(out.get(), data_tag, nullptr);
+  start_section(out.get(), "Earlier run");
+  {
+    Table t(out.get(), "T");
+    t.start_heading();
+    t.add_column("V", STRING);
+    t.end_heading();
+    t.start_row("0");
+    t.log_data("caf\xC3\xA9 -- x");
+    t.end_row();
+  }
+  end_section(out.get());
+  char chk[16];
+  snprintf(chk, sizeof chk, "%8X", (unsigned)output_checksum);
+  xml_tag_value(out.get(), "CHK", chk);
+  xml_close_tag(out.get(), data_tag);
+  output_checksum = 0;
+  return out.text();
+}
+
+const std::string DECLARATION = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n";
+
+}  // namespace
+
+TEST_F(FileRecord, WritesTextAndHtmlRecordsAroundTheFile) {
+  EXPECT_EQ(record_of(OUTPUT_TEXT, "ab\n"), "\n---> FILE: /etc/x <---\nab\n---> END OF FILE <---\n");
+  EXPECT_EQ(record_of(OUTPUT_HTML, "<b>&</b>\n", "/etc/<y>"),
+            "<H3>/etc/&lt;y&gt;</H3>\n<PRE>\n\n---> FILE: /etc/&lt;y&gt; <---\n"
+            "&lt;b&gt;&amp;&lt;/b&gt;\n---> END OF FILE <---\n</PRE>\n");
+}
+
+TEST_F(FileRecord, ShowsHtmlFileTextAsItIs) {
+  if (!have_xmllint()) GTEST_SKIP() << "xmllint not installed";
+  std::string page = "<html><body>" + record_of(OUTPUT_HTML, "<script>x</script>&amp;") + "</body></html>";
+  EXPECT_NE(html_xpath(page, "string(//pre)").find("<script>x</script>&amp;"), std::string::npos);
+  EXPECT_EQ(html_xpath(page, "count(//script)"), "0");
+}
+
+TEST_F(FileRecord, WritesAbWithChecksumC3) {
+  EXPECT_EQ(record_of(OUTPUT_ZVML, "ab"), "<FILE ID=\"/etc/x\">\r\n<![CDATA[ab]]>\r\n<CHK>      C3</CHK>\r\n</FILE>\r\n");
+  EXPECT_EQ(section_checksum, 0xC3u);
+  EXPECT_EQ(record_of(OUTPUT_XML, "ab"), "<ZV_FILE name=\"/etc/x\">\r\n<![CDATA[ab]]>\r\n</ZV_FILE>\r\n");
+}
+
+TEST_F(FileRecord, WritesAnEmptyRecordForAFileThatCannotBeOpened) {
+  Table::set_output_format(OUTPUT_ZVML);
+  mem_stream out;
+  EXPECT_TRUE(log_file(out.get(), "/nonexistent/x"));
+  EXPECT_EQ(out.text(), "<FILE ID=\"/nonexistent/x\">\r\n<CHK>       0</CHK>\r\n</FILE>\r\n");
+  for (output_format_type f : {OUTPUT_TEXT, OUTPUT_HTML, OUTPUT_ORNA}) {
+    Table::set_output_format(f);
+    mem_stream other;
+    EXPECT_FALSE(log_file(other.get(), "/nonexistent/x")) << f;
+    EXPECT_EQ(other.text(), "") << f;
+  }
+  EXPECT_FALSE(log_file(nullptr, "/etc/x"));
+}
+
+TEST_F(FileRecord, NeverBlocksOnAFifo) {
+  char dir[] = "/tmp/zvfifoXXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  std::string fifo = std::string(dir) + "/pipe";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  mem_stream out;
+  Table::set_output_format(OUTPUT_TEXT);
+  EXPECT_FALSE(log_file(out.get(), fifo.c_str()));
+  Table::set_output_format(OUTPUT_ZVML);
+  EXPECT_FALSE(log_zvml_file(out.get(), fifo.c_str()));
+  unlink(fifo.c_str());
+  rmdir(dir);
+}
+
+TEST_F(FileRecord, ReplacesOnlyACharacterSplitAcrossBlocks) {
+  std::string file = std::string(1023, 'a') + "\xC3\xA9" + std::string(1975, 'b');
+  ASSERT_EQ(file.size(), 3000u);
+  std::string out = record_of(OUTPUT_ZVML, file);
+  std::string expected_text = std::string(1023, 'a') + "\xEF\xBF\xBD" + std::string(1975, 'b');
+  EXPECT_NE(out.find("<![CDATA[" + expected_text + "]]>"), std::string::npos);
+  EXPECT_EQ(section_checksum, 1023u * 'a' + 0xFFFDu + 1975u * 'b');
+  // The same character inside a block converts normally.
+  section_checksum = 0;
+  EXPECT_NE(record_of(OUTPUT_ZVML, "x\xC3\xA9y").find("[x\xC3\xA9y]"), std::string::npos);
+  EXPECT_EQ(section_checksum, 'x' + 0xE9u + 'y');
+}
+
+TEST_F(FileRecord, SplitsACdataEndInsideTheFile) {
+  std::string file = "x]]>y]]]>z";
+  std::string out = record_of(OUTPUT_ZVML, file);
+  EXPECT_NE(out.find("<![CDATA[x]]]]><![CDATA[>y]]]]]><![CDATA[>z]]>"), std::string::npos) << out;
+  EXPECT_EQ(section_checksum, byte_sum(file));
+  if (!have_xml_parser()) return;
+  zvml_check_result r = check_zvml("<R>" + out + "</R>");
+  ASSERT_TRUE(r.parsed) << r.error;
+  EXPECT_TRUE(r.mismatches.empty());
+  EXPECT_EQ(element_text(r, "FILE").find(file), 1u);  // after the line end that follows the start tag
+}
+
+TEST_F(FileRecord, ConvertsPastAZeroByteAndCountsItAsZero) {
+  std::string file("a\0b\x01\tc", 6);
+  EXPECT_NE(record_of(OUTPUT_ZVML, file).find("<![CDATA[a?b?\tc]]>"), std::string::npos);
+  EXPECT_EQ(section_checksum, byte_sum(file));
+}
+
+TEST_F(FileRecord, DecodesUtf16WithPairsAcrossBlocksAndReplacesBrokenUnits) {
+  std::string le = "\xFF\xFE";
+  for (int i = 0; i < 510; i++) le += std::string("A\0", 2);
+  le += "\x3D\xD8";                  // high surrogate, last unit of the first block
+  le += std::string("\x00\xDE", 2);  // low surrogate, first unit of the second block
+  le += std::string("\x00\xDC", 2);  // a lone low surrogate
+  le += std::string("B\0", 2);
+  le += "\xFF\xFF";                  // U+FFFF
+  le += "C";                         // an odd last byte
+  std::string out = record_of(OUTPUT_ZVML, le);
+  std::string text = "\xEF\xBB\xBF" + std::string(510, 'A') + "\xF0\x9F\x98\x80" + "\xEF\xBF\xBD" + "B" +
+                     "\xEF\xBF\xBD\xEF\xBF\xBD";
+  EXPECT_NE(out.find("<![CDATA[" + text + "]]>"), std::string::npos);
+  EXPECT_EQ(section_checksum, 0xFEFFu + 510u * 'A' + 0x1F600u + 0xFFFDu + 'B' + 0xFFFDu + 0xFFFDu);
+
+  section_checksum = 0;
+  std::string be("\xFE\xFF\x00\x41\xD8\x3D\xDE\x00", 8);
+  EXPECT_NE(record_of(OUTPUT_ZVML, be).find("<![CDATA[\xEF\xBB\xBF" "A\xF0\x9F\x98\x80]]>"), std::string::npos);
+}
+
+TEST_F(FileRecord, ImportsAnEarlierReportInsideTheCurrentOne) {
+  if (!have_xml_parser()) GTEST_SKIP() << "no XML parser in this build";
+  std::string earlier = sample_report();
+  temp_file file(earlier);
+  Table::set_output_format(OUTPUT_ZVML);
+  mem_stream out;
+  xml_file_heading(out.get());
+  xml_open_tag(out.get(), data_tag, nullptr);
+  start_section(out.get(), "Now");
+  FILE* src = source_of("ab\n");
+  EXPECT_TRUE(log_file(out.get(), "/etc/x", src));
+  fclose(src);
+  end_section(out.get());
+  EXPECT_TRUE(log_zvml_file(out.get(), file.path()));
+  EXPECT_EQ(output_checksum, byte_sum("ab\n") + byte_sum(earlier, DECLARATION.size()));
+  char chk[16];
+  snprintf(chk, sizeof chk, "%8X", (unsigned)output_checksum);
+  xml_tag_value(out.get(), "CHK", chk);
+  xml_close_tag(out.get(), data_tag);
+  std::string report = out.text();
+  EXPECT_NE(report.find("<!-- import " + std::string(file.path()) + " -->\r\n" + earlier.substr(DECLARATION.size()) +
+                        "<!-- end of import -->\r\n"),
+            std::string::npos);
+  zvml_check_result r = check_zvml(report);
+  ASSERT_TRUE(r.parsed) << r.error;
+  EXPECT_TRUE(r.mismatches.empty()) << r.mismatches[0];
+  EXPECT_EQ(r.checks, 8);  // file, section, report; imported: row, ROWS, table, section, report
+}
+
+TEST_F(FileRecord, RejectsAnythingButAVersion1Utf8Report) {
+  Table::set_output_format(OUTPUT_ZVML);
+  for (std::string head : {"<?xml version=\"1.1\" encoding=\"UTF-8\"?>\n", "<?xml version=\"1.0\" encoding=\"latin1\"?>\n",
+                           "<GATHERED_DATA>\n", "", "<?xml version=\"1.0\" encoding=\"UTF-8\"\n?>\n"}) {
+    temp_file file(head + "<A/>\n");
+    mem_stream out;
+    output_checksum = 7;
+    EXPECT_EQ(xml_log_zvml_file(out.get(), file.path()), 0u) << head;
+    EXPECT_FALSE(log_zvml_file(out.get(), file.path())) << head;
+    EXPECT_EQ(output_checksum, 7u);
+    EXPECT_EQ(out.text(), "");
+  }
+  mem_stream out;
+  EXPECT_FALSE(log_zvml_file(out.get(), "/nonexistent/report.xml"));
+  Table::set_output_format(OUTPUT_XML);
+  temp_file good(DECLARATION + "<A/>");
+  EXPECT_FALSE(log_zvml_file(out.get(), good.path()));
+  EXPECT_EQ(out.text(), "");
+}
+
+TEST_F(FileRecord, ImportsAnEmptyRestAs42AndQuotesDashesInThePath) {
+  char dir[] = "/tmp/zvimportXXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  std::string path = std::string(dir) + "/a--b---.xml";
+  FILE* f = fopen(path.c_str(), "wb");
+  fputs("\xEF\xBB\xBF", f);  // a UTF-8 byte-order mark is dropped
+  fputs(DECLARATION.c_str(), f);
+  fclose(f);
+  Table::set_output_format(OUTPUT_ZVML);
+  mem_stream out;
+  EXPECT_EQ(xml_log_zvml_file(out.get(), path.c_str()), 42u);
+  EXPECT_EQ(out.text(), "<!-- import " + std::string(dir) + "/a- -b- - -.xml -->\r\n<!-- end of import -->\r\n");
+  unlink(path.c_str());
+  rmdir(dir);
+}
+
+TEST_F(FileRecord, KeepsAllOfAReportWrittenOnOneLine) {
+  std::string body = "<GATHERED_DATA>" + std::string(3000, 'x') + "</GATHERED_DATA>";
+  temp_file file("<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + body);
+  Table::set_output_format(OUTPUT_ZVML);
+  mem_stream out;
+  EXPECT_EQ(xml_log_zvml_file(out.get(), file.path()), byte_sum(body));
+  EXPECT_NE(out.text().find(" -->\r\n" + body + "<!-- end of import -->"), std::string::npos);
+}
+
+TEST_F(FileRecord, ImportsUtf16AndReplacesWhatXmlForbids) {
+  std::string text = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<A>\xE9\x01</A>";
+  std::string utf16 = "\xFF\xFE";
+  for (unsigned char c : text) utf16 += std::string(1, (char)c) + std::string(1, '\0');
+  temp_file wide(utf16);
+  Table::set_output_format(OUTPUT_ZVML);
+  mem_stream out;
+  EXPECT_EQ(xml_log_zvml_file(out.get(), wide.path()), byte_sum("<A>\xE9\x01</A>"));
+  EXPECT_NE(out.text().find(" -->\r\n<A>\xC3\xA9?</A><!-- end"), std::string::npos);
+
+  temp_file narrow(DECLARATION + "<A>\x01\xFF\xED\xA0\x80</A>");
+  mem_stream out8;
+  EXPECT_NE(xml_log_zvml_file(out8.get(), narrow.path()), 0u);
+  EXPECT_NE(out8.text().find("<A>?\xEF\xBF\xBD\xEF\xBF\xBD</A>"), std::string::npos)
+      << out8.text();
+}
