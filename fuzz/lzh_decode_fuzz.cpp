@@ -29,9 +29,9 @@ uint32_t Le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | 
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 8) return 0;
-  // Claimed sizes: the original is kept below 1 MiB so that a run stays short;
+  // Claimed sizes: the original is kept below 64 KiB so that a run stays short;
   // the stream length is anything, larger or smaller than what follows.
-  uint32_t orig = Le32(data) & 0xFFFFF;
+  uint32_t orig = Le32(data) & 0xFFFF;
   uint32_t comp = Le32(data + 4);
   if (data[0] & 1) comp = uint32_t(size - 8);
   if (data[1] == 0x55) comp = orig;  // the stored case
