@@ -53,6 +53,13 @@ void install_list(int index, str_list* list) {
     delete list;
     return;
   }
+  if (index >= 0 && index < probe_task::PROBE_LIST_COUNT) {
+    // A later option replaces an earlier list of the same index; free the old
+    // one here so that the registry never has to.
+    str_list* old = probe_task::probe_lists[index];
+    probe_task::probe_lists[index] = nullptr;
+    delete old;
+  }
   probe_task::set_probe_list(index, list);
 }
 

@@ -64,7 +64,8 @@ LzH::LzH() {
   // Zeroed once so that the match finder, which compares bytes beyond the
   // filled part of the ring on short inputs, gives the same stream every run.
   memset(text_buf, 0, sizeof text_buf);
-  memset(node, 0, sizeof node);
+  memset(kids, 0, sizeof kids);
+  memset(dad, 0, sizeof dad);
   memset(freq, 0, sizeof freq);
   memset(prnt, 0, sizeof prnt);
   memset(son, 0, sizeof son);
@@ -186,18 +187,23 @@ void LzH::FillBits() {
 
 // ---- match finder: one binary search tree per first byte ----
 //
-// node[p].kid[0] and kid[1] are the left and right subtrees of the string at
-// ring position p; node[N + 1 + c].kid[1] is the root of the tree of strings
+// kids[p][0] and kid[1] are the left and right subtrees of the string at
+// ring position p; kids[N + 1 + c][1] is the root of the tree of strings
 // beginning with byte c.
 
 // Both subtrees of p in one load: kid[0] in the low half, kid[1] in the high.
 inline uint32_t LzH::LoadKids(int p) const {
-  return uint32_t(uint16_t(node[p].kid[0])) | (uint32_t(uint16_t(node[p].kid[1])) << 16);
+  uint32_t v;
+  memcpy(&v, kids[p], 4);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  v = (v >> 16) | (v << 16);
+#endif
+  return v;
 }
 
 void LzH::InitTree() {
-  for (int i = N + 1; i <= N + 256; i++) node[i].kid[1] = NIL;
-  for (int i = 0; i < N; i++) node[i].dad = NIL;
+  for (int i = N + 1; i <= N + 256; i++) kids[i][1] = NIL;
+  for (int i = 0; i < N; i++) dad[i] = NIL;
 }
 
 // Inserts the string at r and finds its longest match among the strings on
@@ -209,21 +215,21 @@ void LzH::InitTree() {
 void LzH::InsertNode(int r) {
   const uint8_t* key = &text_buf[r];
   int p = N + 1 + key[0];
-  node[r].kid[0] = node[r].kid[1] = NIL;
+  kids[r][0] = kids[r][1] = NIL;
   int lcp_high = 1, lcp_low = 1;  // common prefix with the nearest upper and lower bound
   int i = 1;
   unsigned dir = 1;
   unsigned best = 0;  // length << 12 | (4096 - distance) of the best match so far
-  uint32_t kids = LoadKids(p);
+  uint32_t both = LoadKids(p);
   for (;;) {
-    int q = int16_t(kids >> (dir << 4));
+    int q = int16_t(both >> (dir << 4));
     if (q == NIL) {
-      node[p].kid[dir] = int16_t(r);
-      node[r].dad = int16_t(p);
+      kids[p][dir] = int16_t(r);
+      dad[r] = int16_t(p);
       break;
     }
     p = q;
-    kids = LoadKids(p);
+    both = LoadKids(p);
     // First difference in key[i .. F-1], eight bytes at a time; the order of
     // the two strings is that of the chunks read as big-endian numbers.
     i = lcp_low < lcp_high ? lcp_low : lcp_high;
@@ -235,20 +241,29 @@ void LzH::InsertNode(int r) {
       i += 8;
       if (i >= F) break;
     }
-    if (i < F) {
-      i += DiffIndex(x, y);
-      dir = ByteSwap(x) > ByteSwap(y);
-    }
-    unsigned cand = (unsigned(i < F ? i : F) << 12) | unsigned(N - ((r - p) & (N - 1)));
-    if (i > THRESHOLD && cand > best) best = cand;
     if (i >= F) {
+      unsigned cand = (unsigned(F) << 12) | unsigned(N - ((r - p) & (N - 1)));
+      if (cand > best) best = cand;
       ReplaceNode(p, r);
       break;
     }
-    if (dir)
-      lcp_low = i;
-    else
-      lcp_high = i;
+    i += DiffIndex(x, y);
+    if (i >= F) {  // the difference lies past the longest match
+      unsigned cand = (unsigned(F) << 12) | unsigned(N - ((r - p) & (N - 1)));
+      if (cand > best) best = cand;
+      ReplaceNode(p, r);
+      break;
+    }
+    // The direction is half the time either way: kept as data (masks), not
+    // as branches, which would mispredict at every other node.
+    dir = ByteSwap(x) > ByteSwap(y);
+    __asm__("" : "+r"(dir));
+    unsigned right = 0u - dir;
+    unsigned cand = (unsigned(i) << 12) | unsigned(N - ((r - p) & (N - 1)));
+    cand &= 0u - unsigned(i > THRESHOLD);
+    best = cand > best ? cand : best;
+    lcp_low = int((unsigned(i) & right) | (unsigned(lcp_low) & ~right));
+    lcp_high = int((unsigned(lcp_high) & right) | (unsigned(i) & ~right));
   }
   match_length = int(best >> 12);
   if (match_length > 0) match_position = int(N - 1 - (best & (N - 1)));
@@ -256,38 +271,40 @@ void LzH::InsertNode(int r) {
 
 // A full-length match: r takes p's place in the tree.
 void LzH::ReplaceNode(int p, int r) {
-  int parent = node[p].dad;
-  node[r] = node[p];
-  node[node[p].kid[0]].dad = int16_t(r);
-  node[node[p].kid[1]].dad = int16_t(r);
-  node[parent].kid[node[parent].kid[1] == p] = int16_t(r);
-  node[p].dad = NIL;
+  int parent = dad[p];
+  kids[r][0] = kids[p][0];
+  kids[r][1] = kids[p][1];
+  dad[r] = dad[p];
+  dad[kids[p][0]] = int16_t(r);
+  dad[kids[p][1]] = int16_t(r);
+  kids[parent][kids[parent][1] == p] = int16_t(r);
+  dad[p] = NIL;
 }
 
 void LzH::DeleteNode(int p) {
-  if (node[p].dad == NIL) return;
+  if (dad[p] == NIL) return;
   int q;
-  if (node[p].kid[1] == NIL) {
-    q = node[p].kid[0];
-  } else if (node[p].kid[0] == NIL) {
-    q = node[p].kid[1];
+  if (kids[p][1] == NIL) {
+    q = kids[p][0];
+  } else if (kids[p][0] == NIL) {
+    q = kids[p][1];
   } else {
-    q = node[p].kid[0];
-    if (node[q].kid[1] != NIL) {
-      do q = node[q].kid[1];
-      while (node[q].kid[1] != NIL);
-      node[node[q].dad].kid[1] = node[q].kid[0];
-      node[node[q].kid[0]].dad = node[q].dad;
-      node[q].kid[0] = node[p].kid[0];
-      node[node[p].kid[0]].dad = int16_t(q);
+    q = kids[p][0];
+    if (kids[q][1] != NIL) {
+      do q = kids[q][1];
+      while (kids[q][1] != NIL);
+      kids[dad[q]][1] = kids[q][0];
+      dad[kids[q][0]] = dad[q];
+      kids[q][0] = kids[p][0];
+      dad[kids[p][0]] = int16_t(q);
     }
-    node[q].kid[1] = node[p].kid[1];
-    node[node[p].kid[1]].dad = int16_t(q);
+    kids[q][1] = kids[p][1];
+    dad[kids[p][1]] = int16_t(q);
   }
-  int parent = node[p].dad;
-  node[q].dad = int16_t(parent);
-  node[parent].kid[node[parent].kid[1] == p] = int16_t(q);
-  node[p].dad = NIL;
+  int parent = dad[p];
+  dad[q] = int16_t(parent);
+  kids[parent][kids[parent][1] == p] = int16_t(q);
+  dad[p] = NIL;
 }
 
 // ---- adaptive Huffman code ----
@@ -490,6 +507,20 @@ int LzH::Encode(FILE* in, FILE* out, LzwComp* rec) {
   rec->orig_size = uint32_t(textsize);
   rec->comp_size = uint32_t(codesize);
   return LZH_OK;
+}
+
+long LzH::EncodeSymbols(const uint16_t* symbols, size_t count, FILE* out) {
+  if (!out || (!symbols && count)) return LZH_E_ARG;
+  dst_.file = out;
+  StartHuff();
+  for (size_t i = 0; i < count; i++) {
+    if (symbols[i] >= N_CHAR) return LZH_E_ARG;
+    EncodeChar(symbols[i]);
+  }
+  EncodeEnd();
+  FlushOutput();
+  if (dst_.error || fflush(out) != 0) return LZH_E_WRITE;
+  return long(codesize);
 }
 
 int LzH::CopyStored(LzwComp* rec) {

@@ -53,9 +53,17 @@ class LzH {
   /// InputRanShort). Returns LZH_OK or a negative lzh_status.
   int Decode(FILE* in, FILE* out, LzwComp* rec);
 
+  /// Codes a sequence of symbols (0..313) with the adaptive code alone, no
+  /// match finding: lets tests reach code words of any depth, which real
+  /// inputs rarely do. Returns the bytes written, or a negative lzh_status.
+  long EncodeSymbols(const uint16_t* symbols, size_t count, FILE* out);
+
   /// After a coded Decode: true when the decoder needed bits past the end of
   /// the stream, i.e. the stream was truncated or damaged.
   bool InputRanShort() const { return ran_short_; }
+  /// After a coded Decode: bits of the stream the decoder consumed. A whole
+  /// stream uses all its bytes: (bits + 7) / 8 equals comp_size.
+  uint64_t BitsUsed() const { return bits_taken - uint64_t(getlen); }
 
   /// Largest output a coded stream of `comp_size` bytes can produce: every
   /// step costs at least one bit per literal byte, or ten bits per match of at
@@ -129,12 +137,8 @@ class LzH {
   const uint8_t* Fixd_len;
 
   uint8_t text_buf[N + F - 1 + TEXT_PAD];
-  struct TreeNode {
-    int16_t kid[2];  // left and right subtree
-    int16_t dad;
-    int16_t pad;
-  };
-  TreeNode node[N + 257];
+  alignas(8) int16_t kids[N + 257][2];  // left and right subtree of each node
+  int16_t dad[N + 257];
   uint16_t freq[T + 1];
   int16_t prnt[T + N_CHAR];
   int16_t son[T];

@@ -256,6 +256,29 @@ inline std::vector<uint8_t> encode(const std::vector<uint8_t>& data, int* deepes
   return out;
 }
 
+/// Codes symbols with the adaptive code alone; `deepest` gets the longest code.
+inline std::vector<uint8_t> encode_symbols(const std::vector<uint16_t>& symbols, int* deepest) {
+  Coder* c = new Coder;
+  c->start_huff();
+  for (uint16_t s : symbols) c->encode_char(s);
+  std::vector<uint8_t> out = c->out;
+  *deepest = c->deepest;
+  delete c;
+  return out;
+}
+
+/// Reads `count` symbols back from a stream made by encode_symbols.
+inline std::vector<uint16_t> decode_symbols(const std::vector<uint8_t>& stream, size_t count) {
+  Coder* c = new Coder;
+  c->in = stream.data();
+  c->in_size = stream.size();
+  c->start_huff();
+  std::vector<uint16_t> out;
+  for (size_t i = 0; i < count; i++) out.push_back(uint16_t(c->decode_char()));
+  delete c;
+  return out;
+}
+
 /// Decodes a stream to `orig_size` bytes with a fresh reference coder.
 inline std::vector<uint8_t> decode(const std::vector<uint8_t>& stream, size_t orig_size) {
   Coder* c = new Coder;

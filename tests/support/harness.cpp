@@ -115,7 +115,11 @@ int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
 
 std::string program_path() {
   const char* p = getenv("ZV_PROGRAM");
-  return p ? p : "";
+  if (!p || !*p) return "";
+  if (p[0] == '/') return p;
+  // A relative name must survive the change of working directory.
+  char cwd[4096];
+  return getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" + p : p;
 }
 
 run_result run_program(const run_options& options) {

@@ -47,7 +47,7 @@ struct run_result {
   bool started = false;   ///< the program could be started at all
 };
 
-/// The program named by ZV_PROGRAM ("" when unset).
+/// The program named by ZV_PROGRAM, made absolute ("" when unset).
 std::string program_path();
 
 /// Runs the program to its end and captures everything.
