@@ -4,13 +4,24 @@
 // they are made here; so the statements below are the run order, one row per
 // task (a group's rows are followed by its member probes, in member order).
 // The objects live for the whole process.
+#include "firmware_probe.h"
 #include "probe.h"
+#include "summary.h"
 #include "task.h"
 
 void register_tasks() {
   static bool registered = false;
   if (registered) return;
   registered = true;
+
+  // order 13: the report's first tables
+  probe_group* summary = new probe_group("SYSTEM SUMMARY", 13, "SYSTEM SUMMARY");
+  new sysinfo_probe(summary);      // "System Summary"
+  new old_sysinfo_probe(summary);  // "System Summary"
+
+  // order 16, after "Partition Information", before "FILESCAN"
+  probe_group* firmware = new probe_group("Firmware Information", 16, "Firmware Information");
+  new firmware_probe(firmware);  // "Firmware Probe"
 
   // order 22
   new probe_list_task();  // "List Probes"
