@@ -131,10 +131,8 @@ TEST_F(ProbeTest, SkipWinsOverSelectionAndEnableAloneChangesNothing) {
   run_all_console();
   EXPECT_EQ(ran, (names{"ENVIRONMENT"}));
 
-  delete probe_task::probe_lists[probe_task::SELECT_LIST];
-  delete probe_task::probe_lists[probe_task::SKIP_LIST];
-  probe_task::probe_lists[probe_task::SELECT_LIST] = nullptr;
-  probe_task::probe_lists[probe_task::SKIP_LIST] = nullptr;
+  probe_task::set_probe_list(probe_task::SELECT_LIST, nullptr);
+  probe_task::set_probe_list(probe_task::SKIP_LIST, nullptr);
   tz.set_status(true);
   cpu.set_status(true);
   probe_task::set_probe_list(probe_task::ENABLE_LIST, new str_list("TIME ZONE;no such probe", ';'));
