@@ -4,7 +4,9 @@
 // they are made here, so the rows below are the run order: one statement per
 // task, a group's member probes right after the group, in member order. The
 // objects live for the whole process.
+#include "firmware_probe.h"
 #include "probe.h"
+#include "summary.h"
 #include "task.h"
 
 void register_tasks() {
@@ -13,5 +15,10 @@ void register_tasks() {
   registered = true;
 
   // order  task
-  /* 22 */ new probe_list_task();  // "List Probes"
+  /* 13 */ probe_group* summary = new probe_group("SYSTEM SUMMARY", 13, "SYSTEM SUMMARY");
+  /*    */ new sysinfo_probe(summary);      // "System Summary"
+  /*    */ new old_sysinfo_probe(summary);  // "System Summary"
+  /* 16 */ probe_group* firmware = new probe_group("Firmware Information", 16, "Firmware Information");
+  /*    */ new firmware_probe(firmware);    // "Firmware Probe"
+  /* 22 */ new probe_list_task();           // "List Probes"
 }
