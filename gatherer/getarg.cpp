@@ -11,6 +11,8 @@
 #include <cstring>
 #include <cwctype>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "debug.h"
 #include "probe.h"
@@ -27,6 +29,11 @@ constexpr size_t MAX_PROPERTY_LINE = 4096;
 /// How deep properties files may name further properties files.
 constexpr int MAX_PROPERTIES_DEPTH = 8;
 int properties_depth = 0;
+/// Device and inode of every properties file being read, outermost first. A
+/// file that names itself (directly or through others) is not read again:
+/// the depth limit alone would still let a file naming itself a few times
+/// multiply into millions of reads.
+std::vector<std::pair<dev_t, ino_t>> properties_chain;
 
 /// The system root given by "sysroot"; kept for the whole run.
 char* sysroot_text = nullptr;
@@ -109,6 +116,12 @@ FILE* open_regular_file(const char* path) {
   FILE* f = fdopen(fd, "r");
   if (!f) close(fd);
   return f;
+}
+
+bool is_being_read(const struct stat& st) {
+  for (const auto& file : properties_chain)
+    if (file.first == st.st_dev && file.second == st.st_ino) return true;
+  return false;
 }
 
 /// One line of at most MAX_PROPERTY_LINE bytes without its line end; the
@@ -260,10 +273,18 @@ void gatherer_parse_properties(const wchar_t* path) {
     printdW(L"getarg: failed to read %ls\n", path);
     return;
   }
+  struct stat st;
+  if (fstat(fileno(f), &st) != 0 || is_being_read(st)) {
+    printm("Properties files nested too deeply: %ls not read\n", path);
+    fclose(f);
+    return;
+  }
   printm("Using properties from %ls\n", path);
   ++properties_depth;
+  properties_chain.emplace_back(st.st_dev, st.st_ino);
   std::string line;
   while (read_property_line(f, line)) parse_property_line(line);
+  properties_chain.pop_back();
   --properties_depth;
   fclose(f);
 }

@@ -233,6 +233,19 @@ TEST_F(CommandLine, PropertiesFileNamingItselfStopsAtTheNestingLimit) {
   EXPECT_EQ(setting(SETTING_BATCH), 1);
 }
 
+TEST_F(CommandLine, PropertiesFileNamingItselfSeveralTimesIsReadOnlyOnce) {
+  // Each self reference used to open the file anew down to the depth limit:
+  // three of them meant thousands of reads, a dozen never finished.
+  std::string self = "properties=" + dir.file("test.zvp") + "\n";
+  std::string said = properties(self + self + "batch\n" + self);
+  size_t reads = 0;
+  for (size_t at = said.find("Using properties from "); at != std::string::npos;
+       at = said.find("Using properties from ", at + 1))
+    ++reads;
+  EXPECT_EQ(reads, 1u);
+  EXPECT_EQ(setting(SETTING_BATCH), 1);
+}
+
 TEST_F(CommandLine, PropertiesReaderRefusesMissingFilesDirectoriesAndFifos) {
   std::string fifo = dir.file("fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
