@@ -1,10 +1,12 @@
 // registry.cpp - constructs every task, probe group and probe of the system.
 //
 // The registry keeps tasks sorted by order and, for equal orders, in the order
-// they are made here; so the statements below are the run order, one row per
-// task (a group's rows are followed by its member probes, in member order).
-// The objects live for the whole process.
+// they are made here, so the rows below are the run order: one statement per
+// task, a group's member probes right after the group, in member order. The
+// objects live for the whole process.
+#include "firmware_probe.h"
 #include "probe.h"
+#include "summary.h"
 #include "task.h"
 
 void register_tasks() {
@@ -12,6 +14,11 @@ void register_tasks() {
   if (registered) return;
   registered = true;
 
-  // order 22
-  new probe_list_task();  // "List Probes"
+  // order  task
+  /* 13 */ probe_group* summary = new probe_group("SYSTEM SUMMARY", 13, "SYSTEM SUMMARY");
+  /*    */ new sysinfo_probe(summary);      // "System Summary"
+  /*    */ new old_sysinfo_probe(summary);  // "System Summary"
+  /* 16 */ probe_group* firmware = new probe_group("Firmware Information", 16, "Firmware Information");
+  /*    */ new firmware_probe(firmware);    // "Firmware Probe"
+  /* 22 */ new probe_list_task();           // "List Probes"
 }

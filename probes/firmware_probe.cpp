@@ -1,0 +1,38 @@
+// firmware_probe.cpp - the "Firmware Information" table: the system BIOS as
+// SMBIOS describes it and the embedded controller's version.
+#include "firmware_probe.h"
+
+#include "bios.h"
+#include "dmi.h"
+#include "table.h"
+
+firmware_probe::firmware_probe(probe_group* group) : probe(group, "Firmware Probe", 3, 0x2F71) {
+  customers = 0xFFEF;
+}
+
+bool firmware_probe::run(FILE* report) {
+  Table table(report, "Firmware Information");
+  table.start_heading();
+  table.add_column("Firmware", STRING);
+  table.set_column_width(0, 20);
+  table.add_column("Version", STRING);
+  table.set_column_width(1, 30);
+  table.add_column("Date", STRING);
+  table.set_column_width(2, 15);
+  table.end_heading();
+
+  Dmi* dmi = Dmi::get_instance();
+  table.start_row("BIOS");
+  table.log_data("System BIOS");
+  table.log_data(dmi->get_bios_build());
+  table.log_data(dmi->get_bios_date());
+  table.end_row();
+
+  char ec_version[64];
+  table.start_row("EC");
+  table.log_data("Embedded Controller");
+  table.log_data(smapi_get_h8_version(ec_version, sizeof ec_version));
+  table.log_data("");
+  table.end_row();
+  return true;
+}

@@ -1,0 +1,217 @@
+// sysinfo_test.cpp - the machine's identity (VPD before SMBIOS, cleaned
+// setters) and the distribution detection through the release files.
+#include "sysinfo.h"
+
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "dmi.h"
+#include "osinfo.h"
+#include "smbios_root.h"
+
+using namespace smbios_test;
+
+namespace {
+
+/// Drops the program-wide objects before and after each test, so every test
+/// gathers from its own system root.
+class SysInfoTest : public ::testing::Test {
+ protected:
+  void SetUp() override { reset_all(); }
+  void TearDown() override { reset_all(); }
+  static void reset_all() {
+    SysInfo::reset();
+    delete Dmi::instance;
+    Dmi::instance = nullptr;
+  }
+};
+
+/// A BIOS VPD block: signature, 8 unused bytes, then the fixed-width texts.
+bytes vpd_block(const std::string& bios, const std::string& serial, const std::string& board,
+                const std::string& model) {
+  bytes b = {0xAA, 0x55, 'V', 'P', 'D'};
+  b.resize(13, 0);
+  auto field = [&b](const std::string& text, size_t width) {
+    for (size_t i = 0; i < width; i++) b.push_back(i < text.size() ? (unsigned char)text[i] : 0);
+  };
+  field(bios, 9);
+  field(serial, 7);
+  field(board, 11);
+  field(model, 7);
+  return b;
+}
+
+/// SMBIOS with a BIOS (type 0) and a system (type 1) structure.
+dump smbios_identity(const std::string& make, const std::string& model, const std::string& serial) {
+  table_builder t;
+  // Type 0: vendor 1, version 2, segment, date 3, ROM size, characteristics.
+  t.add(0, {1, 2, 0x00, 0xE0, 3, 0x0F, 0, 0, 0, 0, 0, 0, 0, 0}, {"Acme BIOS", "R1.07", "03/15/2004"});
+  // Type 1: make 1, model 2, version 3, serial 4, UUID 00 11 .. FF, wake-up.
+  bytes system = {1, 2, 3, 4};
+  for (int i = 0; i < 16; i++) system.push_back((unsigned char)(i * 0x11));
+  system.push_back(6);
+  t.add(1, system, {make, model, "1.0", serial});
+  t.end();
+  dump d;
+  d.table = t.data();
+  d.entry = entry_point_32((uint16_t)d.table.size(), 0x000E0000, 0x24, 3);
+  return d;
+}
+
+const char uuid_text[] = "00112233445566778899aabbccddeeff";
+
+struct dist {
+  std::string vendor, name, release;
+};
+
+dist detect(const temp_root& root) {
+  scoped_sysroot use(root);
+  char vendor[SYSINFO_DIST_TEXT_SIZE], name[SYSINFO_DIST_TEXT_SIZE], release[SYSINFO_DIST_TEXT_SIZE];
+  check_files(vendor, name, release);
+  return {vendor, name, release};
+}
+
+}  // namespace
+
+TEST_F(SysInfoTest, TakesVendorModelAndSerialFromVpdAndTheUuidFromSmbios) {
+  temp_root root;
+  memory_image mem;
+  mem.put(0xF4000, vpd_block("KJET29WW ", "L3A1234", "VQ1AB", "2373ABC"));
+  ASSERT_TRUE(mem.save(root));
+  ASSERT_TRUE(write_sysfs_tables(root, smbios_identity("Acme", "Anvil 3000", "SMB-42")));
+  scoped_sysroot use(root);
+  SysInfo* info = SysInfo::get();
+  EXPECT_EQ(SysInfo::instance, info);
+  EXPECT_EQ(SysInfo::get(), info);
+  EXPECT_STREQ(info->OEM(), "HALVEX");
+  EXPECT_STREQ(info->Model(), "2373ABC");
+  EXPECT_STREQ(info->Serial(), "L3A1234");
+  EXPECT_STREQ(info->UUID(), uuid_text);
+}
+
+TEST_F(SysInfoTest, FallsBackToCleanedSmbiosIdentityWithoutVpd) {
+  temp_root root;
+  ASSERT_TRUE(write_sysfs_tables(root, smbios_identity(" _Acme Corp_ ", "Anvil 3000\t", "_ __ ")));
+  scoped_sysroot use(root);
+  SysInfo info;
+  EXPECT_STREQ(info.OEM(), "Acme Corp");
+  EXPECT_STREQ(info.Model(), "Anvil 3000");
+  EXPECT_STREQ(info.Serial(), "Unknown");
+  EXPECT_STREQ(info.UUID(), uuid_text);
+}
+
+TEST_F(SysInfoTest, KeepsUnknownIdentityWithoutVpdOrSmbios) {
+  temp_root root;
+  scoped_sysroot use(root);
+  SysInfo info;
+  EXPECT_STREQ(info.OEM(), "Unknown");
+  EXPECT_STREQ(info.Model(), "Unknown");
+  EXPECT_STREQ(info.Serial(), "Unknown");
+  EXPECT_STREQ(info.UUID(), "Unknown");
+  EXPECT_STREQ(info.OSOEM(), "Unknown");
+  EXPECT_STREQ(info.OSType(), "Linux (generic)");
+  EXPECT_STREQ(info.OSBuild(), "Unknown");
+}
+
+TEST_F(SysInfoTest, SettersTrimBlanksAndUnderscoresAndOnlyTheUuidMayBeEmpty) {
+  temp_root root;
+  scoped_sysroot use(root);
+  SysInfo info;
+  info.set_vendor(" \t_ _\n");
+  EXPECT_STREQ(info.OEM(), "Unknown");
+  info.set_model(nullptr);
+  EXPECT_STREQ(info.Model(), "Unknown");
+  info.set_serial("__ab_c d__");
+  EXPECT_STREQ(info.Serial(), "ab_c d");
+  info.set_uuid("  ");
+  EXPECT_STREQ(info.UUID(), "");
+}
+
+TEST_F(SysInfoTest, ReportsTheKernelFromUnameAndTheRealUser) {
+  temp_root root;
+  scoped_sysroot use(root);
+  SysInfo info;
+  struct utsname u;
+  ASSERT_EQ(uname(&u), 0);
+  EXPECT_STREQ(info.NodeName(), u.nodename);
+  EXPECT_STREQ(info.OSName(), u.sysname);
+  EXPECT_STREQ(info.OSCSD(), u.machine);
+  EXPECT_EQ(std::string(info.OSVersion()), std::string(u.release) + " (" + u.version + ")");
+  struct passwd* pw = getpwuid(getuid());
+  std::string expected = pw ? pw->pw_name : std::to_string(getuid());
+  EXPECT_EQ(info.CurrentUser(), expected);
+}
+
+TEST(Distribution, PrefersRedHatOverSuseAndTakesItsFirstLine) {
+  temp_root root;
+  root.write("/etc/redhat-release", std::string("Red Hat Linux release 9 (Shrike)\nsecond\n"));
+  root.write("/etc/SuSE-release", std::string("SuSE Linux 9.0 (i586)\n"));
+  root.write("/etc/issue", std::string("Slackware 8.0\n"));
+  dist d = detect(root);
+  EXPECT_EQ(d.vendor, "Red Hat, Inc.");
+  EXPECT_EQ(d.name, "Red Hat");
+  EXPECT_EQ(d.release, "Red Hat Linux release 9 (Shrike)");
+}
+
+TEST_F(SysInfoTest, NamesSlackwareFromIssueAfterLeadingEmptyLines) {
+  temp_root root;
+  root.write("/etc/issue", std::string("\n\r\n   \nSlackware 8.0.0 \r\nKernel \\r\n"));
+  dist d = detect(root);
+  EXPECT_EQ(d.vendor, "Slackware Linux, Inc.");
+  EXPECT_EQ(d.name, "Slackware");
+  EXPECT_EQ(d.release, "Slackware 8.0.0");
+  scoped_sysroot use(root);
+  SysInfo info;
+  EXPECT_STREQ(info.OSType(), "Linux (Slackware)");
+  EXPECT_STREQ(info.OSOEM(), "Slackware Linux, Inc.");
+  EXPECT_STREQ(info.OSBuild(), "Slackware 8.0.0");
+}
+
+TEST(Distribution, GivesGenericForMissingEmptyOrUnknownIssue) {
+  {
+    temp_root root;
+    dist d = detect(root);
+    EXPECT_EQ(d.vendor + "|" + d.name + "|" + d.release, "Unknown|generic|Unknown");
+  }
+  {
+    temp_root root;
+    root.write("/etc/issue", std::string("\n\n"));
+    dist d = detect(root);
+    EXPECT_EQ(d.vendor + "|" + d.name + "|" + d.release, "Unknown|generic|Unknown");
+  }
+  {
+    temp_root root;
+    root.write("/etc/issue", std::string("Welcome to \\n\n"));
+    dist d = detect(root);
+    EXPECT_EQ(d.vendor + "|" + d.name + "|" + d.release, "Unknown|generic|Unknown");
+  }
+}
+
+TEST(Distribution, KeepsTheVendorOfAnEmptyReleaseFileAndCutsLongLines) {
+  {
+    temp_root root;
+    root.write("/etc/debian_version", std::string(""));
+    dist d = detect(root);
+    EXPECT_EQ(d.vendor + "|" + d.name + "|" + d.release, "Debian|Debian|Unknown");
+  }
+  {
+    temp_root root;
+    root.write("/etc/turbolinux-release", std::string(1000, 'x') + "\n");
+    dist d = detect(root);
+    EXPECT_EQ(d.name, "TurboLinux");
+    EXPECT_EQ(d.release, std::string(SYSINFO_DIST_TEXT_SIZE - 1, 'x'));
+  }
+}
+
+TEST(Distribution, ChecksIssuePrefixesCaseSensitively) {
+  EXPECT_EQ(dist_check("Caldera OpenLinux"), 4);
+  EXPECT_EQ(dist_check("Mandrake Linux 9"), 5);
+  EXPECT_EQ(dist_check("Slackware"), 6);
+  EXPECT_EQ(dist_check("Slack"), -1);
+  EXPECT_EQ(dist_check("slackware 8"), -1);
+  EXPECT_EQ(dist_check(nullptr), -1);
+}
