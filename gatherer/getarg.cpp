@@ -35,9 +35,6 @@ int properties_depth = 0;
 /// multiply into millions of reads.
 std::vector<std::pair<dev_t, ino_t>> properties_chain;
 
-/// The system root given by "sysroot"; kept for the whole run.
-char* sysroot_text = nullptr;
-
 bool is_option(const wchar_t* word) { return word && word[0] == L'-'; }
 
 bool same_word(const wchar_t* a, const wchar_t* b) { return wcscasecmp(a, b) == 0; }
@@ -82,9 +79,8 @@ void set_system_root(const wchar_t* value) {
     delete[] dir;
     return;
   }
-  sysroot_set(dir);
-  delete[] sysroot_text;
-  sysroot_text = dir;
+  sysroot_set(dir);  // keeps its own copy
+  delete[] dir;
 }
 
 void select_driver(const char* task_name, int argc, wchar_t** wargv, int& i, bool install) {

@@ -99,13 +99,6 @@ TEST_F(CommandLine, OptionWordsIgnoreCase) {
   EXPECT_EQ(setting(SETTING_CONTAINER), 0);
 }
 
-TEST_F(CommandLine, LaterOfHelpAndListProbesDecidesTheAction) {
-  parse({L"-help", L"-listprobes"});
-  EXPECT_EQ(setting(SETTING_ACTION), 1);
-  parse({L"-listprobes", L"-Help"});
-  EXPECT_EQ(setting(SETTING_ACTION), 2);
-}
-
 TEST_F(CommandLine, LevelWordsWarnAboutAnythingButOneDigitUpToSix) {
   EXPECT_EQ(parse({L"-level", L"7"}), "Warning: level 7 not supported.\n");
   EXPECT_EQ(parse({L"-level", L"10"}), "Warning: level 10 not supported.\n");
