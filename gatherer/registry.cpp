@@ -4,13 +4,29 @@
 // they are made here; so the statements below are the run order, one row per
 // task (a group's rows are followed by its member probes, in member order).
 // The objects live for the whole process.
+#include "dmi_info.h"
+#include "firmware_probe.h"
 #include "probe.h"
+#include "summary.h"
 #include "task.h"
 
 void register_tasks() {
   static bool registered = false;
   if (registered) return;
   registered = true;
+
+  // order 13
+  probe_group* summary = new probe_group("SYSTEM SUMMARY", 13, "SYSTEM SUMMARY");
+  new sysinfo_probe(summary);      // "System Summary"
+  new old_sysinfo_probe(summary);  // "System Summary"
+
+  // order 16, after "Partition Information"
+  probe_group* firmware = new probe_group("Firmware Information", 16, "Firmware Information");
+  new firmware_probe(firmware);  // "Firmware Probe"
+
+  // order 16, after "Linux Startup Information"
+  new smbios_probe("SMBIOS INFORMATION", 0xFFEF);
+  new smbios_probe("SMBIOS INFO", 0x10);
 
   // order 22
   new probe_list_task();  // "List Probes"
