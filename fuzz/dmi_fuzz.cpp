@@ -1,13 +1,18 @@
 // dmi_fuzz.cpp - arbitrary bytes as SMBIOS entry point and table, as a BIOS
 // segment for the anchor search, the VPD block and the version scan; then
-// every query. The table copy is sized exactly, so any read outside it shows.
+// every query and every printer. The table copy is sized exactly, so any
+// read outside it shows.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "bios.h"
 #include "dmi.h"
+#include "dmi_info.h"
+#include "table.h"
 #include "vpd.h"
 
 namespace {
@@ -60,6 +65,20 @@ void ask_everything(Dmi& dmi) {
   }
 }
 
+/// Every printer, into a memory stream in one of the report forms.
+void print_everything(Dmi& dmi, unsigned char mode) {
+  static const output_format_type formats[] = {OUTPUT_ZVML, OUTPUT_TEXT, OUTPUT_XML, OUTPUT_HTML};
+  Table::set_output_format(formats[(mode >> 2) & 3]);
+  char* text = nullptr;
+  size_t length = 0;
+  FILE* out = open_memstream(&text, &length);
+  if (!out) return;
+  SetupVersion(&dmi);
+  print_structures(out, &dmi);
+  fclose(out);
+  free(text);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -80,6 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     dmi.init_from_bytes(entry.data(), entry.size(), input.data(), input.size());
   }
   ask_everything(dmi);
+  print_everything(dmi, mode);
 
   Dmi::find_dmi_header(input.data(), input.size());
   Vpd vpd;

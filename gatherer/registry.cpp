@@ -4,6 +4,7 @@
 // they are made here, so the rows below are the run order: one statement per
 // task, a group's member probes right after the group, in member order. The
 // objects live for the whole process.
+#include "dmi_info.h"
 #include "firmware_probe.h"
 #include "probe.h"
 #include "summary.h"
@@ -20,5 +21,7 @@ void register_tasks() {
   /*    */ new old_sysinfo_probe(summary);  // "System Summary"
   /* 16 */ probe_group* firmware = new probe_group("Firmware Information", 16, "Firmware Information");
   /*    */ new firmware_probe(firmware);    // "Firmware Probe"
+  /* 16 */ new smbios_probe("SMBIOS INFORMATION", 0xFFEF);
+  /* 16 */ new smbios_probe("SMBIOS INFO", 0x10);
   /* 22 */ new probe_list_task();           // "List Probes"
 }

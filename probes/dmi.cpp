@@ -20,11 +20,7 @@ namespace {
 
 const char UNKNOWN[] = "Unknown";
 
-uint16_t le16(const unsigned char* p) { return (uint16_t)(p[0] | (p[1] << 8)); }
-uint32_t le32(const unsigned char* p) {
-  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
-uint64_t le64(const unsigned char* p) { return le32(p) | ((uint64_t)le32(p + 4) << 32); }
+uint64_t le64(const unsigned char* p) { return dmi_dword(p) | ((uint64_t)dmi_dword(p + 4) << 32); }
 
 unsigned char byte_sum(const unsigned char* p, unsigned long n) {
   unsigned char sum = 0;
@@ -169,7 +165,7 @@ bool Dmi::accept_entry_point(const unsigned char* ep, unsigned long length, unsi
     unsigned major = ep[7] > 15 ? 15 : ep[7];
     unsigned minor = ep[8] > 15 ? 15 : ep[8];
     memcpy(header.anchor, "_DMI_", 5);
-    uint32_t max_size = le32(ep + 0x0C);
+    uint32_t max_size = dmi_dword(ep + 0x0C);
     uint64_t address = le64(ep + 0x10);
     header.table_length = (uint16_t)(max_size > 0xFFFF ? 0xFFFF : max_size);
     header.table_address = (uint32_t)address;
@@ -463,7 +459,7 @@ const char* Dmi::get_pci_slot_name(int slot) {
   snprintf(buffer, sizeof buffer, "%d", slot);
   if (!init() || slot == 0) return buffer;
   for (const Entry& e : by_type[9]) {
-    if (is_pci_slot(e.data) && le16(e.data + 9) == slot) {
+    if (is_pci_slot(e.data) && dmi_word(e.data + 9) == slot) {
       snprintf(buffer, sizeof buffer, "%s", getString(e.data[4], e.data, e.length));
       break;
     }
@@ -475,10 +471,10 @@ int Dmi::get_num_pci_slots(unsigned short* ids, unsigned capacity) {
   if (!init()) return 0;
   unsigned count = 0;
   for (const Entry& e : by_type[9]) {
-    if (!is_pci_slot(e.data) || le16(e.data + 9) == 0) continue;
+    if (!is_pci_slot(e.data) || dmi_word(e.data + 9) == 0) continue;
     if (ids) {
       if (count >= capacity) break;
-      ids[count] = le16(e.data + 9);
+      ids[count] = dmi_word(e.data + 9);
     }
     count++;
   }
@@ -488,7 +484,7 @@ int Dmi::get_num_pci_slots(unsigned short* ids, unsigned capacity) {
 bool Dmi::is_pci_slot_in_use(int slot) {
   if (!init() || slot == 0) return false;
   for (const Entry& e : by_type[9])
-    if (is_pci_slot(e.data) && le16(e.data + 9) == slot) return e.data[7] == 4;
+    if (is_pci_slot(e.data) && dmi_word(e.data + 9) == slot) return e.data[7] == 4;
   return false;
 }
 
@@ -519,7 +515,7 @@ long long Dmi::get_total_installed_memory() {
   }
   for (const Entry& e : by_type[17]) {
     if (!has_field(e.data, 18, 1) || is_non_system_memory_type(e.data[18])) continue;
-    long long mb = dmi_memory_device_size(le16(e.data + 12));
+    long long mb = dmi_memory_device_size(dmi_word(e.data + 12));
     if (mb > 0) total += mb;
   }
   return total;
@@ -532,7 +528,7 @@ int Dmi::get_num_memory_slots() {
   if (!by_type[16].empty()) {
     printd("dmi: counting slots of %u type 16 structures\n", (unsigned)by_type[16].size());
     for (const Entry& e : by_type[16])
-      if (has_field(e.data, 13, 2) && e.data[5] == 3) slots += le16(e.data + 13);
+      if (has_field(e.data, 13, 2) && e.data[5] == 3) slots += dmi_word(e.data + 13);
   } else if (!by_type[5].empty()) {
     printd("dmi: counting slots of %u type 5 structures\n", (unsigned)by_type[5].size());
     for (const Entry& e : by_type[5])
@@ -556,7 +552,7 @@ long long Dmi::get_total_memory_capability() {
   } else {
     for (const Entry& e : by_type[16]) {
       if (!has_field(e.data, 7, 4) || e.data[5] != 3) continue;
-      uint32_t kb = le32(e.data + 7);
+      uint32_t kb = dmi_dword(e.data + 7);
       if (kb == 0x80000000u) continue;  // the real figure is in the extended field
       total += kb / 1024;
       found = true;
@@ -577,9 +573,9 @@ const Dmi::Entry* Dmi::nth_memory_device(unsigned n, bool* is_module) {
   unsigned seen = 0;
   for (const Entry& array : by_type[16]) {
     if (!has_field(array.data, 5, 1) || array.data[5] != 3) continue;
-    uint16_t handle = le16(array.data + 2);
+    uint16_t handle = dmi_word(array.data + 2);
     for (const Entry& device : by_type[17]) {
-      if (!has_field(device.data, 4, 2) || le16(device.data + 4) != handle) continue;
+      if (!has_field(device.data, 4, 2) || dmi_word(device.data + 4) != handle) continue;
       if (++seen == n) return &device;
     }
   }
@@ -598,7 +594,7 @@ long long Dmi::get_installed_memory_size(unsigned n) {
     return mb < 0 ? 0 : mb;
   }
   if (!has_field(e->data, 12, 2)) return -1;
-  return dmi_memory_device_size(le16(e->data + 12));
+  return dmi_memory_device_size(dmi_word(e->data + 12));
 }
 
 const char* Dmi::get_installed_memory_type(unsigned n) {
@@ -606,7 +602,7 @@ const char* Dmi::get_installed_memory_type(unsigned n) {
   bool module = false;
   const Entry* e = nth_memory_device(n, &module);
   if (!e) return UNKNOWN;
-  if (module) return has_field(e->data, 7, 2) ? getType06MemoryType(le16(e->data + 7)) : UNKNOWN;
+  if (module) return has_field(e->data, 7, 2) ? getType06MemoryType(dmi_word(e->data + 7)) : UNKNOWN;
   if (!has_field(e->data, 18, 1)) return UNKNOWN;
   snprintf(buffer, sizeof buffer, "%s %s", getType17MemoryType(e->data[18]),
            getType17MemoryFormFactor(e->data[14]));

@@ -161,5 +161,11 @@ class Dmi {
   const Entry* nth_memory_device(unsigned n, bool* is_module);
 };
 
+/// Little-endian 16- and 32-bit fields of a structure.
+inline uint16_t dmi_word(const unsigned char* p) { return (uint16_t)(p[0] | (p[1] << 8)); }
+inline uint32_t dmi_dword(const unsigned char* p) {
+  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
+}
+
 /// Size in megabytes of a type-17 size word (bit 15: kilobytes), -1 for 0xFFFF.
 long long dmi_memory_device_size(unsigned size_word);

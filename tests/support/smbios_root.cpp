@@ -288,6 +288,35 @@ bytes bad_checksum_segment() {
   return segment;
 }
 
+std::vector<std::vector<std::string>> text_table(const std::string& report, const std::string& title) {
+  std::vector<std::vector<std::string>> rows;
+  size_t at = report.find("Table: " + title + "\n");
+  if (at == std::string::npos) return rows;
+  size_t pos = report.find('\n', at) + 1;
+  int borders = 0;
+  while (pos < report.size() && borders < 3) {
+    size_t end = report.find('\n', pos);
+    if (end == std::string::npos) end = report.size();
+    std::string line = report.substr(pos, end - pos);
+    pos = end + 1;
+    if (line.compare(0, 1, "+") == 0) {
+      borders++;
+      continue;
+    }
+    if (borders != 2 || line.compare(0, 1, "|") != 0) continue;
+    std::vector<std::string> cells;
+    size_t from = 1, bar;
+    while ((bar = line.find('|', from)) != std::string::npos) {
+      std::string cell = line.substr(from, bar - from);
+      size_t first = cell.find_first_not_of(' '), last = cell.find_last_not_of(' ');
+      cells.push_back(first == std::string::npos ? "" : cell.substr(first, last - first + 1));
+      from = bar + 1;
+    }
+    rows.push_back(cells);
+  }
+  return rows;
+}
+
 scoped_sysroot::scoped_sysroot(const temp_root& root) { sysroot_set(root.path().c_str()); }
 scoped_sysroot::~scoped_sysroot() { sysroot_set(nullptr); }
 

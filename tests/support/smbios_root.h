@@ -95,6 +95,10 @@ bool write_bytes(const std::string& path, const bytes& content);
 /// Writes the kernel's entry point and table files under the root.
 bool write_sysfs_tables(const temp_root& root, const dump& d);
 
+/// The data rows of the table titled `title` in a text-form report, each as
+/// its trimmed cells; empty when there is no such table.
+std::vector<std::vector<std::string>> text_table(const std::string& report, const std::string& title);
+
 /// Sets the system root for the life of the object, then back to "/".
 class scoped_sysroot {
  public:

@@ -1,0 +1,267 @@
+// dmi_info_test.cpp - the SMBIOS structure report and the firmware table.
+#include "dmi_info.h"
+
+#include <gtest/gtest.h>
+
+#include "dmi.h"
+#include "firmware_probe.h"
+#include "report_check.h"
+#include "smbios_root.h"
+#include "table.h"
+#include "xml.h"
+
+using namespace smbios_test;
+
+namespace {
+
+using rows = std::vector<std::vector<std::string>>;
+
+/// Renders the report of a table in one output format.
+class report_of {
+ public:
+  report_of(const dump& d, output_format_type format = OUTPUT_TEXT) : saved(Table::get_output_format()) {
+    valid = dmi.init_from_bytes(d.entry.data(), d.entry.size(), d.table.data(), d.table.size());
+    Table::set_output_format(format);
+    SetupVersion(&dmi);
+    start_section(out.get(), "SMBIOS INFORMATION");
+    print_structures(out.get(), &dmi);
+    end_section(out.get());
+    fflush(out.get());
+    text = out.text();
+  }
+  ~report_of() { Table::set_output_format(saved); }
+  rows table(const std::string& title) const { return text_table(text, title); }
+
+  bool valid;
+  std::string text;
+
+ private:
+  output_format_type saved;
+  Dmi dmi;
+  mem_stream out;
+};
+
+dump with_table(const table_builder& t, unsigned char revision = 0x27) {
+  dump d;
+  d.table = t.data();
+  d.entry = entry_point_32((uint16_t)d.table.size(), 0x20, revision);
+  return d;
+}
+
+dump committed(const std::string& name) {
+  dump d;
+  EXPECT_TRUE(load_dump_file(hand_built_path(name + ".bin"), d));
+  return d;
+}
+
+/// A BIOS structure of the given formatted length (at least 18).
+bytes bios_fields(unsigned length, uint32_t characteristics, unsigned char extension = 0) {
+  bytes f = {1, 2, 0x00, 0xE0, 3, 2};
+  for (int i = 0; i < 4; i++) f.push_back((characteristics >> (8 * i)) & 0xFF);
+  f.resize(14, 0);
+  f.resize(length - 4, extension);
+  return f;
+}
+
+size_t count_of(const std::string& text, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) n++;
+  return n;
+}
+
+}  // namespace
+
+TEST(SmbiosReport, WritesTablesOnlyForTheTypesPresent) {
+  table_builder t;
+  t.add(0, bios_fields(18, 0x80), {"Acme", "1.0", "05/13/2006"});
+  t.add(1, bytes(21, 0));
+  t.end();
+  report_of r(with_table(t));
+  ASSERT_TRUE(r.valid);
+  EXPECT_EQ(count_of(r.text, "Table: "), 3u);
+  rows bios = r.table("BIOS Information");
+  ASSERT_EQ(bios.size(), 1u);
+  EXPECT_EQ(bios[0], (std::vector<std::string>{"Acme", "1.0", "E000h", "2006-05-13", "Unknown"}));
+  rows features = r.table("Supported Features");
+  ASSERT_EQ(features.size(), 16u);
+  EXPECT_EQ(features[3], (std::vector<std::string>{"PCI Supported", "Yes"}));
+  EXPECT_EQ(features[4][1], "No");
+  EXPECT_FALSE(r.table("System Information").empty());
+}
+
+TEST(SmbiosReport, AddsTheExtensionFeaturesForALongerBiosStructure) {
+  table_builder t;
+  t.add(0, bios_fields(19, 0, 0x81), {"Acme", "1.0", "05/13/2006"});
+  report_of r(with_table(t));
+  rows features = r.table("Supported Features");
+  ASSERT_EQ(features.size(), 24u);
+  EXPECT_EQ(features[16], (std::vector<std::string>{"ACPI Supported", "Yes"}));
+  EXPECT_EQ(features[23], (std::vector<std::string>{"Smart Battery BIOS", "Yes"}));
+  EXPECT_EQ(features[17][1], "No");
+}
+
+TEST(SmbiosReport, LeavesUuidAndWakeUpEmptyForAShortSystemStructure) {
+  report_of r(committed("type1-length24"));
+  rows system = r.table("System Information");
+  ASSERT_EQ(system.size(), 1u);
+  EXPECT_EQ(system[0], (std::vector<std::string>{"Acme", "Box 1", "1.0", "SN123", "", ""}));
+}
+
+TEST(SmbiosReport, SaysUnknownForFieldsTheStructureIsTooShortToHold) {
+  table_builder t;
+  bytes processor(22, 0);  // SMBIOS 2.0: 26 bytes, no serial or part number
+  processor[0] = 1;
+  processor[18] = 100;  // current speed 100 MHz
+  processor[20] = 0x41;
+  t.add(4, processor, {"CPU0"});
+  t.add(7, {1, 0x81, 0x01, 0x10, 0x80, 0x10, 0x80, 0x08, 0x00, 0x08, 0x00}, {"L2"});  // 2.0: 15 bytes
+  t.add(22, bytes(12, 0), {"Front"});  // battery fields of 2.2 not there
+  for (unsigned char type : {2, 3, 16, 17, 32}) t.add(type, {});
+  report_of r(with_table(t, 0x21));
+  rows cpu = r.table("Processor Information");
+  ASSERT_EQ(cpu.size(), 1u);
+  EXPECT_EQ(cpu[0][0], "CPU0");
+  EXPECT_EQ(cpu[0][4], "100");
+  EXPECT_EQ(cpu[0][5], "Populated, Enabled");
+  EXPECT_EQ(cpu[0][6], "Unknown");
+  rows cache = r.table("Cache Information");
+  ASSERT_EQ(cache.size(), 1u);
+  EXPECT_EQ(cache[0], (std::vector<std::string>{"L2", "L2", "Enabled", "WB", "1 M", "Burst", "0", "Unknown",
+                                                "Unknown", "Unknown"}));
+  EXPECT_EQ(r.table("Portable Battery Information")[0][12], "Unknown");
+  EXPECT_EQ(r.table("Baseboard Information")[0], (std::vector<std::string>(4, "Unknown")));
+  EXPECT_EQ(r.table("Memory Device Information")[0][4], "0");
+  EXPECT_EQ(r.table("Boot Status")[0][0], "Unknown");
+}
+
+TEST(SmbiosReport, KeysPortsByDesignatorAndListsEveryOnBoardDevice) {
+  table_builder t;
+  t.add(8, {1, 0, 2, 0x0F, 0x0E}, {"J1", "K"});  // internal J1, external "K" (too short)
+  t.add(8, {0, 0, 0, 0, 0x10});
+  t.add(10, {0x83, 1, 0x05, 0}, {"Onboard VGA"});
+  report_of r(with_table(t), OUTPUT_ZVML);
+  EXPECT_NE(r.text.find("<ROW ID=\"J1\">"), std::string::npos);
+  EXPECT_NE(r.text.find("<ROW ID=\"USB\">"), std::string::npos);
+  EXPECT_NE(r.text.find("<ROW ID=\"Video\">"), std::string::npos);
+  EXPECT_NE(r.text.find(">None</"), std::string::npos);  // the second device has no description
+  EXPECT_NE(r.text.find(">Ethernet</"), std::string::npos);
+}
+
+TEST(SmbiosDecoders, FollowTheStandardsEnumerationsWithTheProgramsTexts) {
+  EXPECT_STREQ(getRomSize(2), "Unknown");
+  EXPECT_STREQ(getRomSize(15), "1M");
+  EXPECT_STREQ(getCacheSize(0x8010), "1 M");
+  EXPECT_STREQ(getCacheSize(0x0200), "512 K");
+  EXPECT_STREQ(getCacheSize(0), "0 K");
+  EXPECT_STREQ(getBankConnections(0x01), "RAS 0, RAS 1");
+  EXPECT_STREQ(getBankConnections(0xF2), "RAS 2");
+  EXPECT_STREQ(getBankConnections(0xFF), "");
+  EXPECT_STREQ(getProcessorStatus(0x41), "Populated, Enabled");
+  EXPECT_STREQ(getProcessorStatus(0x05), "Error: Invalid Status");
+  EXPECT_STREQ(getProcessorStatus(0x07), "Unpopulated, Status Other");
+  EXPECT_STREQ(getPowerOfTwoMemorySize(0x89), "512 MB");
+  EXPECT_STREQ(getPowerOfTwoMemorySize(10), "1 GB");
+  EXPECT_STREQ(getPowerOfTwoMemorySize(11), "Error: Invalid Size");
+  EXPECT_STREQ(getPowerOfTwoMemorySize(126), "Installed, Not Enabled");
+  EXPECT_STREQ(getMemCtrlCorCapable(0x0C), "Error: Invalid Type");
+  EXPECT_STREQ(getMemorySpeeds(0x1C | 0x100), "70 ns, 60 ns, 50 ns");
+  EXPECT_STREQ(getCacheSRAMType(0x80), "None");
+  EXPECT_STREQ(getAssociativity(2), "Unknown");
+  EXPECT_STREQ(getConnectorType(18), "Access Bus (USB)");
+  EXPECT_STREQ(getConnectorType(33), "1394");
+  EXPECT_STREQ(getConnectorType(34), "Error: Invalid Type");
+  EXPECT_STREQ(getConnectorType(164), "PC-98Full");
+  EXPECT_STREQ(getPortType(19), "Error: Invalid Type");
+  EXPECT_STREQ(getPortType(31), "Network Port");
+  EXPECT_STREQ(getSlotType(18), "PCI-X");
+  EXPECT_STREQ(getSlotCharacteristics2(0xFD), "Supports PME#, SMBus");
+  EXPECT_STREQ(getDeviceType(0x85), "Ethernet");
+  EXPECT_STREQ(getMouseInterface(162), "USB");
+  EXPECT_STREQ(getFormFactor(5), "Chip");
+  const char* security[] = {"Disabled", "Enabled", "Not implemented", "Unknown"};
+  for (int shift = 6, i = 0; shift >= 0; shift -= 2, i++) EXPECT_STREQ(dmi_get_security_status((0x1B >> shift) & 3), security[i]);
+  EXPECT_STREQ(dmi_get_security_status(4), "Invalid");
+}
+
+TEST(SmbiosReport, ReportsNothingAndFailsWithoutATable) {
+  temp_root root;
+  scoped_sysroot use(root);
+  delete Dmi::instance;
+  Dmi::instance = nullptr;
+  mem_stream out;
+  EXPECT_STREQ(dmi_info(out.get()), "Failed");
+  EXPECT_EQ(out.text(), "");
+  delete Dmi::instance;
+  Dmi::instance = nullptr;
+}
+
+TEST(SmbiosReport, WritesTheSectionAndTheFirmwareTableFromTheSharedTable) {
+  temp_root root;
+  ASSERT_TRUE(write_sysfs_tables(root, committed("architected-model")));
+  scoped_sysroot use(root);
+  delete Dmi::instance;
+  Dmi::instance = nullptr;
+  output_format_type saved = Table::get_output_format();
+  Table::set_output_format(OUTPUT_TEXT);
+  mem_stream out;
+  EXPECT_STREQ(dmi_info(out.get()), "OK");
+  probe_group group("Firmware Information", 16, "Firmware Information");
+  firmware_probe firmware(&group);
+  EXPECT_TRUE(firmware.run(out.get()));
+  Table::set_output_format(saved);
+  std::string text = out.text();
+  EXPECT_NE(text.find("SMBIOS INFORMATION"), std::string::npos);
+  rows fw = text_table(text, "Firmware Information");
+  ASSERT_EQ(fw.size(), 2u);
+  EXPECT_EQ(fw[0], (std::vector<std::string>{"System BIOS", "4.00", "02/29/2008"}));
+  EXPECT_EQ(fw[1], (std::vector<std::string>{"Embedded Controller", "", ""}));
+  delete Dmi::instance;
+  Dmi::instance = nullptr;
+}
+
+TEST(SmbiosMachines, ReportSelectedCellsOfCapturedTables) {
+  dump d;
+  if (!load_machine("lenovo-thinkpad-w510", d)) GTEST_SKIP() << "captured machines not present";
+  report_of w510(d);
+  EXPECT_EQ(w510.table("BIOS Information")[0][3], "2012-10-03");
+  EXPECT_EQ(w510.table("System Information")[0][4], "ee55f001507b11cb89b7b3fc67fdc149");
+  EXPECT_EQ(w510.table("Memory Module Information")[1][4], "Not Installed");
+  EXPECT_EQ(w510.table("Memory Device Information")[0][4], "4096");
+  EXPECT_EQ(w510.table("Physical Memory Array Information")[0][0], "002ch");
+  EXPECT_EQ(w510.table("Portable Battery Information")[0][8], "Unknown");  // revision byte 0
+  EXPECT_EQ(w510.table("Adapter Slot Information")[0][6], "Hot Plug");
+
+  ASSERT_TRUE(load_machine("supermicro-x9dbl", d));
+  report_of server(d);
+  rows slots = server.table("Adapter Slot Information");
+  ASSERT_EQ(slots.size(), 3u);
+  EXPECT_EQ(slots[0][0], "SLOT1 PCI 33MHZ");
+  EXPECT_EQ(slots[0][1], "PCI");
+  EXPECT_EQ(server.table("Memory Device Information").size(), 6u);
+  EXPECT_EQ(server.table("Temperature Probes").size(), 4u);
+
+  ASSERT_TRUE(load_machine("gigabyte-ga-ma74gmt-s2", d));
+  report_of board(d);
+  rows controller = board.table("Memory Controller Information");
+  ASSERT_EQ(controller.size(), 1u);
+  EXPECT_EQ(controller[0][4], "1 GB");
+  EXPECT_EQ(controller[0][8], "4");
+  EXPECT_EQ(board.table("Memory Module Information").size(), 4u);
+  EXPECT_EQ(board.table("Boot Status").size(), 1u);  // the string of the type 5 is no structure
+}
+
+TEST(SmbiosMachines, WriteChecksummedReportsThatAddUp) {
+  if (!have_xml_parser()) GTEST_SKIP() << "no XML parser linked";
+  for (const char* machine : {"lenovo-thinkpad-w510", "lenovo-thinkpad-t480s", "gigabyte-ga-ma74gmt-s2",
+                              "vmware-vm", "hyperv-gen1", "supermicro-x9dbl", "toshiba-satellite-pro-l70",
+                              "asus-ux307la"}) {
+    dump d;
+    if (!load_machine(machine, d)) GTEST_SKIP() << "captured machines not present";
+    report_of r(d, OUTPUT_ZVML);
+    std::string document = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<GATHERED_DATA>\r\n" + r.text +
+                           "</GATHERED_DATA>\r\n";
+    zvml_check_result check = check_zvml(document);
+    EXPECT_TRUE(check.parsed) << machine << ": " << check.error;
+    EXPECT_TRUE(check.mismatches.empty()) << machine << ": " << check.mismatches.size() << " mismatches";
+  }
+}
