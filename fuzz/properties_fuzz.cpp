@@ -42,9 +42,8 @@ std::string temp_path() {
 }
 
 /// Everything the parser may change, back to the start of a run. The
-/// filename template copy and the system root text stay allocated until a
-/// later option replaces them: one each, still referenced, so the leak checker
-/// does not count them.
+/// filename template copy stays allocated until a later template replaces it:
+/// only one, still referenced, so the leak checker does not count it.
 void reset_state() {
   gatherer_default_configuration();
   // Silent keeps the console quiet (and fast); no word turns it off again.
