@@ -42,6 +42,7 @@ class ContainerE2E : public ::testing::Test {
     EXPECT_EQ(g.OpenReadOnly(cwd.file(name).c_str()), 0) << name;
     for (int i = 0; i < g.NumItems(); ++i) {
       std::string path = scratch.file("item" + std::to_string(i));
+      unlink(path.c_str());
       EXPECT_EQ(g.ExtractItem(i, path.c_str()), 0);
       out.push_back({g.GetItemType(i), zvtest::read_file(path)});
     }
@@ -83,7 +84,9 @@ TEST_F(ContainerE2E, BatchRunLeavesExactlyOneContainerWithIdStampAndReport) {
       << it[0].data;
   ASSERT_EQ(it[1].data.size(), 76u);
   EXPECT_EQ(it[1].data.substr(12, 14), "2.44.0282.0809");
-  EXPECT_NE(it[2].data.find("<GATHERER_VERSION>2.44.0282.0809</GATHERER_VERSION>"), std::string::npos);
+  EXPECT_NE(it[2].data.find("<GATHERED_DATA>\r\n<GATHERER_VERSION>2.44.0282.0809</GATHERER_VERSION>"),
+            std::string::npos);
+  EXPECT_TRUE(std::regex_search(it[2].data, std::regex("<CHK>[ 0-9A-F]{8}</CHK>\r\n</GATHERED_DATA>\r\n$")));
   if (have_xml_parser()) {
     zvml_check_result c = check_zvml(it[2].data);
     EXPECT_TRUE(c.parsed) << c.error;
@@ -101,7 +104,7 @@ TEST_F(ContainerE2E, LocalRunLeavesTheXmlReportUnderItsFinalName) {
   EXPECT_NE(xml.find("</GATHERED_DATA>"), std::string::npos);
 }
 
-TEST_F(ContainerE2E, HtmlRunLeavesTheHtmlReport) {
+TEST_F(ContainerE2E, HtmlTextAndStdoutRunsLeaveTheirOwnOutput) {
   run_result r = run({"-html", "-filename", "site"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(files(), std::vector<std::string>{"site.HTML"});
@@ -109,10 +112,9 @@ TEST_F(ContainerE2E, HtmlRunLeavesTheHtmlReport) {
   EXPECT_EQ(html.rfind("<html>\n<head>\n<title>Zelvarn Output</title>\n", 0), 0u);
   EXPECT_EQ(html.substr(html.size() - 7), "</body>");
   EXPECT_NE(r.err.find(line("Close HTML Output File", "site.HTML")), std::string::npos);
-}
+  unlink(cwd.file("site.HTML").c_str());
 
-TEST_F(ContainerE2E, TextRunPutsTheTextReportIntoAGthContainer) {
-  run_result r = run({"-text", "-filename", "site"});
+  r = run({"-text", "-filename", "site"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(files(), std::vector<std::string>{"site.GTH"});
   std::vector<item> it = items("site.GTH");
@@ -120,15 +122,14 @@ TEST_F(ContainerE2E, TextRunPutsTheTextReportIntoAGthContainer) {
   EXPECT_EQ(it[2].type, 254);
   EXPECT_EQ(it[2].data.rfind("\nHalvex Technical Support Information Gatherer\n", 0), 0u);
   EXPECT_NE(r.err.find(line("Close Gatherer File", "site.GTH")), std::string::npos);
-}
+  unlink(cwd.file("site.GTH").c_str());
 
-TEST_F(ContainerE2E, StdoutRunWritesNoReportFile) {
-  run_result r = run({"-stdout", "-filename", "site"});
+  // Standard output: no report file and no frame; the container has no report.
+  r = run({"-stdout", "-filename", "site"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find(line("Output to stdout", "OK")), std::string::npos);
   EXPECT_EQ(r.err.find("Output File"), std::string::npos);
   EXPECT_EQ(r.out.find("<?xml"), std::string::npos);
-  // The container is made; no report goes into it.
   EXPECT_EQ(files(), std::vector<std::string>{"site.ZV2"});
   EXPECT_EQ(items("site.ZV2").size(), 2u);
 }

@@ -6,7 +6,6 @@
 
 #include <clocale>
 #include <cstdlib>
-#include <regex>
 #include <string>
 
 #include "harness.h"
@@ -73,10 +72,6 @@ TEST_F(FileName, MacrosWithoutMeaningExpandToNothing) {
   EXPECT_EQ(name("plain name"), "plain name.ZV2");
   EXPECT_EQ(name(""), ".ZV2");
   EXPECT_EQ(name(nullptr, nullptr), "");
-}
-
-TEST_F(FileName, TimeMacroIsDateDashTime) {
-  EXPECT_TRUE(std::regex_match(expand(L'T'), std::regex("[0-9]{8}-[0-9]{6}")));
 }
 
 TEST_F(FileName, DesktopIsTakenWhenUsableAndIsNotCleaned) {
