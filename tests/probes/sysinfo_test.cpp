@@ -194,7 +194,7 @@ TEST(Distribution, GivesGenericForMissingEmptyOrUnknownIssue) {
 TEST(Distribution, KeepsTheVendorOfAnEmptyReleaseFileAndCutsLongLines) {
   {
     temp_root root;
-    root.write("/etc/debian_version", std::string(""));
+    root.write("/etc/debian_version", std::string("\n \n"));
     dist d = detect(root);
     EXPECT_EQ(d.vendor + "|" + d.name + "|" + d.release, "Debian|Debian|Unknown");
   }
