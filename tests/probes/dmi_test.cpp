@@ -289,6 +289,18 @@ TEST(DmiSearch, RejectsAnAnchorWhoseHeaderWouldRunPastTheSegment) {
   EXPECT_EQ(Dmi::find_dmi_header(segment.data(), segment.size()), 100);
 }
 
+TEST(DmiSearch, RefusesTablesThatRunPastTheSegmentOrWrapRoundAddresses) {
+  for (uint32_t address : {0xFFFFFF00u, 0xFFFF0u}) {
+    temp_root root;
+    memory_image mem;
+    mem.put(0xF0000, entry_point_32(0x200, address, 0x27));
+    ASSERT_TRUE(mem.save(root));
+    scoped_sysroot use(root);
+    Dmi dmi;
+    EXPECT_FALSE(dmi.init()) << std::hex << address;
+  }
+}
+
 TEST(DmiSearch, IsNotValidWithoutMemoryImageOrAnchor) {
   temp_root root;
   {

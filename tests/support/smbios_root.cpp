@@ -127,7 +127,7 @@ bool load_dump_file(const std::string& path, dump& out) {
 bool write_bytes(const std::string& path, const bytes& content) {
   FILE* f = fopen(path.c_str(), "wb");
   if (!f) return false;
-  bool ok = fwrite(content.data(), 1, content.size(), f) == content.size();
+  bool ok = content.empty() || fwrite(content.data(), 1, content.size(), f) == content.size();
   return fclose(f) == 0 && ok;
 }
 
