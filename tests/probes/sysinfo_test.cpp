@@ -9,6 +9,7 @@
 #include "report_check.h"
 #include "smbios_root.h"
 #include "summary.h"
+#include "sysroot.h"
 #include "table.h"
 
 using namespace smbios_test;
@@ -31,21 +32,15 @@ class machine_root {
   memory_image mem;
 };
 
-bytes vpd_block() {
-  bytes b = {0xAA, 0x55, 'V', 'P', 'D'};
-  b.resize(13, 0);
-  for (const char* field : {"KJET29WW ", "L3A1234", "VQ1ABCDEFGH", "2373ABC"}) b.insert(b.end(), field, field + strlen(field));
-  return b;
-}
-
 struct distribution_answer {
   std::string vendor, name, release;
 };
 
-distribution_answer detect(const temp_root& root) {
-  scoped_sysroot use(root);
+distribution_answer detect(const std::string& root) {
+  sysroot_set(root.c_str());
   char vendor[SYSINFO_VENDOR_SIZE], name[SYSINFO_NAME_SIZE], release[SYSINFO_RELEASE_SIZE];
   check_files(vendor, name, release);
+  sysroot_set(nullptr);
   return {vendor, name, release};
 }
 
@@ -56,7 +51,7 @@ TEST(SysInfo, TakesVendorModelAndSerialFromTheVpdAndTheUuidFromSmbios) {
   dump d;
   ASSERT_TRUE(load_dump_file(hand_built_path("no-strings.bin"), d));
   m.mem.put_dump(d, 0xF0000, 0x10000);
-  m.mem.put(0xF8000, vpd_block());
+  m.mem.put(0xF8000, vpd_block("KJET29WW ", "L3A1234", "VQ1ABCDEFGH", "2373ABC"));
   ASSERT_TRUE(m.mem.save(m.root));
   scoped_sysroot use(m.root);
   SysInfo info;
@@ -97,51 +92,42 @@ TEST(SysInfo, KeepsUnknownIdentityWithoutFirmwareTables) {
   EXPECT_STREQ(info.OSBuild(), "Unknown");
 }
 
-TEST(Distribution, TakesTheFirstReleaseFileInItsOrder) {
-  temp_root both;
-  both.write(platform_path::suse_release, "SUSE Linux Enterprise Server 9\n");
-  both.write(platform_path::redhat_release, "\n\nRed Hat Enterprise Linux AS release 4\n");
-  distribution_answer a = detect(both);
+TEST(Distribution, TakesTheFirstReleaseFileAndItsFirstNonEmptyLine) {
+  zvtest::fixture_root both;
+  both.add(platform_path::suse_release, "SUSE Linux Enterprise Server 9\n")
+      .add(platform_path::redhat_release, "\n\nRed Hat Enterprise Linux AS release 4\n");
+  distribution_answer a = detect(both.path());
   EXPECT_EQ(a.vendor, "Red Hat, Inc.");
   EXPECT_EQ(a.name, "Red Hat");
   EXPECT_EQ(a.release, "Red Hat Enterprise Linux AS release 4");
 
-  temp_root empty_debian;
-  empty_debian.write(platform_path::debian_version, "");
-  a = detect(empty_debian);
+  zvtest::fixture_root empty_debian;
+  empty_debian.add(platform_path::debian_version, "");
+  a = detect(empty_debian.path());
   EXPECT_EQ(a.vendor, "Debian");
   EXPECT_EQ(a.release, "Unknown");
+
+  zvtest::fixture_root long_line;
+  long_line.add(platform_path::turbolinux_release, std::string(400, 'T') + "\nsecond\n");
+  EXPECT_EQ(detect(long_line.path()).release, std::string(255, 'T'));
 }
 
 TEST(Distribution, TellsIssueTextsApartByTheirStart) {
-  temp_root slackware;
-  slackware.write(platform_path::issue, "\n\nSlackware 10.2.0\n\n");
-  distribution_answer a = detect(slackware);
+  zvtest::fixture_root slackware;
+  slackware.add(platform_path::issue, "\n\nSlackware 10.2.0\n\n");
+  distribution_answer a = detect(slackware.path());
   EXPECT_EQ(a.vendor, "Slackware Linux, Inc.");
   EXPECT_EQ(a.name, "Slackware");
   EXPECT_EQ(a.release, "Slackware 10.2.0");
 
-  temp_root other;
-  other.write(platform_path::issue, "Welcome to \\n\n");
-  a = detect(other);
+  zvtest::fixture_root other;
+  other.add(platform_path::issue, "Welcome to \\n\n");
+  a = detect(other.path());
   EXPECT_EQ(a.vendor, "Unknown");
-  EXPECT_EQ(a.name, "generic");
-  EXPECT_EQ(a.release, "Unknown");
-
-  temp_root none;
-  a = detect(none);
   EXPECT_EQ(a.name, "generic");
   EXPECT_EQ(a.release, "Unknown");
   EXPECT_EQ(dist_check("Mandrake Linux 10"), 5);
   EXPECT_EQ(dist_check("Calder"), -1);
-}
-
-TEST(Distribution, CutsAnOverlongReleaseLine) {
-  temp_root root;
-  root.write(platform_path::turbolinux_release, std::string(400, 'T') + "\nsecond\n");
-  distribution_answer a = detect(root);
-  EXPECT_EQ(a.release, std::string(255, 'T'));
-  EXPECT_EQ(a.name, "TurboLinux");
 }
 
 TEST(SummaryProbe, WritesIdentityAndOperatingSystemTables) {
@@ -152,7 +138,7 @@ TEST(SummaryProbe, WritesIdentityAndOperatingSystemTables) {
   std::string bios = "\x01" "Acme BIOS Rev 4.00\x01";
   m.mem.put(0xFE000, bytes(bios.begin(), bios.end()));
   ASSERT_TRUE(m.mem.save(m.root));
-  m.root.write(platform_path::debian_version, "12.5\n");
+  zvtest::write_file(m.root.path(), platform_path::debian_version, "12.5\n");
   scoped_sysroot use(m.root);
   output_format_type saved = Table::get_output_format();
   Table::set_output_format(OUTPUT_TEXT);
