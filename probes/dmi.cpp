@@ -242,7 +242,10 @@ bool Dmi::get_table() {
     printd("dmi: empty table\n");
     return false;
   }
-  if (address > BIOS_SEGMENT && address + length <= BIOS_SEGMENT + BIOS_SEGMENT_SIZE - 1)
+  // Compared without adding to the address: on 32-bit a table announced
+  // near 4 GB would otherwise wrap round into the segment.
+  const unsigned long segment_end = BIOS_SEGMENT + BIOS_SEGMENT_SIZE;
+  if (address >= BIOS_SEGMENT && address < segment_end && length <= segment_end - address)
     return take_table(segment.data() + (address - BIOS_SEGMENT), length);
   std::vector<unsigned char> bytes(length);
   if (!copy_physical_memory(address, bytes.data(), (int)length)) return false;

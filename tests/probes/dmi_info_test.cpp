@@ -20,7 +20,7 @@ using rows = std::vector<std::vector<std::string>>;
 class report_of {
  public:
   report_of(const dump& d, output_format_type format = OUTPUT_TEXT) : saved(Table::get_output_format()) {
-    valid = dmi.init_from_bytes(d.entry.data(), d.entry.size(), d.table.data(), d.table.size());
+    valid = init_from_dump(dmi, d);
     Table::set_output_format(format);
     SetupVersion(&dmi);
     start_section(out.get(), "SMBIOS INFORMATION");
@@ -41,18 +41,8 @@ class report_of {
   mem_stream out;
 };
 
-dump with_table(const table_builder& t, unsigned char revision = 0x27) {
-  dump d;
-  d.table = t.data();
-  d.entry = entry_point_32((uint16_t)d.table.size(), 0x20, revision);
-  return d;
-}
-
-dump committed(const std::string& name) {
-  dump d;
-  EXPECT_TRUE(load_dump_file(hand_built_path(name + ".bin"), d));
-  return d;
-}
+dump with_table(const table_builder& t, unsigned char revision = 0x27) { return dump_of(t.data(), revision); }
+dump committed(const std::string& name) { return committed_dump(name); }
 
 /// A BIOS structure of the given formatted length (at least 18).
 bytes bios_fields(unsigned length, uint32_t characteristics, unsigned char extension = 0) {
@@ -61,12 +51,6 @@ bytes bios_fields(unsigned length, uint32_t characteristics, unsigned char exten
   f.resize(14, 0);
   f.resize(length - 4, extension);
   return f;
-}
-
-size_t count_of(const std::string& text, const std::string& needle) {
-  size_t n = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) n++;
-  return n;
 }
 
 }  // namespace
@@ -78,7 +62,7 @@ TEST(SmbiosReport, WritesTablesOnlyForTheTypesPresent) {
   t.end();
   report_of r(with_table(t));
   ASSERT_TRUE(r.valid);
-  EXPECT_EQ(count_of(r.text, "Table: "), 3u);
+  EXPECT_EQ(zvtest::count_of(r.text, "Table: "), 3u);
   rows bios = r.table("BIOS Information");
   ASSERT_EQ(bios.size(), 1u);
   EXPECT_EQ(bios[0], (std::vector<std::string>{"Acme", "1.0", "E000h", "2006-05-13", "Unknown"}));
@@ -147,9 +131,8 @@ TEST(SmbiosReport, KeysPortsByDesignatorAndListsEveryOnBoardDevice) {
   EXPECT_NE(r.text.find(">Ethernet</"), std::string::npos);
 }
 
-TEST(SmbiosDecoders, FollowTheStandardsEnumerationsWithTheProgramsTexts) {
+TEST(SmbiosDecoders, HandleTheEdgesOfTheirEnumerations) {
   EXPECT_STREQ(getRomSize(2), "Unknown");
-  EXPECT_STREQ(getRomSize(15), "1M");
   EXPECT_STREQ(getCacheSize(0x8010), "1 M");
   EXPECT_STREQ(getCacheSize(0x0200), "512 K");
   EXPECT_STREQ(getCacheSize(0), "0 K");
@@ -158,29 +141,17 @@ TEST(SmbiosDecoders, FollowTheStandardsEnumerationsWithTheProgramsTexts) {
   EXPECT_STREQ(getBankConnections(0xFF), "");
   EXPECT_STREQ(getProcessorStatus(0x41), "Populated, Enabled");
   EXPECT_STREQ(getProcessorStatus(0x05), "Error: Invalid Status");
-  EXPECT_STREQ(getProcessorStatus(0x07), "Unpopulated, Status Other");
   EXPECT_STREQ(getPowerOfTwoMemorySize(0x89), "512 MB");
   EXPECT_STREQ(getPowerOfTwoMemorySize(10), "1 GB");
   EXPECT_STREQ(getPowerOfTwoMemorySize(11), "Error: Invalid Size");
-  EXPECT_STREQ(getPowerOfTwoMemorySize(126), "Installed, Not Enabled");
   EXPECT_STREQ(getMemCtrlCorCapable(0x0C), "Error: Invalid Type");
-  EXPECT_STREQ(getMemorySpeeds(0x1C | 0x100), "70 ns, 60 ns, 50 ns");
-  EXPECT_STREQ(getCacheSRAMType(0x80), "None");
-  EXPECT_STREQ(getAssociativity(2), "Unknown");
-  EXPECT_STREQ(getConnectorType(18), "Access Bus (USB)");
   EXPECT_STREQ(getConnectorType(33), "1394");
   EXPECT_STREQ(getConnectorType(34), "Error: Invalid Type");
-  EXPECT_STREQ(getConnectorType(164), "PC-98Full");
   EXPECT_STREQ(getPortType(19), "Error: Invalid Type");
-  EXPECT_STREQ(getPortType(31), "Network Port");
-  EXPECT_STREQ(getSlotType(18), "PCI-X");
   EXPECT_STREQ(getSlotCharacteristics2(0xFD), "Supports PME#, SMBus");
-  EXPECT_STREQ(getDeviceType(0x85), "Ethernet");
-  EXPECT_STREQ(getMouseInterface(162), "USB");
-  EXPECT_STREQ(getFormFactor(5), "Chip");
   const char* security[] = {"Disabled", "Enabled", "Not implemented", "Unknown"};
-  for (int shift = 6, i = 0; shift >= 0; shift -= 2, i++) EXPECT_STREQ(dmi_get_security_status((0x1B >> shift) & 3), security[i]);
-  EXPECT_STREQ(dmi_get_security_status(4), "Invalid");
+  for (int shift = 6, i = 0; shift >= 0; shift -= 2, i++)
+    EXPECT_STREQ(dmi_get_security_status((0x1B >> shift) & 3), security[i]);
 }
 
 TEST(SmbiosReport, ReportsNothingAndFailsWithoutATable) {

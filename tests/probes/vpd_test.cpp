@@ -14,21 +14,6 @@ using namespace smbios_test;
 
 namespace {
 
-/// A VPD block: signature, 8 unused bytes, then the fixed-width texts.
-bytes vpd_block(const std::string& bios, const std::string& serial, const std::string& board,
-                const std::string& model) {
-  bytes b = {0xAA, 0x55, 'V', 'P', 'D'};
-  b.resize(13, 0);
-  auto field = [&b](const std::string& text, size_t width) {
-    for (size_t i = 0; i < width; i++) b.push_back(i < text.size() ? (unsigned char)text[i] : 0);
-  };
-  field(bios, 9);
-  field(serial, 7);
-  field(board, 11);
-  field(model, 7);
-  return b;
-}
-
 bytes segment_with(const bytes& piece, size_t at) {
   bytes seg(0x10000, 0xFF);
   std::copy(piece.begin(), piece.end(), seg.begin() + at);
@@ -87,14 +72,6 @@ TEST(Vpd, AcceptsOnlyABlockThatFitsInTheSegment) {
   bytes cut(fits.begin(), fits.end() - 1);
   Vpd beyond;
   EXPECT_FALSE(beyond.init_from_segment(cut.data(), cut.size()));
-}
-
-TEST(Vpd, IsNotValidWithoutMemory) {
-  temp_root root;
-  scoped_sysroot use(root);
-  Vpd vpd;
-  EXPECT_FALSE(vpd.is_valid());
-  EXPECT_STREQ(vpd.get_make(), "Unknown");
 }
 
 TEST(BiosVersion, KeepsTheTextBetweenDelimitersThatCarriesAMarker) {

@@ -32,34 +32,8 @@ void fix_checksum(bytes& b, size_t from, size_t n, size_t at) {
   b[at] = (unsigned char)(0x100 - sum);
 }
 
-bool read_whole_file(const std::string& path, bytes& out) {
-  FILE* f = fopen(path.c_str(), "rb");
-  if (!f) return false;
-  out.clear();
-  unsigned char chunk[4096];
-  size_t got;
-  while ((got = fread(chunk, 1, sizeof chunk, f)) > 0) out.insert(out.end(), chunk, chunk + got);
-  fclose(f);
-  return true;
-}
-
 bool ends_with(const std::string& s, const std::string& tail) {
   return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-void remove_tree(const std::string& path) {
-  DIR* d = opendir(path.c_str());
-  if (d) {
-    while (struct dirent* e = readdir(d)) {
-      std::string name = e->d_name;
-      if (name == "." || name == "..") continue;
-      remove_tree(path + "/" + name);
-    }
-    closedir(d);
-    rmdir(path.c_str());
-  } else {
-    unlink(path.c_str());
-  }
 }
 
 }  // namespace
@@ -116,26 +90,17 @@ std::string shared_fixture_dir(const std::string& machine) {
 }
 
 bool load_dump_file(const std::string& path, dump& out) {
-  bytes all;
-  if (!read_whole_file(path, all) || all.size() < 0x20) return false;
+  bytes all = read_bytes(path);
+  if (all.size() < 0x20) return false;
   size_t entry_length = memcmp(all.data(), "_SM3_", 5) == 0 ? 0x18 : 0x1F;
   out.entry.assign(all.begin(), all.begin() + entry_length);
   out.table.assign(all.begin() + 0x20, all.end());
   return true;
 }
 
-bool write_bytes(const std::string& path, const bytes& content) {
-  FILE* f = fopen(path.c_str(), "wb");
-  if (!f) return false;
-  bool ok = fwrite(content.data(), 1, content.size(), f) == content.size();
-  return fclose(f) == 0 && ok;
-}
-
-bool save_dump_file(const std::string& path, const dump& d) {
-  bytes all(0x20, 0);
-  std::copy(d.entry.begin(), d.entry.end(), all.begin());
-  all.insert(all.end(), d.table.begin(), d.table.end());
-  return write_bytes(path, all);
+bytes read_bytes(const std::string& path) {
+  std::string text = zvtest::read_file(path);
+  return bytes(text.begin(), text.end());
 }
 
 bool load_machine(const std::string& machine, dump& out) {
@@ -150,37 +115,11 @@ bool load_machine(const std::string& machine, dump& out) {
   }
   closedir(d);
   if (!bin.empty()) return load_dump_file(bin, out);
-  if (raw.empty() || !read_whole_file(raw, out.table)) return false;
+  out.table = read_bytes(raw);
+  if (out.table.empty()) return false;
   // A raw table as the kernel exports it: the entry point is made up here.
   out.entry = entry_point_32((uint16_t)out.table.size(), 0x20, 0x33);
   return true;
-}
-
-temp_root::temp_root() {
-  const char* base = getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/zv-smbios-XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back(0);
-  dir = mkdtemp(name.data()) ? name.data() : "";
-}
-
-temp_root::~temp_root() {
-  if (!dir.empty()) remove_tree(dir);
-}
-
-bool temp_root::write(const std::string& relative, const bytes& content) const {
-  std::string path = dir;
-  size_t pos = 0;
-  std::string rel = relative[0] == '/' ? relative.substr(1) : relative;
-  while ((pos = rel.find('/', pos)) != std::string::npos) {
-    mkdir((dir + "/" + rel.substr(0, pos)).c_str(), 0700);
-    pos++;
-  }
-  return write_bytes(dir + "/" + rel, content);
-}
-
-bool temp_root::write(const std::string& relative, const std::string& content) const {
-  return write(relative, bytes(content.begin(), content.end()));
 }
 
 void memory_image::put(uint32_t address, const bytes& b) {
@@ -194,98 +133,48 @@ void memory_image::put_dump(const dump& d, uint32_t entry_address, uint32_t tabl
   put(table_address, d.table);
 }
 
-bool memory_image::save(const temp_root& root) const { return root.write(platform_path::dev_mem, mem); }
+namespace {
+bool put_file(const temp_root& root, const char* platform_path, const bytes& content) {
+  return zvtest::write_file(root.path(), platform_path, std::string(content.begin(), content.end()));
+}
+}  // namespace
+
+bool memory_image::save(const temp_root& root) const { return put_file(root, platform_path::dev_mem, mem); }
 
 bool write_sysfs_tables(const temp_root& root, const dump& d) {
-  return root.write(platform_path::smbios_entry_point, d.entry) &&
-         root.write(platform_path::smbios_table, d.table);
+  return put_file(root, platform_path::smbios_entry_point, d.entry) &&
+         put_file(root, platform_path::smbios_table, d.table);
 }
-
-bool read_bytes(const std::string& path, bytes& out) { return read_whole_file(path, out); }
 
 std::string hand_built_path(const std::string& file) {
   return std::string(ZV_SOURCE_DIR) + "/tests/fixtures/smbios/" + file;
 }
 
-namespace {
-
-/// A BIOS structure (type 0, SMBIOS 2.0 length) with vendor, version, date.
-void add_bios(table_builder& t, const std::string& version, const std::string& date) {
-  t.add(0, {1, 2, 0x00, 0xE0, 3, 0x0F, 0x80, 0, 0, 0, 0, 0, 0, 0}, {"Acme BIOS", version, date});
-}
-
-dump finish(const table_builder& t, unsigned char revision) {
+dump committed_dump(const std::string& name) {
   dump d;
-  d.table = t.data();
-  d.entry = entry_point_32((uint16_t)d.table.size(), 0x20, revision);
+  load_dump_file(hand_built_path(name + ".bin"), d);
   return d;
 }
 
-const bytes UUID = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
-                    0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
-
-bytes system_fields(unsigned length) {
-  bytes f = {1, 2, 3, 4};
-  f.insert(f.end(), UUID.begin(), UUID.end());
-  f.push_back(6);  // wake-up: power switch
-  f.resize(length - 4);
-  return f;
+dump dump_of(const bytes& table, unsigned char revision) {
+  dump d;
+  d.table = table;
+  d.entry = entry_point_32((uint16_t)table.size(), 0x20, revision);
+  return d;
 }
 
-}  // namespace
-
-dump hand_built_dump(const std::string& name) {
-  table_builder t;
-  if (name == "type5-no-terminator") {
-    add_bios(t, "1.00", "01/02/2003");
-    // Memory controller of two slots, 2048 MB modules at most, ended
-    // without the double zero; the two modules follow at once.
-    bytes controller = {3, 0x04, 3, 3, 11, 0x0C, 0x00, 0x14, 0x00, 0x02, 2, 0x02, 0x00, 0x03, 0x00};
-    t.raw({5, (unsigned char)(4 + controller.size()), 0x40, 0x00});
-    t.raw(controller);
-    t.add(6, {1, 0x01, 60, 0x14, 0x00, 10, 10, 0}, {"DIMM0"});
-    t.add(6, {1, 0x23, 60, 0x14, 0x00, 0x7F, 0x7F, 0}, {"DIMM1"});
-    t.end();
-    return finish(t, 0x23);
-  }
-  if (name == "type1-length24") {
-    add_bios(t, "2.10", "11/30/2001");
-    t.add(1, system_fields(24), {"Acme", "Box 1", "1.0", "SN123"});
-    t.end();
-    return finish(t, 0x21);
-  }
-  if (name == "no-strings") {
-    add_bios(t, "3.00", "07/04/2005");
-    bytes fields = system_fields(25);
-    fields[0] = fields[1] = fields[2] = fields[3] = 0;
-    t.add(1, fields);
-    t.add(2, {1, 2, 3, 4});
-    t.add(3, {1, 3, 0, 2, 0, 3, 3, 3, 3}, {"Chassis Co"});
-    t.end();
-    return finish(t, 0x24);
-  }
-  if (name == "architected-model") {
-    add_bios(t, "4.00", "02/29/2008");
-    t.add(1, system_fields(25), {"HALVEX", "Model -[4455-QRS]-", "1.0", "99X1234"});
-    t.end();
-    return finish(t, 0x25);
-  }
-  return dump();
+bool init_from_dump(Dmi& dmi, const dump& d) {
+  return dmi.init_from_bytes(d.entry.data(), d.entry.size(), d.table.data(), d.table.size());
 }
 
-bytes bad_checksum_segment() {
-  table_builder wrong, right;
-  wrong.add(1, system_fields(25), {"Wrong Vendor", "W", "1", "W1"}).end();
-  right.add(1, system_fields(25), {"Right Vendor", "R", "1", "R1"}).end();
-  bytes segment(0x300, 0);
-  bytes bad = entry_point_32((uint16_t)wrong.data().size(), 0xF0100, 0x23);
-  bad[0x15] ^= 0x5A;  // spoil the checksum of the first "_DMI_" header
-  std::copy(bad.begin() + 0x10, bad.end(), segment.begin() + 0x10);
-  bytes good = entry_point_32((uint16_t)right.data().size(), 0xF0200, 0x23);
-  std::copy(good.begin() + 0x10, good.end(), segment.begin() + 0x40);
-  std::copy(wrong.data().begin(), wrong.data().end(), segment.begin() + 0x100);
-  std::copy(right.data().begin(), right.data().end(), segment.begin() + 0x200);
-  return segment;
+bytes vpd_block(const std::string& bios, const std::string& serial, const std::string& board,
+                const std::string& model) {
+  bytes b = {0xAA, 0x55, 'V', 'P', 'D'};
+  b.resize(13, 0);
+  const std::pair<const std::string*, size_t> fields[] = {{&bios, 9}, {&serial, 7}, {&board, 11}, {&model, 7}};
+  for (const auto& f : fields)
+    for (size_t i = 0; i < f.second; i++) b.push_back(i < f.first->size() ? (unsigned char)(*f.first)[i] : 0);
+  return b;
 }
 
 std::vector<std::vector<std::string>> text_table(const std::string& report, const std::string& title) {

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "dmi.h"
+#include "harness.h"
+
 namespace smbios_test {
 
 using bytes = std::vector<unsigned char>;
@@ -47,23 +50,17 @@ std::string shared_fixture_dir(const std::string& machine);
 bool load_machine(const std::string& machine, dump& out);
 /// Loads a dump-bin file (entry point at 0, table at 0x20).
 bool load_dump_file(const std::string& path, dump& out);
-/// Writes a dump-bin file.
-bool save_dump_file(const std::string& path, const dump& d);
 
-/// A fresh directory removed with its content when the object goes.
-class temp_root {
+/// A machine root: a fresh directory removed with its content.
+class temp_root : public zvtest::temp_dir {
  public:
-  temp_root();
-  ~temp_root();
-  temp_root(const temp_root&) = delete;
-  temp_root& operator=(const temp_root&) = delete;
-  const std::string& path() const { return dir; }
   /// Writes root/relative, creating directories on the way.
-  bool write(const std::string& relative, const bytes& content) const;
-  bool write(const std::string& relative, const std::string& content) const;
-
- private:
-  std::string dir;
+  bool write(const std::string& relative, const std::string& content) const {
+    return zvtest::write_file(path(), relative, content);
+  }
+  bool write(const std::string& relative, const bytes& content) const {
+    return write(relative, std::string(content.begin(), content.end()));
+  }
 };
 
 /// Physical memory image: 1 MiB of zeroes with pieces placed at addresses.
@@ -78,19 +75,22 @@ class memory_image {
   bytes mem;
 };
 
-/// The small hand-built tables kept in tests/fixtures/smbios/ ("name.bin",
-/// dump-bin layout), as their generator makes them: "type5-no-terminator",
-/// "type1-length24", "no-strings", "architected-model".
-dump hand_built_dump(const std::string& name);
-/// "bad-checksum-first.bin": the start of a BIOS segment (placed at 0xF0000)
-/// with a "_DMI_" header of wrong checksum before the right one.
-bytes bad_checksum_segment();
+/// A hand-built table of tests/fixtures/smbios/ ("name.bin").
+dump committed_dump(const std::string& name);
+/// A dump of the table with a 32-bit entry point of this revision.
+dump dump_of(const bytes& table, unsigned char revision = 0x27);
+/// Initialises a table object from the dump as the kernel's files would.
+bool init_from_dump(Dmi& dmi, const dump& d);
+
+/// A BIOS VPD block: signature, 8 unused bytes, then the fixed-width texts
+/// (cut or padded with zero bytes).
+bytes vpd_block(const std::string& bios, const std::string& serial, const std::string& board,
+                const std::string& model);
+
 /// Path of a file in tests/fixtures/smbios/.
 std::string hand_built_path(const std::string& file);
-/// The whole content of a file; false when it cannot be read.
-bool read_bytes(const std::string& path, bytes& out);
-/// Writes a file whole; false on any error.
-bool write_bytes(const std::string& path, const bytes& content);
+/// The whole content of a file (empty when it cannot be read).
+bytes read_bytes(const std::string& path);
 
 /// Writes the kernel's entry point and table files under the root.
 bool write_sysfs_tables(const temp_root& root, const dump& d);
