@@ -58,9 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   u.CloseFile();
 
-  // A plain container stuffed reads back with the same items.
+  // A plain container stuffed reads back with the same items (for one input
+  // in eight: stuffing writes and syncs a whole new file).
   GatherFile s;
-  if (rc == 0 && !r.WasStuffed() && s.RemoveNulls(path.c_str()) == 0) {
+  if (rc == 0 && !r.WasStuffed() && size % 8 == 0 && s.RemoveNulls(path.c_str()) == 0) {
     if (s.OpenReadOnly(path.c_str()) != 0 || s.NumItems() != items) abort();
     Exercise(s);
   }

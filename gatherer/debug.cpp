@@ -126,7 +126,8 @@ std::string wide_to_log_text(const std::vector<wchar_t>& text) {
 
 int write_wide_v(const wchar_t* format, va_list args) {
   std::vector<wchar_t> text;
-  if (!format || !format_wide(text, format, args)) return -1;
+  if (!format) return -1;
+  if (!format_wide(text, format, args)) return write_f("[wide message could not be formatted]\n");
   std::string narrow = wide_to_log_text(text);
   return write_f("%s", narrow.c_str());
 }
@@ -220,7 +221,8 @@ void print_dump(const dump_shape& shape, unsigned (*get)(const void*, int), cons
             shape.array_decl);
   else
     write_f("%s --- %s (%d %s) ---", p, title ? title : "", count, shape.unit);
-  for (int offset = 0; offset < count; offset += 16)
+  // The step never passes count, so a length near INT_MAX cannot overflow.
+  for (int offset = 0; offset < count; offset = count - offset > 16 ? offset + 16 : count)
     write_f("%s", dump_line(shape, get, data, count, offset, p, c_style).c_str());
   if (c_style)
     write_f("\n/* ----  END %s DUMP ---%54s*/ };\n", shape.kind, "");
@@ -271,18 +273,29 @@ void disable_log_to_stream() {
 
 bool debug_log_enabled() { return log_to_file || (log_to_stream && log_stream); }
 
-void open_log_file() {
-  if (!log_to_file || log_file) return;
+namespace {
+
+/// Opens the log file for one message; false with errno set on failure.
+bool try_open_log_file() {
+  if (!log_to_file || log_file) return true;
   // Written synchronously and reopened for every message so that the log is
   // on disk up to the last line even if the next instruction hangs or crashes.
   int fd = open_regular_for_write_nofollow(log_filename, O_APPEND | O_DSYNC);
-  if (fd < 0) log_unavailable(errno);
+  if (fd < 0) return false;
   log_file = fdopen(fd, "a");
   if (!log_file) {
     int err = errno;
     close(fd);
-    log_unavailable(err);
+    errno = err;
+    return false;
   }
+  return true;
+}
+
+}  // namespace
+
+void open_log_file() {
+  if (!try_open_log_file()) log_unavailable(errno);
 }
 
 void truncate_log_file() {
@@ -420,8 +433,9 @@ void internal_error(const char* format, ...) {
     message.resize(static_cast<size_t>(n));
   }
   va_end(args);
+  // A log that cannot be opened is skipped here: the message itself matters more.
   if (debug_log_enabled()) {
-    open_log_file();
+    try_open_log_file();
     write_f("Internal error: %s", message.c_str());
     close_and_flush_log_file();
   }

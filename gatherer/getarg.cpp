@@ -11,6 +11,8 @@
 #include <cstring>
 #include <cwctype>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "debug.h"
 #include "probe.h"
@@ -19,6 +21,7 @@
 #include "utf8.h"
 #include "util_string.h"
 #include "zelvarn2.h"
+#include "zeng.h"
 
 namespace {
 
@@ -27,13 +30,33 @@ constexpr size_t MAX_PROPERTY_LINE = 4096;
 /// How deep properties files may name further properties files.
 constexpr int MAX_PROPERTIES_DEPTH = 8;
 int properties_depth = 0;
-
-/// The system root given by "sysroot"; kept for the whole run.
-char* sysroot_text = nullptr;
+/// Device and inode of every properties file being read, outermost first. A
+/// file that names itself (directly or through others) is not read again:
+/// the depth limit alone would still let a file naming itself a few times
+/// multiply into millions of reads.
+std::vector<std::pair<dev_t, ino_t>> properties_chain;
 
 bool is_option(const wchar_t* word) { return word && word[0] == L'-'; }
 
 bool same_word(const wchar_t* a, const wchar_t* b) { return wcscasecmp(a, b) == 0; }
+
+bool is_import_option(const wchar_t* word) {
+  for (const wchar_t* option : {L"-dgmlfile", L"-zvmlfile", L"-asciifile", L"-textfile",
+                                L"-xmlfile", L"-binaryfile"})
+    if (same_word(word, option)) return true;
+  return false;
+}
+
+/// A file to import: the run then does only the container work and the
+/// imports, unless a later level word raises the level again. A report to
+/// import into the report needs the report, so "-zvmlfile" keeps the level.
+void add_import(int argc, wchar_t** wargv, int& i) {
+  const wchar_t* option = wargv[i];
+  int index = i;
+  int made = zeng_task::create_zeng_task(argc, const_cast<const wchar_t**>(wargv), &index);
+  i = index;
+  if (made && !same_word(option, L"-zvmlfile")) gatherer_setting(SETTING_DETAIL, SETTING_SET, 0);
+}
 
 bool starts_with(const wchar_t* word, const wchar_t* prefix) {
   return wcsncasecmp(word, prefix, wcslen(prefix)) == 0;
@@ -53,6 +76,13 @@ void install_list(int index, str_list* list) {
     delete list;
     return;
   }
+  if (index >= 0 && index < probe_task::PROBE_LIST_COUNT) {
+    // A later option replaces an earlier list of the same index; free the old
+    // one here so that the registry never has to.
+    str_list* old = probe_task::probe_lists[index];
+    probe_task::probe_lists[index] = nullptr;
+    delete old;
+  }
   probe_task::set_probe_list(index, list);
 }
 
@@ -68,9 +98,8 @@ void set_system_root(const wchar_t* value) {
     delete[] dir;
     return;
   }
-  sysroot_set(dir);
-  delete[] sysroot_text;
-  sysroot_text = dir;
+  sysroot_set(dir);  // keeps its own copy
+  delete[] dir;
 }
 
 void select_driver(const char* task_name, int argc, wchar_t** wargv, int& i, bool install) {
@@ -102,6 +131,12 @@ FILE* open_regular_file(const char* path) {
   FILE* f = fdopen(fd, "r");
   if (!f) close(fd);
   return f;
+}
+
+bool is_being_read(const struct stat& st) {
+  for (const auto& file : properties_chain)
+    if (file.first == st.st_dev && file.second == st.st_ino) return true;
+  return false;
 }
 
 /// One line of at most MAX_PROPERTY_LINE bytes without its line end; the
@@ -188,6 +223,8 @@ void gatherer_parse_command_line(int argc, wchar_t** wargv) {
       set_probe_list(2, argc, wargv, i);
     } else if (same_word(word, L"-skip")) {
       set_probe_list(1, argc, wargv, i);
+    } else if (is_import_option(word)) {
+      add_import(argc, wargv, i);
     } else if (is_option(word)) {
       const wchar_t* value = take_value(argc, wargv, i);
       gatherer_parse_common(word + 1, value);
@@ -253,10 +290,18 @@ void gatherer_parse_properties(const wchar_t* path) {
     printdW(L"getarg: failed to read %ls\n", path);
     return;
   }
+  struct stat st;
+  if (fstat(fileno(f), &st) != 0 || is_being_read(st)) {
+    printm("Properties files nested too deeply: %ls not read\n", path);
+    fclose(f);
+    return;
+  }
   printm("Using properties from %ls\n", path);
   ++properties_depth;
+  properties_chain.emplace_back(st.st_dev, st.st_ino);
   std::string line;
   while (read_property_line(f, line)) parse_property_line(line);
+  properties_chain.pop_back();
   --properties_depth;
   fclose(f);
 }

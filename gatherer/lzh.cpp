@@ -241,20 +241,29 @@ void LzH::InsertNode(int r) {
       i += 8;
       if (i >= F) break;
     }
-    if (i < F) {
-      i += DiffIndex(x, y);
-      dir = ByteSwap(x) > ByteSwap(y);
-    }
-    unsigned cand = (unsigned(i < F ? i : F) << 12) | unsigned(N - ((r - p) & (N - 1)));
-    if (i > THRESHOLD && cand > best) best = cand;
     if (i >= F) {
+      unsigned cand = (unsigned(F) << 12) | unsigned(N - ((r - p) & (N - 1)));
+      if (cand > best) best = cand;
       ReplaceNode(p, r);
       break;
     }
-    if (dir)
-      lcp_low = i;
-    else
-      lcp_high = i;
+    i += DiffIndex(x, y);
+    if (i >= F) {  // the difference lies past the longest match
+      unsigned cand = (unsigned(F) << 12) | unsigned(N - ((r - p) & (N - 1)));
+      if (cand > best) best = cand;
+      ReplaceNode(p, r);
+      break;
+    }
+    // The direction is half the time either way: kept as data (masks), not
+    // as branches, which would mispredict at every other node.
+    dir = ByteSwap(x) > ByteSwap(y);
+    __asm__("" : "+r"(dir));
+    unsigned right = 0u - dir;
+    unsigned cand = (unsigned(i) << 12) | unsigned(N - ((r - p) & (N - 1)));
+    cand &= 0u - unsigned(i > THRESHOLD);
+    best = cand > best ? cand : best;
+    lcp_low = int((unsigned(i) & right) | (unsigned(lcp_low) & ~right));
+    lcp_high = int((unsigned(lcp_high) & right) | (unsigned(i) & ~right));
   }
   match_length = int(best >> 12);
   if (match_length > 0) match_position = int(N - 1 - (best & (N - 1)));

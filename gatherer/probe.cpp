@@ -48,7 +48,11 @@ bool probe_task::is_blocked() {
 }
 
 void probe_task::set_probe_list(int index, str_list* list) {
-  if (index >= 0 && index < PROBE_LIST_COUNT) probe_lists[index] = list;
+  if (index < 0 || index >= PROBE_LIST_COUNT) return;
+  // The lists are handed over; one given twice ("-probe a -probe b") replaces
+  // the earlier, which nothing else holds.
+  if (probe_lists[index] != list) delete probe_lists[index];
+  probe_lists[index] = list;
 }
 
 void probe_task::process_probe_lists() {

@@ -27,7 +27,8 @@ class probe_task : public task {
   static str_list* probe_lists[3];
   enum { SELECT_LIST = 0, SKIP_LIST = 1, ENABLE_LIST = 2, PROBE_LIST_COUNT = 3 };
 
-  /// Installs a list at index 0..2 (replacing an earlier one); other indices are ignored.
+  /// Installs a list at index 0..2 and takes it over (an earlier list of that
+  /// index is freed); other indices are ignored and the list stays the caller's.
   static void set_probe_list(int index, str_list* list);
   /// Applies selection, then enable, then skip list, so skipping wins.
   static void process_probe_lists();

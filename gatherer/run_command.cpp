@@ -2,6 +2,7 @@
 #include "run_command.h"
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/types.h>
@@ -38,8 +39,20 @@ pid_t spawn_shell(const char* command, int out_fd) {
   posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   const char* argv[] = {"sh", "-c", command, nullptr};
+  // The command starts with default handling of SIGPIPE and no blocked
+  // signals, whatever this program set for itself.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t none, pipe_only;
+  sigemptyset(&none);
+  sigemptyset(&pipe_only);
+  sigaddset(&pipe_only, SIGPIPE);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &pipe_only);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   pid_t pid = -1;
-  int rc = posix_spawn(&pid, "/bin/sh", &actions, nullptr, const_cast<char**>(argv), environ);
+  int rc = posix_spawn(&pid, "/bin/sh", &actions, &attr, const_cast<char**>(argv), environ);
+  posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) {
     errno = rc;

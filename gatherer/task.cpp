@@ -1,6 +1,8 @@
 // task.cpp - the task registry, validation, the run loops, step mode and task parameters.
 #include "task.h"
 
+#include <strings.h>
+
 #include <cstring>
 
 #include "osinfo.h"

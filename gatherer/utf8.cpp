@@ -17,11 +17,16 @@ const wchar_t REPLACEMENT = 0xFFFD;
 /// place in a report; they are written as "?".
 bool is_unwanted_control(wchar_t c) { return c >= 0 && c < 32 && c != 9 && c != 10 && c != 13; }
 
+/// Values that are not Unicode characters at all.
+bool is_no_character(wchar_t c) {
+  long v = static_cast<long>(c);
+  return v < 0 || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF);
+}
+
 /// Characters that UTF-8 cannot carry or that XML 1.0 forbids: surrogates,
 /// U+FFFE, U+FFFF and everything outside the code space.
 bool is_unencodable(wchar_t c) {
-  long v = static_cast<long>(c);
-  return v < 0 || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF) || v == 0xFFFE || v == 0xFFFF;
+  return is_no_character(c) || c == 0xFFFE || c == 0xFFFF;
 }
 
 /// Encodes one character as UTF-8 into `buf` (4 bytes); returns the length.
@@ -143,8 +148,11 @@ char* wide_to_mbcs(const wchar_t* in) {
       out[pos++] = '?';
       continue;
     }
-    size_t r = wcrtomb(out + pos, in[i], &state);
+    // Values outside the code space and surrogates are no characters, even
+    // where the C library would encode them.
+    size_t r = is_no_character(in[i]) ? static_cast<size_t>(-1) : wcrtomb(out + pos, in[i], &state);
     if (r == static_cast<size_t>(-1)) {
+      if (is_no_character(in[i])) errno = EILSEQ;
       print_error("mbcs: wcrtomb", errno);
       memset(&state, 0, sizeof state);
       out[pos++] = '?';

@@ -6,8 +6,6 @@
 #include "xml.h"
 
 #include <cerrno>
-#include <clocale>
-#include <cstdlib>
 #include <cstring>
 
 #include "debug.h"

@@ -1,9 +1,8 @@
-// firmware_probe.cpp - the firmware table: BIOS from SMBIOS, embedded
-// controller through SMAPI.
+// firmware_probe.cpp - the "Firmware Information" table: the system BIOS as
+// SMBIOS describes it and the embedded controller's version.
 #include "firmware_probe.h"
 
 #include "bios.h"
-#include "date.h"
 #include "dmi.h"
 #include "table.h"
 
@@ -12,28 +11,28 @@ firmware_probe::firmware_probe(probe_group* group) : probe(group, "Firmware Prob
 }
 
 bool firmware_probe::run(FILE* report) {
+  Table table(report, "Firmware Information");
+  table.start_heading();
+  table.add_column("Firmware", STRING);
+  table.set_column_width(0, 20);
+  table.add_column("Version", STRING);
+  table.set_column_width(1, 30);
+  table.add_column("Date", STRING);
+  table.set_column_width(2, 15);
+  table.end_heading();
+
   Dmi* dmi = Dmi::get_instance();
-  Table t(report, "Firmware Information");
-  t.start_heading();
-  t.add_column("Firmware", STRING);
-  t.add_column("Version", STRING);
-  t.add_column("Date", STRING);
-  t.set_column_width(0, 20);
-  t.set_column_width(1, 30);
-  t.set_column_width(2, 15);
-  t.end_heading();
+  table.start_row("BIOS");
+  table.log_data("System BIOS");
+  table.log_data(dmi->get_bios_build());
+  table.log_data(dmi->get_bios_date());
+  table.end_row();
 
-  t.start_row("BIOS");
-  t.log_data("System BIOS");
-  t.log_data(dmi->get_bios_build());
-  t.log_data(dmi->get_bios_date());
-  t.end_row();
-
-  char version[64];
-  t.start_row("EC");
-  t.log_data("Embedded Controller");
-  t.log_data(smapi_get_h8_version(version, sizeof version));
-  t.log_data(gathered_date());
-  t.end_row();
+  char ec_version[64];
+  table.start_row("EC");
+  table.log_data("Embedded Controller");
+  table.log_data(smapi_get_h8_version(ec_version, sizeof ec_version));
+  table.log_data("");
+  table.end_row();
   return true;
 }

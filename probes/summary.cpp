@@ -1,9 +1,6 @@
-// summary.cpp - the system summary tables: the machine's identity, its
-// BIOS version and its operating system.
+// summary.cpp - the "SYSTEM SUMMARY" tables: who and what the machine is,
+// and which operating system it runs.
 #include "summary.h"
-
-#include <initializer_list>
-#include <memory>
 
 #include "bios.h"
 #include "osinfo.h"
@@ -12,32 +9,36 @@
 
 namespace {
 
+const int platform_mask = 0x2F71;
+
 struct column {
   const char* name;
   datatype type;
   int width;
 };
 
-void heading(Table& t, std::initializer_list<column> columns) {
-  t.start_heading();
-  int n = 0;
-  for (const column& c : columns) {
-    t.add_column(c.name, c.type);
-    t.set_column_width(n++, c.width);
+// Opens the heading, adds the columns with their widths and closes it.
+template <size_t N>
+void write_heading(Table& table, const column (&columns)[N]) {
+  table.start_heading();
+  for (size_t i = 0; i < N; i++) {
+    table.add_column(columns[i].name, columns[i].type);
+    table.set_column_width(static_cast<int>(i), columns[i].width);
   }
-  t.end_heading();
+  table.end_heading();
 }
 
-/// The BIOS version text of the BIOS segment, or "Unknown".
-std::string bios_version() {
-  std::unique_ptr<char[]> found(get_bios_version());
-  return found ? found.get() : "Unknown";
+// The BIOS version found in the BIOS segment, or "Unknown", as one cell.
+void log_bios_version(Table& table) {
+  char* version = get_bios_version();
+  table.log_data(version ? version : "Unknown");
+  delete[] version;
 }
 
 }  // namespace
 
-sysinfo_probe::sysinfo_probe(probe_group* group) : probe(group, "System Summary", 1, 0x2F71) {
-  customers = 0xFFE1;
+sysinfo_probe::sysinfo_probe(probe_group* group) : probe(group, "System Summary", 1, platform_mask) {
+  customers = 0xffe1;
 }
 
 bool sysinfo_probe::run(FILE* report) {
@@ -47,56 +48,75 @@ bool sysinfo_probe::run(FILE* report) {
 }
 
 void sysinfo_probe::summary_table(FILE* report) {
-  SysInfo* info = SysInfo::get_instance();
-  Table t(report, name);
-  heading(t, {{"Computer Name", STRING, 16}, {"System Vendor", ASCII_STRING, 16},
-              {"System Model", ASCII_STRING, 16}, {"System Serial Number", ASCII_STRING, 16},
-              {"BIOS Version", ASCII_STRING, 20}, {"Current User", STRING, 16}, {"UUID", ASCII_STRING, 32}});
-  t.start_row("");
-  t.log_data(info->NodeName());
-  t.log_data(info->OEM());
-  t.log_data(info->Model());
-  t.log_data(info->Serial());
-  t.log_data(bios_version().c_str());
-  t.log_data(info->CurrentUser());
-  t.log_data(info->UUID());
-  t.end_row();
+  static const column columns[] = {
+      {"Computer Name", STRING, 16},          {"System Vendor", ASCII_STRING, 16},
+      {"System Model", ASCII_STRING, 16},     {"System Serial Number", ASCII_STRING, 16},
+      {"BIOS Version", ASCII_STRING, 20},     {"Current User", STRING, 16},
+      {"UUID", ASCII_STRING, 32},
+  };
+  SysInfo* info = SysInfo::get();
+  Table table(report, name);
+  write_heading(table, columns);
+  table.start_row("");
+  table.log_data(info->NodeName());
+  table.log_data(info->OEM());
+  table.log_data(info->Model());
+  table.log_data(info->Serial());
+  log_bios_version(table);
+  table.log_data(info->CurrentUser());
+  table.log_data(info->UUID());
+  table.end_row();
 }
 
 void sysinfo_probe::os_table(FILE* report) {
+  static const column columns[] = {
+      {"Vendor", ASCII_STRING, 16}, {"Name", ASCII_STRING, 30},          {"Version", ASCII_STRING, 10},
+      {"Build", ASCII_STRING, 5},   {"Service Level", ASCII_STRING, 20}, {"OS", ASCII_STRING, 10},
+  };
   os_info* os = os_info::get_instance();
-  Table t(report, "Operating System");
-  heading(t, {{"Vendor", ASCII_STRING, 16}, {"Name", ASCII_STRING, 30}, {"Version", ASCII_STRING, 10},
-              {"Build", ASCII_STRING, 5}, {"Service Level", ASCII_STRING, 20}, {"OS", ASCII_STRING, 10}});
   char buffer[80];
-  t.start_row("");
-  t.log_data(os->get_vendor(buffer, sizeof buffer));
-  t.log_data(os->get_name(buffer, sizeof buffer));
-  t.log_data(os->get_version(buffer, sizeof buffer));
-  t.log_data(os->get_build(buffer, sizeof buffer));
-  t.log_data(os->get_service_level(buffer, sizeof buffer));
-  t.log_data(os->get_platform_id(buffer, sizeof buffer));
-  t.end_row();
+  Table table(report, "Operating System");
+  write_heading(table, columns);
+  table.start_row("");
+  table.log_data(os->get_vendor(buffer, sizeof buffer));
+  table.log_data(os->get_name(buffer, sizeof buffer));
+  table.log_data(os->get_version(buffer, sizeof buffer));
+  table.log_data(os->get_build(buffer, sizeof buffer));
+  table.log_data(os->get_service_level(buffer, sizeof buffer));
+  table.log_data(os->get_platform_id(buffer, sizeof buffer));
+  table.end_row();
 }
 
-old_sysinfo_probe::old_sysinfo_probe(probe_group* group) : probe(group, "System Summary", 1, 0x2F71) {
-  customers = 0x001E;
+old_sysinfo_probe::old_sysinfo_probe(probe_group* group)
+    : probe(group, "System Summary", 1, platform_mask) {
+  customers = 0x001e;
 }
 
 bool old_sysinfo_probe::run(FILE* report) {
-  SysInfo* info = SysInfo::get_instance();
-  Table t(report, "System Summary");
-  heading(t, {{"Computer Name", STRING, 255}, {"System Vendor", ASCII_STRING, 64},
-              {"System Model", ASCII_STRING, 64}, {"System Serial Number", ASCII_STRING, 64},
-              {"BIOS Version", ASCII_STRING, 64}, {"OS Vendor", ASCII_STRING, 255},
-              {"OS Name", ASCII_STRING, 255}, {"OS Type", ASCII_STRING, 255}, {"OS Version", ASCII_STRING, 255},
-              {"OS Build", ASCII_STRING, 255}, {"OS CSD", ASCII_STRING, 128}, {"Current User", STRING, 255}});
-  t.start_row("");
-  for (const char* value : {info->NodeName(), info->OEM(), info->Model(), info->Serial()}) t.log_data(value);
-  t.log_data(bios_version().c_str());
-  for (const char* value : {info->OSOEM(), info->OSName(), info->OSType(), info->OSVersion(), info->OSBuild(),
-                            info->OSCSD(), info->CurrentUser()})
-    t.log_data(value);
-  t.end_row();
+  static const column columns[] = {
+      {"Computer Name", STRING, 255},        {"System Vendor", ASCII_STRING, 64},
+      {"System Model", ASCII_STRING, 64},    {"System Serial Number", ASCII_STRING, 64},
+      {"BIOS Version", ASCII_STRING, 64},    {"OS Vendor", ASCII_STRING, 255},
+      {"OS Name", ASCII_STRING, 255},        {"OS Type", ASCII_STRING, 255},
+      {"OS Version", ASCII_STRING, 255},     {"OS Build", ASCII_STRING, 255},
+      {"OS CSD", ASCII_STRING, 128},         {"Current User", STRING, 255},
+  };
+  SysInfo* info = SysInfo::get();
+  Table table(report, "System Summary");
+  write_heading(table, columns);
+  table.start_row("");
+  table.log_data(info->NodeName());
+  table.log_data(info->OEM());
+  table.log_data(info->Model());
+  table.log_data(info->Serial());
+  log_bios_version(table);
+  table.log_data(info->OSOEM());
+  table.log_data(info->OSName());
+  table.log_data(info->OSType());
+  table.log_data(info->OSVersion());
+  table.log_data(info->OSBuild());
+  table.log_data(info->OSCSD());
+  table.log_data(info->CurrentUser());
+  table.end_row();
   return true;
 }

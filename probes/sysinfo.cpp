@@ -1,13 +1,15 @@
-// sysinfo.cpp - gathers the computer's identity: BIOS VPD before SMBIOS for
-// vendor, model and serial number; uname; the distribution's release file.
+// sysinfo.cpp - gathers the computer's and the operating system's identity
+// once per run: BIOS VPD and SMBIOS for the hardware, uname for the kernel,
+// the release files for the distribution.
 #include "sysinfo.h"
 
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <sys/utsname.h>
-#include <unistd.h>
-#include <vector>
 
 #include "debug.h"
 #include "dmi.h"
@@ -20,45 +22,131 @@ SysInfo* SysInfo::instance = nullptr;
 
 namespace {
 
-const char UNKNOWN[] = "Unknown";
+const char unknown[] = "Unknown";
+const char generic[] = "generic";
 
-/// The release files in the order they are looked for, with the
-/// distribution each names; rows 4..6 are told apart by the text of
-/// the last file.
+// One known distribution: the release file that names it (rows 4..6 share
+// /etc/issue and are told apart by the start of its first line).
 struct distribution {
   const char* file;
   const char* name;
   const char* vendor;
 };
 
-const distribution DISTRIBUTIONS[] = {
+const distribution distributions[] = {
     {platform_path::debian_version, "Debian", "Debian"},
     {platform_path::redhat_release, "Red Hat", "Red Hat, Inc."},
     {platform_path::suse_release, "SuSE", "SuSE Linux AG"},
     {platform_path::turbolinux_release, "TurboLinux", "TurboLinux, Inc."},
     {platform_path::issue, "Caldera", "Caldera Systems, Inc."},
-    {nullptr, "Mandrake", "MandrakeSoft, S.A."},
-    {nullptr, "Slackware", "Slackware Linux, Inc."},
+    {platform_path::issue, "Mandrake", "MandrakeSoft, S.A."},
+    {platform_path::issue, "Slackware", "Slackware Linux, Inc."},
 };
-const int ISSUE = 4;
+// Release files looked for, in this order; the last is the generic one.
+const int release_file_count = 5;
+const int issue_index = 4;
 
-std::string cleaned(const char* text) {
-  std::vector<char> copy(text ? strlen(text) + 1 : 1, 0);
-  if (text) memcpy(copy.data(), text, copy.size());
-  trim_string(copy.data(), "_");
-  return copy.data();
+void copy_text(char* out, const char* text) {
+  snprintf(out, SYSINFO_DIST_TEXT_SIZE, "%s", text);
+}
+
+bool blank_line(const std::string& line) {
+  for (unsigned char c : line)
+    if (!isspace(c)) return false;
+  return true;
+}
+
+// The cleaned copy every setter keeps: no white space or "_" at either end.
+std::string cleaned(const char* text, const char* when_empty) {
+  std::string s = text ? text : "";
+  const char* strip = " \t\n\r\f\v_";
+  size_t begin = s.find_first_not_of(strip);
+  if (begin == std::string::npos) return when_empty;
+  size_t end = s.find_last_not_of(strip);
+  return s.substr(begin, end - begin + 1);
 }
 
 }  // namespace
 
-SysInfo* SysInfo::get_instance() {
+int get_dist(const char* path, char* out) {
+  if (!out) return -1;
+  out[0] = 0;
+  FILE* f = sys_fopen(path, "r");
+  if (!f) return -1;
+  std::string line;
+  int length = 0;
+  while (read_line(f, line, SYSINFO_DIST_TEXT_SIZE - 1)) {
+    if (blank_line(line)) continue;
+    size_t end = line.find_last_not_of(" \t\r\f\v");
+    line.resize(end + 1);
+    copy_text(out, line.c_str());
+    length = static_cast<int>(strlen(out));
+    break;
+  }
+  fclose(f);
+  return length;
+}
+
+int dist_check(const char* release) {
+  if (!release) return -1;
+  for (int i = issue_index; i < static_cast<int>(sizeof distributions / sizeof distributions[0]); i++) {
+    const char* name = distributions[i].name;
+    if (strncmp(release, name, strlen(name)) == 0) return i;
+  }
+  return -1;
+}
+
+void check_files(char* vendor, char* name, char* release) {
+  int k = 0;
+  while (k < release_file_count && sys_access(distributions[k].file, F_OK) != 0) k++;
+  if (k == release_file_count) {
+    copy_text(vendor, unknown);
+    copy_text(name, generic);
+    copy_text(release, unknown);
+    return;
+  }
+  if (get_dist(distributions[k].file, release) <= 0) {
+    copy_text(release, unknown);
+    if (k == issue_index) {
+      copy_text(vendor, unknown);
+      copy_text(name, generic);
+      return;
+    }
+  } else if (k == issue_index) {
+    k = dist_check(release);
+    if (k < 0) {
+      // An issue text of a distribution not known here says nothing
+      // reliable about its vendor or release.
+      copy_text(vendor, unknown);
+      copy_text(name, generic);
+      copy_text(release, unknown);
+      return;
+    }
+  }
+  copy_text(vendor, distributions[k].vendor);
+  copy_text(name, distributions[k].name);
+}
+
+SysInfo* SysInfo::get() {
   if (!instance) instance = new SysInfo();
   return instance;
 }
 
+void SysInfo::reset() {
+  delete instance;
+  instance = nullptr;
+}
+
 SysInfo::SysInfo()
-    : node_name(UNKNOWN), os_name("Linux"), os_version(UNKNOWN), os_csd(UNKNOWN), os_build(UNKNOWN),
-      vendor(UNKNOWN), serial(UNKNOWN), model(UNKNOWN), uuid(UNKNOWN) {
+    : node_name(unknown),
+      os_name("Linux"),
+      os_version(unknown),
+      os_csd(unknown),
+      os_build(unknown),
+      vendor(unknown),
+      serial(unknown),
+      model(unknown),
+      uuid(unknown) {
   read_hardware();
   read_uname();
   read_distribution();
@@ -66,7 +154,7 @@ SysInfo::SysInfo()
 
 void SysInfo::read_hardware() {
   Vpd vpd;
-  printd("sysinfo: pvpd = %p\n", (void*)&vpd);
+  printd("sysinfo: pvpd = %p\n", static_cast<void*>(&vpd));
   bool from_vpd = vpd.init();
   if (from_vpd) {
     set_vendor(vpd.get_make());
@@ -74,7 +162,7 @@ void SysInfo::read_hardware() {
     set_serial(vpd.get_serial_number());
   }
   Dmi* dmi = Dmi::get_instance();
-  printd("sysinfo: pdmi = %p\n", (void*)dmi);
+  printd("sysinfo: pdmi = %p\n", static_cast<void*>(dmi));
   set_uuid(dmi->get_uuid());
   if (!from_vpd) {
     set_vendor(dmi->get_make());
@@ -84,108 +172,35 @@ void SysInfo::read_hardware() {
 }
 
 void SysInfo::read_uname() {
-  struct utsname name;
-  if (uname(&name) != 0) {
+  struct utsname u;
+  if (uname(&u) != 0) {
     print_error("sysinfo: uname", errno);
     return;
   }
-  node_name = name.nodename;
-  os_version = std::string(name.release) + " (" + name.version + ")";
-  os_name = name.sysname;
-  os_csd = name.machine;
+  node_name = u.nodename;
+  os_version = std::string(u.release) + " (" + u.version + ")";
+  os_name = u.sysname;
+  os_csd = u.machine;
 }
 
 void SysInfo::read_distribution() {
-  char dist_vendor[SYSINFO_VENDOR_SIZE];
-  char dist_name[SYSINFO_NAME_SIZE];
-  char release[SYSINFO_RELEASE_SIZE];
+  char dist_vendor[SYSINFO_DIST_TEXT_SIZE];
+  char dist_name[SYSINFO_DIST_TEXT_SIZE];
+  char release[SYSINFO_DIST_TEXT_SIZE];
   check_files(dist_vendor, dist_name, release);
   os_oem = dist_vendor;
   os_type = std::string("Linux (") + dist_name + ")";
   os_build = release;
+  printd("sysinfo: distribution '%s' by '%s', release '%s'\n", dist_name, dist_vendor, release);
 }
 
 const char* SysInfo::CurrentUser() {
-  char name[256] = "";
-  get_user_name(name, sizeof name);
-  current_user = name;
+  char name[256];
+  current_user = get_user_name(name, sizeof name);
   return current_user.c_str();
 }
 
-void SysInfo::set_vendor(const char* text) {
-  vendor = cleaned(text);
-  if (vendor.empty()) vendor = UNKNOWN;
-}
-
-void SysInfo::set_model(const char* text) {
-  model = cleaned(text);
-  if (model.empty()) model = UNKNOWN;
-}
-
-void SysInfo::set_serial(const char* text) {
-  serial = cleaned(text);
-  if (serial.empty()) serial = UNKNOWN;
-}
-
-void SysInfo::set_uuid(const char* text) { uuid = cleaned(text); }
-
-bool get_dist(const char* path, char* out) {
-  out[0] = 0;
-  FILE* f = sys_fopen(path, "r");
-  if (!f) {
-    print_error(path, errno);
-    return false;
-  }
-  char line[SYSINFO_RELEASE_SIZE];
-  bool found = false;
-  while (!found && fgets(line, sizeof line, f)) {
-    bool whole = strchr(line, '\n') != nullptr;
-    line[strcspn(line, "\r\n")] = 0;
-    if (line[0]) {
-      snprintf(out, SYSINFO_RELEASE_SIZE, "%s", line);
-      found = true;
-    }
-    // The rest of an overlong line is not another line.
-    int c = 0;
-    while (!whole && (c = fgetc(f)) != EOF && c != '\n') {
-    }
-  }
-  if (!found) printd("sysinfo: no line read from %s\n", path);
-  fclose(f);
-  return found;
-}
-
-int dist_check(const char* release) {
-  for (int i = ISSUE; i < (int)(sizeof DISTRIBUTIONS / sizeof DISTRIBUTIONS[0]); i++) {
-    const char* name = DISTRIBUTIONS[i].name;
-    if (strncmp(release, name, strlen(name)) == 0) return i;
-  }
-  return -1;
-}
-
-void check_files(char* vendor, char* name, char* release) {
-  int k = 0;
-  while (k <= ISSUE && sys_access(DISTRIBUTIONS[k].file, F_OK) != 0) k++;
-  if (k > ISSUE) {
-    snprintf(vendor, SYSINFO_VENDOR_SIZE, "%s", UNKNOWN);
-    snprintf(name, SYSINFO_NAME_SIZE, "generic");
-    snprintf(release, SYSINFO_RELEASE_SIZE, "%s", UNKNOWN);
-    return;
-  }
-  printd("sysinfo: distribution file %s\n", DISTRIBUTIONS[k].file);
-  bool read = get_dist(DISTRIBUTIONS[k].file, release);
-  if (!read) snprintf(release, SYSINFO_RELEASE_SIZE, "%s", UNKNOWN);
-  if (k == ISSUE) {
-    int index = read ? dist_check(release) : -1;
-    if (index < 0) {
-      // An issue text of no known distribution says nothing certain.
-      snprintf(vendor, SYSINFO_VENDOR_SIZE, "%s", UNKNOWN);
-      snprintf(name, SYSINFO_NAME_SIZE, "generic");
-      snprintf(release, SYSINFO_RELEASE_SIZE, "%s", UNKNOWN);
-      return;
-    }
-    k = index;
-  }
-  snprintf(vendor, SYSINFO_VENDOR_SIZE, "%s", DISTRIBUTIONS[k].vendor);
-  snprintf(name, SYSINFO_NAME_SIZE, "%s", DISTRIBUTIONS[k].name);
-}
+void SysInfo::set_vendor(const char* text) { vendor = cleaned(text, unknown); }
+void SysInfo::set_model(const char* text) { model = cleaned(text, unknown); }
+void SysInfo::set_serial(const char* text) { serial = cleaned(text, unknown); }
+void SysInfo::set_uuid(const char* text) { uuid = cleaned(text, ""); }

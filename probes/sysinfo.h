@@ -1,36 +1,47 @@
-// sysinfo.h - the identity of the computer and its operating system in one
-// place: node name, hardware vendor, model, serial number, UUID, current
-// user, kernel and distribution. Used by the file name macros, the
-// identification block and the system summary.
+// sysinfo.h - the identity of the computer and of its operating system in one
+// place (node name, hardware vendor, model, serial number, UUID, current user,
+// kernel and distribution), for the file name macros, the identification
+// block and the system summary.
 #pragma once
 
 #include <string>
 
-/// Sizes of the buffers check_files fills.
-const int SYSINFO_VENDOR_SIZE = 64;
-const int SYSINFO_NAME_SIZE = 64;
-const int SYSINFO_RELEASE_SIZE = 256;
+/// Size of each buffer check_files fills (vendor, name and release).
+const int SYSINFO_DIST_TEXT_SIZE = 256;
 
 class SysInfo {
  public:
-  /// The program's shared object; null until first made.
+  /// The program-wide object; null until first made.
   static SysInfo* instance;
-  /// SysInfo::instance, made on the first call.
-  static SysInfo* get_instance();
+  /// SysInfo::instance, made (and everything gathered) on the first call.
+  static SysInfo* get();
+  /// The same as get().
+  static SysInfo* get_instance() { return get(); }
+  /// Deletes the program-wide object so the next get() gathers afresh (tests
+  /// that change the system root between cases).
+  static void reset();
 
-  /// Gathers everything: BIOS VPD, then SMBIOS, uname and the distribution.
+  /// Gathers everything, in this order: BIOS VPD, SMBIOS (the VPD wins for
+  /// vendor, model and serial; the UUID always comes from SMBIOS), uname,
+  /// then the distribution's release files.
   SysInfo();
   SysInfo(const SysInfo&) = delete;
   SysInfo& operator=(const SysInfo&) = delete;
 
+  // Texts live in the object until the next setter call or its deletion.
   const char* NodeName() const { return node_name.c_str(); }
   /// The login name of the process's real user, read on each call.
   const char* CurrentUser();
   const char* OSName() const { return os_name.c_str(); }
+  /// Kernel release, a blank and the kernel version in parentheses.
   const char* OSVersion() const { return os_version.c_str(); }
+  /// The machine (hardware) name from uname.
   const char* OSCSD() const { return os_csd.c_str(); }
+  /// The distribution's release line.
   const char* OSBuild() const { return os_build.c_str(); }
+  /// "Linux (distribution name)".
   const char* OSType() const { return os_type.c_str(); }
+  /// The distribution's vendor.
   const char* OSOEM() const { return os_oem.c_str(); }
   const char* OEM() const { return vendor.c_str(); }
   const char* Serial() const { return serial.c_str(); }
@@ -38,7 +49,8 @@ class SysInfo {
   const char* UUID() const { return uuid.c_str(); }
 
   // Each setter keeps a copy without leading and trailing white space and
-  // "_"; an empty vendor, model or serial becomes "Unknown".
+  // "_" (null counts as empty); an empty vendor, model or serial becomes
+  // "Unknown", an empty UUID stays empty.
   void set_vendor(const char* text);
   void set_model(const char* text);
   void set_serial(const char* text);
@@ -63,12 +75,16 @@ class SysInfo {
   void read_distribution();
 };
 
-/// The first non-empty line of a platform file (at most 255 characters)
-/// into `out` (SYSINFO_RELEASE_SIZE bytes); true when a line was read.
-bool get_dist(const char* path, char* out);
-/// Index 4, 5 or 6 of the distribution whose name starts the release text
-/// ("Caldera", "Mandrake", "Slackware"), or -1.
+/// The first line of the platform file `path` that holds more than white
+/// space, without its line end and trailing white space, at most 255
+/// characters, into `out` (SYSINFO_DIST_TEXT_SIZE bytes; "" when nothing).
+/// Returns its length, 0 for a file without such a line, -1 when the file
+/// cannot be opened.
+int get_dist(const char* path, char* out);
+/// 4, 5 or 6 when the release text starts with "Caldera", "Mandrake" or
+/// "Slackware" (the distribution's row in the table of check_files), else -1.
 int dist_check(const char* release);
 /// The distribution's vendor, name and release from the first release file
-/// found under the system root; buffers of the SYSINFO_*_SIZE sizes.
+/// present under the system root; each buffer holds SYSINFO_DIST_TEXT_SIZE
+/// bytes. No file: "Unknown", "generic", "Unknown".
 void check_files(char* vendor, char* name, char* release);

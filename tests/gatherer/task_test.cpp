@@ -165,14 +165,6 @@ TEST_F(TaskTest, FailedTestOrValidationPrintsNothing) {
   EXPECT_TRUE(ran.empty());
 }
 
-TEST_F(TaskTest, SilentModeKeepsConsoleQuiet) {
-  fake_task t("quiet", 1);
-  gatherer_setting(SETTING_SILENT, SETTING_ON);
-  testing::internal::CaptureStderr();
-  EXPECT_TRUE(t.run_task(report));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-}
-
 TEST_F(TaskTest, RunsOrderRangesAndBracketRanges) {
   fake_task a("o1", 1), b("o3", 3), c("o4", 4), d("o5", 5), e("o10", 10), f("o11", 11),
       g("o24", 24), h("o26", 26), i("o27", 27), j("o29", 29), k("o30", 30);
@@ -225,27 +217,6 @@ TEST_F(TaskTest, UnknownTaskOrMissingNameInParametersIsReported) {
   EXPECT_EQ(index, 4);
   std::string out = testing::internal::GetCapturedStderr();
   EXPECT_EQ(out, "I don't understand '-p " + long_name + "'\nI don't understand '-p '\n");
-}
-
-TEST_F(TaskTest, BaseTaskRefusesParameters) {
-  fake_task t("plain", 1);
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(t.set_parameter("key", "value"));
-  EXPECT_FALSE(t.set_parameter("flag", nullptr));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "I don't understand 'key=value'\nI don't understand 'flag'\n");
-}
-
-TEST_F(TaskTest, ProbeListingShowsValidProbeTasksOnly) {
-  fake_task sys("System", 8), p1("Probe One", 16, false), p2("Deep", 16, false, 9),
-      p3("Probe Three", 17, false);
-  FILE* out = tmpfile();
-  task::print_probe_list(out);
-  rewind(out);
-  char buf[256] = {};
-  size_t n = fread(buf, 1, sizeof buf - 1, out);
-  fclose(out);
-  EXPECT_EQ(std::string(buf, n), "PROBE_ONE\nPROBE_THREE\n");
 }
 
 // ---- step mode ------------------------------------------------------------

@@ -65,10 +65,11 @@ TEST_F(Utf8, ReplacesALoneLocaleByteAndLogsOneError) {
   EXPECT_EQ(count(logged(), "mbcs: mbrtowc ("), 1u);
 }
 
-TEST_F(Utf8, WritesUnwantedControlCharactersAsQuestionMarks) {
+TEST_F(Utf8, WritesControlCharactersAndNonCharactersAsQuestionMarks) {
   EXPECT_EQ(utf8(L"\t\n\r\x01\x1f"), "\t\n\r??");
-  std::unique_ptr<char[]> m(wide_to_mbcs(L"\t\n\r\x01"));
-  EXPECT_STREQ(m.get(), "\t\n\r?");
+  const wchar_t in[] = {'\t', '\n', '\r', 1, 0xD800, 0x110000, 'x', 0};
+  std::unique_ptr<char[]> m(wide_to_mbcs(in));
+  EXPECT_STREQ(m.get(), "\t\n\r???x");  // no characters at all are not encoded either
 }
 
 TEST_F(Utf8, EncodesAndDecodesCharactersAboveTheBasicPlane) {

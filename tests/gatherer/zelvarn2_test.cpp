@@ -70,14 +70,6 @@ TEST_F(RunControl, DefaultsMatchTheDocumentedPairsAndLeaveTheVpdRequestAlone) {
   EXPECT_EQ(Table::get_output_format(), OUTPUT_ZVML);
 }
 
-TEST_F(RunControl, FilenameSlotsStoreThePointerAndClearToNull) {
-  static const char text[] = "@H-report";
-  EXPECT_EQ(gatherer_filename(FILENAME_TEMPLATE, SETTING_SET, text), text);
-  EXPECT_EQ(gatherer_filename(FILENAME_TEMPLATE, SETTING_GET), text);
-  EXPECT_EQ(gatherer_filename(FILENAME_TEMPLATE, SETTING_OFF), nullptr);
-  EXPECT_EQ(gatherer_filename(static_cast<filename_setting>(7), SETTING_SET, text), nullptr);
-}
-
 TEST_F(RunControl, ConsoleChannelWritesToStandardErrorUnlessSilent) {
   testing::internal::CaptureStderr();
   int n = printm("hello %d\n", 42);
@@ -87,18 +79,6 @@ TEST_F(RunControl, ConsoleChannelWritesToStandardErrorUnlessSilent) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(printm("quiet\n"), 0);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-}
-
-TEST_F(RunControl, BannerShowsVersionAndReleaseOnOneLine) {
-  testing::internal::CaptureStderr();
-  gatherer_banner();
-  std::string out = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(out.rfind("\nHalvex Technical Support Information Gatherer\nVersion 2.44.0282.0809 Brenthil\n\n", 0), 0u)
-      << out;
-  GTH_SUBVERSION = "OVT";
-  testing::internal::CaptureStderr();
-  gatherer_banner();
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("Version 2.44.0282.0809 OVTBrenthil\n"), std::string::npos);
 }
 
 TEST_F(RunControl, DetailLevelTakesOneDigitFromZeroToSixOnly) {
@@ -127,20 +107,27 @@ TEST_F(RunControl, FilenameTemplateIsCopiedAndNullKeepsTheOld) {
   EXPECT_STREQ(gatherer_filename(FILENAME_TEMPLATE, SETTING_GET), "second");
 }
 
-TEST_F(RunControl, CustomerProfilesPresetMaskBatchAndReservedIndex) {
+TEST_F(RunControl, ProfilesPresetCustomerBatchFormatAndLabels) {
   demo_configuration();
   EXPECT_EQ(gatherer_setting(SETTING_CUSTOMER, SETTING_GET), 192);
-  EXPECT_EQ(gatherer_setting(SETTING_RESERVED_12, SETTING_GET), 1);
   EXPECT_EQ(gatherer_setting(SETTING_BATCH, SETTING_GET), 0);
   kessa_configuration();
   EXPECT_EQ(gatherer_setting(SETTING_CUSTOMER, SETTING_GET), 64);
   EXPECT_EQ(gatherer_setting(SETTING_BATCH, SETTING_GET), 1);
-  EXPECT_EQ(gatherer_setting(SETTING_RESERVED_12, SETTING_GET), 0);
   pelmo_configuration();
   EXPECT_STREQ(gatherer_filename(FILENAME_TEMPLATE, SETTING_GET), "@D\\VUDCHECK");
   ovt_configuration();
   EXPECT_STREQ(GTH_SUBVERSION, "OVT");
-  EXPECT_EQ(gatherer_setting(SETTING_CUSTOMER, SETTING_GET), 2);
+  EXPECT_EQ(Table::get_output_format(), OUTPUT_XML);
+  enable_text_mode();
+  EXPECT_EQ(Table::get_output_format(), OUTPUT_TEXT);
+  EXPECT_STREQ(gatherer_filename(FILENAME_EXTENSION, SETTING_GET), ".GTH");
+  skerrow_configuration();
+  EXPECT_STREQ(GTH_SUBVERSION, "Skerrow");
+  EXPECT_EQ(Table::get_output_format(), OUTPUT_HTML);
+  EXPECT_EQ(gatherer_setting(SETTING_CONTAINER, SETTING_GET), 0);
+  debug_configuration(true);
+  EXPECT_EQ(gatherer_setting(SETTING_DEBUG_STREAM, SETTING_GET), 1);
 }
 
 TEST_F(RunControl, OrnaProfileGoesSilentToStandardOutputWithAFixedList) {
@@ -157,27 +144,6 @@ TEST_F(RunControl, OrnaProfileGoesSilentToStandardOutputWithAFixedList) {
   EXPECT_FALSE(gatherer_task_list.install || gatherer_task_list.uninstall);
   EXPECT_EQ(gatherer_task_list.names, names);
   EXPECT_EQ(Table::get_output_format(), OUTPUT_ORNA);
-}
-
-TEST_F(RunControl, OutputModeSwitchesSetContainerModeAndExtension) {
-  enable_text_mode();
-  EXPECT_EQ(Table::get_output_format(), OUTPUT_TEXT);
-  EXPECT_STREQ(gatherer_filename(FILENAME_EXTENSION, SETTING_GET), ".GTH");
-  xml_configuration();
-  EXPECT_EQ(Table::get_output_format(), OUTPUT_XML);
-  EXPECT_EQ(gatherer_setting(SETTING_CONTAINER, SETTING_GET), 1);
-  enable_html_mode();
-  EXPECT_EQ(Table::get_output_format(), OUTPUT_HTML);
-  EXPECT_EQ(gatherer_setting(SETTING_CONTAINER, SETTING_GET), 0);
-  skerrow_configuration();
-  EXPECT_STREQ(GTH_SUBVERSION, "Skerrow");
-  vpd_configuration();
-  EXPECT_EQ(gatherer_setting(SETTING_VPD, SETTING_GET), 1);
-  debug_configuration(true);
-  EXPECT_EQ(gatherer_setting(SETTING_DEBUG, SETTING_GET), 1);
-  EXPECT_EQ(gatherer_setting(SETTING_DEBUG_STREAM, SETTING_GET), 1);
-  enable_debug_mode(false);
-  EXPECT_EQ(gatherer_setting(SETTING_DEBUG_STREAM, SETTING_GET), 0);
 }
 
 TEST_F(RunControl, DriverProfilesPassTheDefaultReferenceToARegisteredDriverTask) {
@@ -198,11 +164,6 @@ TEST_F(RunControl, RunWithAnUnknownActionOnlyReportsTheResultCode) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(gatherer_run(1, argv), 1);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Run complete, rc = 1\n");
-}
-
-TEST_F(RunControl, HelpExitsWithStatusOneEvenWhenSilent) {
-  gatherer_setting(SETTING_SILENT, SETTING_ON);
-  EXPECT_EXIT(gatherer_help(L"prog"), ::testing::ExitedWithCode(1), "Usage: prog \\[-help\\]");
 }
 
 }  // namespace

@@ -1,169 +1,217 @@
-// sysinfo_test.cpp - the computer's identity and the system summary tables.
+// sysinfo_test.cpp - the machine's identity (VPD before SMBIOS, cleaned
+// setters) and the distribution detection through the release files.
 #include "sysinfo.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <string>
 
 #include "dmi.h"
 #include "osinfo.h"
-#include "platform_paths.h"
-#include "report_check.h"
 #include "smbios_root.h"
-#include "summary.h"
-#include "sysroot.h"
-#include "table.h"
 
 using namespace smbios_test;
 
 namespace {
 
-/// A machine root with a memory image; the shared SMBIOS and summary objects
-/// are made afresh under it and dropped afterwards.
-class machine_root {
- public:
-  machine_root() { forget(); }
-  ~machine_root() { forget(); }
-  void forget() {
+/// Drops the program-wide objects before and after each test, so every test
+/// gathers from its own system root.
+class SysInfoTest : public ::testing::Test {
+ protected:
+  void SetUp() override { reset_all(); }
+  void TearDown() override { reset_all(); }
+  static void reset_all() {
+    SysInfo::reset();
     delete Dmi::instance;
     Dmi::instance = nullptr;
-    delete SysInfo::instance;
-    SysInfo::instance = nullptr;
   }
-  temp_root root;
-  memory_image mem;
 };
 
-struct distribution_answer {
+/// A BIOS VPD block: signature, 8 unused bytes, then the fixed-width texts.
+bytes vpd_block(const std::string& bios, const std::string& serial, const std::string& board,
+                const std::string& model) {
+  bytes b = {0xAA, 0x55, 'V', 'P', 'D'};
+  b.resize(13, 0);
+  auto field = [&b](const std::string& text, size_t width) {
+    for (size_t i = 0; i < width; i++) b.push_back(i < text.size() ? (unsigned char)text[i] : 0);
+  };
+  field(bios, 9);
+  field(serial, 7);
+  field(board, 11);
+  field(model, 7);
+  return b;
+}
+
+/// SMBIOS with a BIOS (type 0) and a system (type 1) structure.
+dump smbios_identity(const std::string& make, const std::string& model, const std::string& serial) {
+  table_builder t;
+  // Type 0: vendor 1, version 2, segment, date 3, ROM size, characteristics.
+  t.add(0, {1, 2, 0x00, 0xE0, 3, 0x0F, 0, 0, 0, 0, 0, 0, 0, 0}, {"Acme BIOS", "R1.07", "03/15/2004"});
+  // Type 1: make 1, model 2, version 3, serial 4, UUID 00 11 .. FF, wake-up.
+  bytes system = {1, 2, 3, 4};
+  for (int i = 0; i < 16; i++) system.push_back((unsigned char)(i * 0x11));
+  system.push_back(6);
+  t.add(1, system, {make, model, "1.0", serial});
+  t.end();
+  dump d;
+  d.table = t.data();
+  d.entry = entry_point_32((uint16_t)d.table.size(), 0x000E0000, 0x24, 3);
+  return d;
+}
+
+const char uuid_text[] = "00112233445566778899aabbccddeeff";
+
+struct dist {
   std::string vendor, name, release;
 };
 
-distribution_answer detect(const std::string& root) {
-  sysroot_set(root.c_str());
-  char vendor[SYSINFO_VENDOR_SIZE], name[SYSINFO_NAME_SIZE], release[SYSINFO_RELEASE_SIZE];
+dist detect(const temp_root& root) {
+  scoped_sysroot use(root);
+  char vendor[SYSINFO_DIST_TEXT_SIZE], name[SYSINFO_DIST_TEXT_SIZE], release[SYSINFO_DIST_TEXT_SIZE];
   check_files(vendor, name, release);
-  sysroot_set(nullptr);
   return {vendor, name, release};
 }
 
 }  // namespace
 
-TEST(SysInfo, TakesVendorModelAndSerialFromTheVpdAndTheUuidFromSmbios) {
-  machine_root m;
-  dump d;
-  ASSERT_TRUE(load_dump_file(hand_built_path("no-strings.bin"), d));
-  m.mem.put_dump(d, 0xF0000, 0x10000);
-  m.mem.put(0xF8000, vpd_block("KJET29WW ", "L3A1234", "VQ1ABCDEFGH", "2373ABC"));
-  ASSERT_TRUE(m.mem.save(m.root));
-  scoped_sysroot use(m.root);
-  SysInfo info;
-  EXPECT_STREQ(info.OEM(), "HALVEX");
-  EXPECT_STREQ(info.Model(), "2373ABC");
-  EXPECT_STREQ(info.Serial(), "L3A1234");
-  EXPECT_STREQ(info.UUID(), "00112233445566778899aabbccddeeff");
+TEST_F(SysInfoTest, TakesVendorModelAndSerialFromVpdAndTheUuidFromSmbios) {
+  temp_root root;
+  memory_image mem;
+  mem.put(0xF4000, vpd_block("KJET29WW ", "L3A1234", "VQ1AB", "2373ABC"));
+  ASSERT_TRUE(mem.save(root));
+  ASSERT_TRUE(write_sysfs_tables(root, smbios_identity("Acme", "Anvil 3000", "SMB-42")));
+  scoped_sysroot use(root);
+  SysInfo* info = SysInfo::get();
+  EXPECT_EQ(SysInfo::instance, info);
+  EXPECT_EQ(SysInfo::get(), info);
+  EXPECT_STREQ(info->OEM(), "HALVEX");
+  EXPECT_STREQ(info->Model(), "2373ABC");
+  EXPECT_STREQ(info->Serial(), "L3A1234");
+  EXPECT_STREQ(info->UUID(), uuid_text);
 }
 
-TEST(SysInfo, FallsBackToSmbiosAndCleansWhatItKeeps) {
-  machine_root m;
-  dump d;
-  ASSERT_TRUE(load_dump_file(hand_built_path("architected-model.bin"), d));
-  ASSERT_TRUE(write_sysfs_tables(m.root, d));
-  scoped_sysroot use(m.root);
+TEST_F(SysInfoTest, FallsBackToCleanedSmbiosIdentityWithoutVpd) {
+  temp_root root;
+  ASSERT_TRUE(write_sysfs_tables(root, smbios_identity(" _Acme Corp_ ", "Anvil 3000\t", "_ __ ")));
+  scoped_sysroot use(root);
   SysInfo info;
-  EXPECT_STREQ(info.OEM(), "HALVEX");
-  EXPECT_STREQ(info.Model(), "4455");
-  EXPECT_STREQ(info.Serial(), "99X1234");
-  EXPECT_STRNE(info.NodeName(), "");
-  info.set_vendor(" _ __\t");
-  EXPECT_STREQ(info.OEM(), "Unknown");
-  info.set_serial("__ AB 12_\n");
-  EXPECT_STREQ(info.Serial(), "AB 12");
-  info.set_uuid("  ");
-  EXPECT_STREQ(info.UUID(), "");
+  EXPECT_STREQ(info.OEM(), "Acme Corp");
+  EXPECT_STREQ(info.Model(), "Anvil 3000");
+  EXPECT_STREQ(info.Serial(), "Unknown");
+  EXPECT_STREQ(info.UUID(), uuid_text);
 }
 
-TEST(SysInfo, KeepsUnknownIdentityWithoutFirmwareTables) {
-  machine_root m;
-  scoped_sysroot use(m.root);
+TEST_F(SysInfoTest, KeepsUnknownIdentityWithoutVpdOrSmbios) {
+  temp_root root;
+  scoped_sysroot use(root);
   SysInfo info;
   EXPECT_STREQ(info.OEM(), "Unknown");
   EXPECT_STREQ(info.Model(), "Unknown");
   EXPECT_STREQ(info.Serial(), "Unknown");
   EXPECT_STREQ(info.UUID(), "Unknown");
+  EXPECT_STREQ(info.OSOEM(), "Unknown");
   EXPECT_STREQ(info.OSType(), "Linux (generic)");
   EXPECT_STREQ(info.OSBuild(), "Unknown");
 }
 
-TEST(Distribution, TakesTheFirstReleaseFileAndItsFirstNonEmptyLine) {
-  zvtest::fixture_root both;
-  both.add(platform_path::suse_release, "SUSE Linux Enterprise Server 9\n")
-      .add(platform_path::redhat_release, "\n\nRed Hat Enterprise Linux AS release 4\n");
-  distribution_answer a = detect(both.path());
-  EXPECT_EQ(a.vendor, "Red Hat, Inc.");
-  EXPECT_EQ(a.name, "Red Hat");
-  EXPECT_EQ(a.release, "Red Hat Enterprise Linux AS release 4");
-
-  zvtest::fixture_root empty_debian;
-  empty_debian.add(platform_path::debian_version, "");
-  a = detect(empty_debian.path());
-  EXPECT_EQ(a.vendor, "Debian");
-  EXPECT_EQ(a.release, "Unknown");
-
-  zvtest::fixture_root long_line;
-  long_line.add(platform_path::turbolinux_release, std::string(400, 'T') + "\nsecond\n");
-  EXPECT_EQ(detect(long_line.path()).release, std::string(255, 'T'));
+TEST_F(SysInfoTest, SettersTrimBlanksAndUnderscoresAndOnlyTheUuidMayBeEmpty) {
+  temp_root root;
+  scoped_sysroot use(root);
+  SysInfo info;
+  info.set_vendor(" \t_ _\n");
+  EXPECT_STREQ(info.OEM(), "Unknown");
+  info.set_model(nullptr);
+  EXPECT_STREQ(info.Model(), "Unknown");
+  info.set_serial("__ab_c d__");
+  EXPECT_STREQ(info.Serial(), "ab_c d");
+  info.set_uuid("  ");
+  EXPECT_STREQ(info.UUID(), "");
 }
 
-TEST(Distribution, TellsIssueTextsApartByTheirStart) {
-  zvtest::fixture_root slackware;
-  slackware.add(platform_path::issue, "\n\nSlackware 10.2.0\n\n");
-  distribution_answer a = detect(slackware.path());
-  EXPECT_EQ(a.vendor, "Slackware Linux, Inc.");
-  EXPECT_EQ(a.name, "Slackware");
-  EXPECT_EQ(a.release, "Slackware 10.2.0");
-
-  zvtest::fixture_root other;
-  other.add(platform_path::issue, "Welcome to \\n\n");
-  a = detect(other.path());
-  EXPECT_EQ(a.vendor, "Unknown");
-  EXPECT_EQ(a.name, "generic");
-  EXPECT_EQ(a.release, "Unknown");
-  EXPECT_EQ(dist_check("Mandrake Linux 10"), 5);
-  EXPECT_EQ(dist_check("Calder"), -1);
+TEST_F(SysInfoTest, ReportsTheKernelFromUnameAndTheRealUser) {
+  temp_root root;
+  scoped_sysroot use(root);
+  SysInfo info;
+  struct utsname u;
+  ASSERT_EQ(uname(&u), 0);
+  EXPECT_STREQ(info.NodeName(), u.nodename);
+  EXPECT_STREQ(info.OSName(), u.sysname);
+  EXPECT_STREQ(info.OSCSD(), u.machine);
+  EXPECT_EQ(std::string(info.OSVersion()), std::string(u.release) + " (" + u.version + ")");
+  struct passwd* pw = getpwuid(getuid());
+  std::string expected = pw ? pw->pw_name : std::to_string(getuid());
+  EXPECT_EQ(info.CurrentUser(), expected);
 }
 
-TEST(SummaryProbe, WritesIdentityAndOperatingSystemTables) {
-  machine_root m;
-  dump d;
-  ASSERT_TRUE(load_dump_file(hand_built_path("architected-model.bin"), d));
-  ASSERT_TRUE(write_sysfs_tables(m.root, d));
-  std::string bios = "\x01" "Acme BIOS Rev 4.00\x01";
-  m.mem.put(0xFE000, bytes(bios.begin(), bios.end()));
-  ASSERT_TRUE(m.mem.save(m.root));
-  zvtest::write_file(m.root.path(), platform_path::debian_version, "12.5\n");
-  scoped_sysroot use(m.root);
-  output_format_type saved = Table::get_output_format();
-  Table::set_output_format(OUTPUT_TEXT);
-  mem_stream out;
-  probe_group group("SYSTEM SUMMARY", 13, "SYSTEM SUMMARY");
-  sysinfo_probe current(&group);
-  old_sysinfo_probe old(&group);
-  EXPECT_TRUE(current.run(out.get()));
-  EXPECT_TRUE(old.run(out.get()));
-  Table::set_output_format(saved);
-  std::string text = out.text();
-  auto tables = text_table(text, "System Summary");
-  ASSERT_EQ(tables.size(), 1u);
-  EXPECT_EQ(tables[0][1], "HALVEX");
-  EXPECT_EQ(tables[0][2], "4455");
-  EXPECT_EQ(tables[0][4], "Acme BIOS Rev 4.00");
-  EXPECT_EQ(tables[0][6], "00112233445566778899aabbccddeeff");
-  EXPECT_EQ(text_table(text, "Operating System")[0][5], "Linux");
-  size_t second = text.find("Table: System Summary", text.find("Table: System Summary") + 1);
-  ASSERT_NE(second, std::string::npos);
-  auto old_rows = text_table(text.substr(second), "System Summary");
-  ASSERT_EQ(old_rows.size(), 1u);
-  EXPECT_EQ(old_rows[0][5], "Debian");
-  EXPECT_EQ(old_rows[0][7], "Linux (Debian)");
-  EXPECT_EQ(old_rows[0][9], "12.5");
-  delete os_info::instance;
-  os_info::instance = nullptr;
+TEST(Distribution, PrefersRedHatOverSuseAndTakesItsFirstLine) {
+  temp_root root;
+  root.write("/etc/redhat-release", std::string("Red Hat Linux release 9 (Shrike)\nsecond\n"));
+  root.write("/etc/SuSE-release", std::string("SuSE Linux 9.0 (i586)\n"));
+  root.write("/etc/issue", std::string("Slackware 8.0\n"));
+  dist d = detect(root);
+  EXPECT_EQ(d.vendor, "Red Hat, Inc.");
+  EXPECT_EQ(d.name, "Red Hat");
+  EXPECT_EQ(d.release, "Red Hat Linux release 9 (Shrike)");
+}
+
+TEST_F(SysInfoTest, NamesSlackwareFromIssueAfterLeadingEmptyLines) {
+  temp_root root;
+  root.write("/etc/issue", std::string("\n\r\n   \nSlackware 8.0.0 \r\nKernel \\r\n"));
+  dist d = detect(root);
+  EXPECT_EQ(d.vendor, "Slackware Linux, Inc.");
+  EXPECT_EQ(d.name, "Slackware");
+  EXPECT_EQ(d.release, "Slackware 8.0.0");
+  scoped_sysroot use(root);
+  SysInfo info;
+  EXPECT_STREQ(info.OSType(), "Linux (Slackware)");
+  EXPECT_STREQ(info.OSOEM(), "Slackware Linux, Inc.");
+  EXPECT_STREQ(info.OSBuild(), "Slackware 8.0.0");
+}
+
+TEST(Distribution, GivesGenericForMissingEmptyOrUnknownIssue) {
+  {
+    temp_root root;
+    dist d = detect(root);
+    EXPECT_EQ(d.vendor + "|" + d.name + "|" + d.release, "Unknown|generic|Unknown");
+  }
+  {
+    temp_root root;
+    root.write("/etc/issue", std::string("\n\n"));
+    dist d = detect(root);
+    EXPECT_EQ(d.vendor + "|" + d.name + "|" + d.release, "Unknown|generic|Unknown");
+  }
+  {
+    temp_root root;
+    root.write("/etc/issue", std::string("Welcome to \\n\n"));
+    dist d = detect(root);
+    EXPECT_EQ(d.vendor + "|" + d.name + "|" + d.release, "Unknown|generic|Unknown");
+  }
+}
+
+TEST(Distribution, KeepsTheVendorOfAnEmptyReleaseFileAndCutsLongLines) {
+  {
+    temp_root root;
+    root.write("/etc/debian_version", std::string("\n \n"));
+    dist d = detect(root);
+    EXPECT_EQ(d.vendor + "|" + d.name + "|" + d.release, "Debian|Debian|Unknown");
+  }
+  {
+    temp_root root;
+    root.write("/etc/turbolinux-release", std::string(1000, 'x') + "\n");
+    dist d = detect(root);
+    EXPECT_EQ(d.name, "TurboLinux");
+    EXPECT_EQ(d.release, std::string(SYSINFO_DIST_TEXT_SIZE - 1, 'x'));
+  }
+}
+
+TEST(Distribution, ChecksIssuePrefixesCaseSensitively) {
+  EXPECT_EQ(dist_check("Caldera OpenLinux"), 4);
+  EXPECT_EQ(dist_check("Mandrake Linux 9"), 5);
+  EXPECT_EQ(dist_check("Slackware"), 6);
+  EXPECT_EQ(dist_check("Slack"), -1);
+  EXPECT_EQ(dist_check("slackware 8"), -1);
+  EXPECT_EQ(dist_check(nullptr), -1);
 }

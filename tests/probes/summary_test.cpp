@@ -1,0 +1,181 @@
+// summary_test.cpp - the "SYSTEM SUMMARY" and "Firmware Information" groups
+// rendered against a fixture machine, in the checksummed XML and text forms.
+#include "summary.h"
+
+#include <gtest/gtest.h>
+#include <sys/utsname.h>
+
+#include <clocale>
+#include <string>
+
+#include "dmi.h"
+#include "firmware_probe.h"
+#include "osinfo.h"
+#include "report_check.h"
+#include "smbios_root.h"
+#include "sysinfo.h"
+#include "table.h"
+#include "xml.h"
+#include "zelvarn2.h"
+
+using namespace smbios_test;
+
+namespace {
+
+/// A fixture machine: SMBIOS identity and BIOS, a BIOS version text in the
+/// BIOS segment and a Red Hat release file. The program-wide objects are
+/// dropped around each test so they gather from this root.
+class SummaryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setlocale(LC_ALL, "C.UTF-8");
+    reset_all();
+    gatherer_setting(SETTING_DETAIL, SETTING_SET, 5);
+    gatherer_setting(SETTING_CUSTOMER, SETTING_SET, 1);
+    table_builder t;
+    t.add(0, {1, 2, 0x00, 0xE0, 3, 0x0F, 0, 0, 0, 0, 0, 0, 0, 0}, {"Acme BIOS", "R1.07", "03/15/2004"});
+    bytes system = {1, 2, 3, 4};
+    for (int i = 0; i < 16; i++) system.push_back((unsigned char)(0xF0 - i));
+    system.push_back(6);
+    t.add(1, system, {"Acme", "Anvil 3000", "1.0", "SN-42"});
+    t.end();
+    dump d;
+    d.table = t.data();
+    d.entry = entry_point_32((uint16_t)d.table.size(), 0x000E0000, 0x24, 3);
+    ASSERT_TRUE(write_sysfs_tables(root, d));
+    memory_image mem;
+    std::string version = std::string(1, '\0') + "BIOS Rev 2.05\r";
+    mem.put(0xF8000, bytes(version.begin(), version.end()));
+    ASSERT_TRUE(mem.save(root));
+    ASSERT_TRUE(root.write("/etc/redhat-release", std::string("Red Hat Linux release 9 (Shrike)\n")));
+    sysroot_guard = new scoped_sysroot(root);
+  }
+  void TearDown() override {
+    delete sysroot_guard;
+    reset_all();
+    gatherer_setting(SETTING_DETAIL, SETTING_SET, saved_detail);
+    gatherer_setting(SETTING_CUSTOMER, SETTING_SET, saved_customer);
+    Table::set_output_format(OUTPUT_XML);  // the switches as at program start
+    Table::set_output_format(OUTPUT_TEXT);
+    section_checksum = 0;
+    output_checksum = 0;
+  }
+  static void reset_all() {
+    SysInfo::reset();
+    delete Dmi::instance;
+    Dmi::instance = nullptr;
+    delete os_info::instance;
+    os_info::instance = nullptr;
+  }
+
+  /// The summary group as registered, run into a report of the given format.
+  std::string render_summary(output_format_type format) {
+    Table::set_output_format(format);
+    probe_group group("SYSTEM SUMMARY", 13, "SYSTEM SUMMARY");
+    sysinfo_probe current(&group);
+    old_sysinfo_probe old(&group);
+    mem_stream out;
+    EXPECT_TRUE(group.is_valid());
+    EXPECT_TRUE(group.run(out.get()));
+    return out.text();
+  }
+
+  temp_root root;
+  scoped_sysroot* sysroot_guard = nullptr;
+  int saved_detail = gatherer_setting(SETTING_DETAIL, SETTING_GET);
+  int saved_customer = gatherer_setting(SETTING_CUSTOMER, SETTING_GET);
+};
+
+size_t count_of_tables(const std::string& text) {
+  size_t n = 0;
+  for (size_t at = text.find("<TABLE "); at != std::string::npos; at = text.find("<TABLE ", at + 1)) n++;
+  return n;
+}
+
+bool has(const std::string& text, const std::string& piece) { return text.find(piece) != std::string::npos; }
+
+std::string zvml_report(const std::string& body) {
+  char chk[16];
+  snprintf(chk, sizeof chk, "%8X", (unsigned)output_checksum);
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<GATHERED_DATA>\r\n" + body +
+         "<CHK>" + chk + "</CHK>\r\n</GATHERED_DATA>\r\n";
+}
+
+}  // namespace
+
+TEST_F(SummaryTest, WritesTheIdentityAndOperatingSystemTablesForTheDefaultCustomer) {
+  std::string out = render_summary(OUTPUT_ZVML);
+  struct utsname u;
+  ASSERT_EQ(uname(&u), 0);
+  EXPECT_TRUE(has(out, "<SECTION ID=\"SYSTEM SUMMARY\">")) << out;
+  EXPECT_TRUE(has(out, "<TABLE ID=\"System Summary\">\r\n<COLS>7</COLS>\r\n<ROW ID=\"\">")) << out;
+  EXPECT_TRUE(has(out, std::string("<STR ID=\"Computer Name\" W=\"16\">") + u.nodename + "</STR>"));
+  EXPECT_TRUE(has(out, "<ASC ID=\"System Vendor\" W=\"16\">Acme</ASC>"));
+  EXPECT_TRUE(has(out, "<ASC ID=\"System Model\" W=\"16\">Anvil 3000</ASC>"));
+  EXPECT_TRUE(has(out, "<ASC ID=\"System Serial Number\" W=\"16\">SN-42</ASC>"));
+  EXPECT_TRUE(has(out, "<ASC ID=\"BIOS Version\" W=\"20\">BIOS Rev 2.05</ASC>"));
+  EXPECT_TRUE(has(out, "<ASC ID=\"UUID\" W=\"32\">f0efeeedecebeae9e8e7e6e5e4e3e2e1</ASC>"));
+  EXPECT_TRUE(has(out, "<TABLE ID=\"Operating System\">\r\n<COLS>6</COLS>"));
+  EXPECT_TRUE(has(out, "<ASC ID=\"Vendor\" W=\"16\">Red Hat, Inc.</ASC>"));
+  EXPECT_TRUE(has(out, "<ASC ID=\"Name\" W=\"30\">Red Hat Linux release 9 (Shrike)</ASC>"));
+  EXPECT_TRUE(has(out, "<ASC ID=\"Build\" W=\"5\"></ASC>"));
+  EXPECT_TRUE(has(out, "<ASC ID=\"OS\" W=\"10\">Linux</ASC>"));
+  // The older table is for other customers only.
+  EXPECT_EQ(count_of_tables(out), 2u);
+  EXPECT_FALSE(has(out, "OS CSD"));
+  if (have_xml_parser()) {
+    zvml_check_result r = check_zvml(zvml_report(out));
+    EXPECT_TRUE(r.parsed) << r.error;
+    EXPECT_TRUE(r.mismatches.empty()) << r.mismatches.front();
+  }
+}
+
+TEST_F(SummaryTest, CutsTextCellsToTheirColumnWidths) {
+  std::string out = render_summary(OUTPUT_TEXT);
+  EXPECT_TRUE(has(out, "\n  SYSTEM SUMMARY  \n")) << out;
+  EXPECT_TRUE(has(out, "Table: System Summary\n"));
+  EXPECT_TRUE(has(out, "| Acme             | Anvil 3000       | SN-42            | BIOS Rev 2.05        |"));
+  EXPECT_TRUE(has(out, "| f0efeeedecebeae9e8e7e6e5e4e3e2e1 |"));
+  EXPECT_TRUE(has(out, "Table: Operating System\n"));
+  EXPECT_TRUE(has(out, "| Red Hat, Inc.    | Red Hat Linux release 9 (Shrik |"));
+}
+
+TEST_F(SummaryTest, WritesTheOlderWideTableForOtherCustomers) {
+  gatherer_setting(SETTING_CUSTOMER, SETTING_SET, 2);
+  std::string out = render_summary(OUTPUT_ZVML);
+  EXPECT_EQ(count_of_tables(out), 1u) << out;
+  EXPECT_TRUE(has(out, "<TABLE ID=\"System Summary\">\r\n<COLS>12</COLS>"));
+  EXPECT_TRUE(has(out, "<ASC ID=\"System Vendor\" W=\"64\">Acme</ASC>"));
+  EXPECT_TRUE(has(out, "<ASC ID=\"BIOS Version\" W=\"64\">BIOS Rev 2.05</ASC>"));
+  EXPECT_TRUE(has(out, "<ASC ID=\"OS Vendor\" W=\"255\">Red Hat, Inc.</ASC>"));
+  EXPECT_TRUE(has(out, "<ASC ID=\"OS Type\" W=\"255\">Linux (Red Hat)</ASC>"));
+  EXPECT_TRUE(has(out, "<ASC ID=\"OS Build\" W=\"255\">Red Hat Linux release 9 (Shrike)</ASC>"));
+  EXPECT_TRUE(has(out, "<ASC ID=\"OS CSD\" W=\"128\">"));
+  EXPECT_FALSE(has(out, "Operating System"));
+}
+
+TEST_F(SummaryTest, ShowsUnknownBiosVersionWhenTheSegmentHasNone) {
+  memory_image empty;
+  ASSERT_TRUE(empty.save(root));
+  std::string out = render_summary(OUTPUT_ZVML);
+  EXPECT_TRUE(has(out, "<ASC ID=\"BIOS Version\" W=\"20\">Unknown</ASC>")) << out;
+}
+
+TEST_F(SummaryTest, FirmwareTableShowsTheSmbiosBiosAndAnEmptyControllerVersion) {
+  Table::set_output_format(OUTPUT_ZVML);
+  probe_group group("Firmware Information", 16, "Firmware Information");
+  firmware_probe firmware(&group);
+  mem_stream out;
+  ASSERT_TRUE(group.is_valid());
+  EXPECT_TRUE(firmware.run(out.get()));
+  std::string text = out.text();
+  EXPECT_TRUE(has(text, "<TABLE ID=\"Firmware Information\">\r\n<COLS>3</COLS>\r\n<ROW ID=\"BIOS\">\r\n"
+                        "<STR ID=\"Firmware\" W=\"20\">System BIOS</STR>\r\n"
+                        "<STR ID=\"Version\" W=\"30\">R1.07</STR>\r\n"))
+      << text;
+  // The release date as SMBIOS gives it (a date cell shows the text as found
+  // when it does not parse).
+  EXPECT_TRUE(has(text, "ID=\"Date\" W=\"15\">03/15/2004</"));
+  EXPECT_TRUE(has(text, "<ROW ID=\"EC\">\r\n<STR ID=\"Firmware\" W=\"20\">Embedded Controller</STR>\r\n"
+                        "<STR ID=\"Version\" W=\"30\"></STR>\r\n<STR ID=\"Date\" W=\"15\"></STR>"));
+}
