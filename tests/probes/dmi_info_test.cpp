@@ -16,10 +16,26 @@ namespace {
 
 using rows = std::vector<std::vector<std::string>>;
 
+/// Keeps the report-wide output format and checksums as they were, so that
+/// the sections written here do not leak into other tests' reports.
+class report_state {
+ public:
+  report_state() : format(Table::get_output_format()), output(output_checksum), section(section_checksum) {}
+  ~report_state() {
+    Table::set_output_format(format);
+    output_checksum = output;
+    section_checksum = section;
+  }
+
+ private:
+  output_format_type format;
+  uint32_t output, section;
+};
+
 /// Renders the report of a table in one output format.
 class report_of {
  public:
-  report_of(const dump& d, output_format_type format = OUTPUT_TEXT) : saved(Table::get_output_format()) {
+  report_of(const dump& d, output_format_type format = OUTPUT_TEXT) {
     valid = init_from_dump(dmi, d);
     Table::set_output_format(format);
     SetupVersion(&dmi);
@@ -29,14 +45,13 @@ class report_of {
     fflush(out.get());
     text = out.text();
   }
-  ~report_of() { Table::set_output_format(saved); }
   rows table(const std::string& title) const { return text_table(text, title); }
 
   bool valid;
   std::string text;
 
  private:
-  output_format_type saved;
+  report_state state;
   Dmi dmi;
   mem_stream out;
 };
@@ -172,15 +187,17 @@ TEST(SmbiosReport, WritesTheSectionAndTheFirmwareTableFromTheSharedTable) {
   scoped_sysroot use(root);
   delete Dmi::instance;
   Dmi::instance = nullptr;
-  output_format_type saved = Table::get_output_format();
-  Table::set_output_format(OUTPUT_TEXT);
-  mem_stream out;
-  EXPECT_STREQ(dmi_info(out.get()), "OK");
-  probe_group group("Firmware Information", 16, "Firmware Information");
-  firmware_probe firmware(&group);
-  EXPECT_TRUE(firmware.run(out.get()));
-  Table::set_output_format(saved);
-  std::string text = out.text();
+  std::string text;
+  {
+    report_state state;
+    Table::set_output_format(OUTPUT_TEXT);
+    mem_stream out;
+    EXPECT_STREQ(dmi_info(out.get()), "OK");
+    probe_group group("Firmware Information", 16, "Firmware Information");
+    firmware_probe firmware(&group);
+    EXPECT_TRUE(firmware.run(out.get()));
+    text = out.text();
+  }
   EXPECT_NE(text.find("SMBIOS INFORMATION"), std::string::npos);
   rows fw = text_table(text, "Firmware Information");
   ASSERT_EQ(fw.size(), 2u);

@@ -32,7 +32,7 @@ std::string version_in(const std::string& text) {
 TEST(Vpd, ReadsTheBlockFromTheMemoryImage) {
   temp_root root;
   memory_image mem;
-  mem.put(0xF1234, vpd_block("KJET29WW ", "L3A1234", "VQ1AB.,-*X", "2373ABC"));
+  mem.put(0xF1234, bios_vpd_block("KJET29WW ", "L3A1234", "VQ1AB.,-*X", "2373ABC"));
   ASSERT_TRUE(mem.save(root));
   scoped_sysroot use(root);
   Vpd vpd;
@@ -50,10 +50,10 @@ TEST(Vpd, RejectsShortOrUnprintableFields) {
     bytes block;
     const char* why;
   } cases[] = {
-      {vpd_block("KJET29WW", "12345", "B", "2373ABC"), "serial of five digits and two zeros"},
-      {vpd_block("KJET29WW", "1234567", "B", "2373AB"), "model of six characters"},
-      {vpd_block("KJ.T29WW", "1234567", "B", "2373ABC"), "punctuation in the BIOS level"},
-      {vpd_block("KJET29WW", "123-567", "B", "2373ABC"), "punctuation in the serial"},
+      {bios_vpd_block("KJET29WW", "12345", "B", "2373ABC"), "serial of five digits and two zeros"},
+      {bios_vpd_block("KJET29WW", "1234567", "B", "2373AB"), "model of six characters"},
+      {bios_vpd_block("KJ.T29WW", "1234567", "B", "2373ABC"), "punctuation in the BIOS level"},
+      {bios_vpd_block("KJET29WW", "123-567", "B", "2373ABC"), "punctuation in the serial"},
   };
   for (const auto& c : cases) {
     Vpd vpd;
@@ -64,7 +64,7 @@ TEST(Vpd, RejectsShortOrUnprintableFields) {
 }
 
 TEST(Vpd, AcceptsOnlyABlockThatFitsInTheSegment) {
-  bytes block = vpd_block("KJET29WW", "1234567", "B", "2373ABC");
+  bytes block = bios_vpd_block("KJET29WW", "1234567", "B", "2373ABC");
   bytes fits = segment_with(block, 0x10000 - block.size());
   Vpd last;
   EXPECT_TRUE(last.init_from_segment(fits.data(), fits.size()));

@@ -133,17 +133,18 @@ void memory_image::put_dump(const dump& d, uint32_t entry_address, uint32_t tabl
   put(table_address, d.table);
 }
 
-namespace {
-bool put_file(const temp_root& root, const char* platform_path, const bytes& content) {
-  return zvtest::write_file(root.path(), platform_path, std::string(content.begin(), content.end()));
+bool temp_root::write(const std::string& relative, const std::string& content) const {
+  return zvtest::write_file(path(), relative, content);
 }
-}  // namespace
 
-bool memory_image::save(const temp_root& root) const { return put_file(root, platform_path::dev_mem, mem); }
+bool temp_root::write(const std::string& relative, const bytes& content) const {
+  return write(relative, std::string(content.begin(), content.end()));
+}
+
+bool memory_image::save(const temp_root& root) const { return root.write(platform_path::dev_mem, mem); }
 
 bool write_sysfs_tables(const temp_root& root, const dump& d) {
-  return put_file(root, platform_path::smbios_entry_point, d.entry) &&
-         put_file(root, platform_path::smbios_table, d.table);
+  return root.write(platform_path::smbios_entry_point, d.entry) && root.write(platform_path::smbios_table, d.table);
 }
 
 std::string hand_built_path(const std::string& file) {
@@ -167,7 +168,7 @@ bool init_from_dump(Dmi& dmi, const dump& d) {
   return dmi.init_from_bytes(d.entry.data(), d.entry.size(), d.table.data(), d.table.size());
 }
 
-bytes vpd_block(const std::string& bios, const std::string& serial, const std::string& board,
+bytes bios_vpd_block(const std::string& bios, const std::string& serial, const std::string& board,
                 const std::string& model) {
   bytes b = {0xAA, 0x55, 'V', 'P', 'D'};
   b.resize(13, 0);

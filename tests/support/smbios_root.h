@@ -55,12 +55,8 @@ bool load_dump_file(const std::string& path, dump& out);
 class temp_root : public zvtest::temp_dir {
  public:
   /// Writes root/relative, creating directories on the way.
-  bool write(const std::string& relative, const std::string& content) const {
-    return zvtest::write_file(path(), relative, content);
-  }
-  bool write(const std::string& relative, const bytes& content) const {
-    return write(relative, std::string(content.begin(), content.end()));
-  }
+  bool write(const std::string& relative, const bytes& content) const;
+  bool write(const std::string& relative, const std::string& content) const;
 };
 
 /// Physical memory image: 1 MiB of zeroes with pieces placed at addresses.
@@ -84,7 +80,7 @@ bool init_from_dump(Dmi& dmi, const dump& d);
 
 /// A BIOS VPD block: signature, 8 unused bytes, then the fixed-width texts
 /// (cut or padded with zero bytes).
-bytes vpd_block(const std::string& bios, const std::string& serial, const std::string& board,
+bytes bios_vpd_block(const std::string& bios, const std::string& serial, const std::string& board,
                 const std::string& model);
 
 /// Path of a file in tests/fixtures/smbios/.
