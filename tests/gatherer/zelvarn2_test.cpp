@@ -35,6 +35,7 @@ class RunControl : public ::testing::Test {
   void TearDown() override { reset(); }
   static void reset() {
     gatherer_default_configuration();
+    gatherer_setting(SETTING_VPD, SETTING_OFF);  // the one setting without a default pair
     gatherer_task_list = {nullptr, false, false, false, false};
     GTH_SUBVERSION = "";
   }
