@@ -21,6 +21,7 @@
 #include "utf8.h"
 #include "util_string.h"
 #include "zelvarn2.h"
+#include "zeng.h"
 
 namespace {
 
@@ -38,6 +39,24 @@ std::vector<std::pair<dev_t, ino_t>> properties_chain;
 bool is_option(const wchar_t* word) { return word && word[0] == L'-'; }
 
 bool same_word(const wchar_t* a, const wchar_t* b) { return wcscasecmp(a, b) == 0; }
+
+bool is_import_option(const wchar_t* word) {
+  for (const wchar_t* option : {L"-dgmlfile", L"-zvmlfile", L"-asciifile", L"-textfile",
+                                L"-xmlfile", L"-binaryfile"})
+    if (same_word(word, option)) return true;
+  return false;
+}
+
+/// A file to import: the run then does only the container work and the
+/// imports, unless a later level word raises the level again. A report to
+/// import into the report needs the report, so "-zvmlfile" keeps the level.
+void add_import(int argc, wchar_t** wargv, int& i) {
+  const wchar_t* option = wargv[i];
+  int index = i;
+  int made = zeng_task::create_zeng_task(argc, const_cast<const wchar_t**>(wargv), &index);
+  i = index;
+  if (made && !same_word(option, L"-zvmlfile")) gatherer_setting(SETTING_DETAIL, SETTING_SET, 0);
+}
 
 bool starts_with(const wchar_t* word, const wchar_t* prefix) {
   return wcsncasecmp(word, prefix, wcslen(prefix)) == 0;
@@ -204,6 +223,8 @@ void gatherer_parse_command_line(int argc, wchar_t** wargv) {
       set_probe_list(2, argc, wargv, i);
     } else if (same_word(word, L"-skip")) {
       set_probe_list(1, argc, wargv, i);
+    } else if (is_import_option(word)) {
+      add_import(argc, wargv, i);
     } else if (is_option(word)) {
       const wchar_t* value = take_value(argc, wargv, i);
       gatherer_parse_common(word + 1, value);

@@ -127,8 +127,11 @@ TEST_F(CommandLine, UnknownWordsAreReportedAndTheWalkGoesOn) {
   EXPECT_EQ(setting(SETTING_BATCH), 1);
   // A word taking no value still swallows a following plain word.
   EXPECT_EQ(parse({L"-batch", L"yes"}), "");
-  // The file-import words have no task to make yet and must not crash.
-  EXPECT_EQ(parse({L"-dgmlfile", L"x.dgml"}), "I don't understand dgmlfile\n");
+  // A file-import word makes its import task and takes the file name.
+  EXPECT_EQ(parse({L"-dgmlfile", L"x.dgml"}), "");
+  task* import = task::get_task_by_name("x.dgml");
+  EXPECT_NE(import, nullptr);
+  delete import;
 }
 
 TEST_F(CommandLine, ProbeListWordsSplitAtSemicolonsAndStopAtTheNextOption) {

@@ -1,0 +1,220 @@
+// container_test.cpp - what a run leaves behind: one container with the
+// identification block, version stamp and report, or the loose report, and
+// nothing else; the console lines and exit status that go with it; and runs
+// where a name is taken or the disk refuses the report.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "gthfile.h"
+#include "harness.h"
+#include "report_check.h"
+
+namespace {
+
+using zvtest::run_result;
+
+class ContainerE2E : public ::testing::Test {
+ protected:
+  run_result run(std::vector<std::string> args) {
+    args.insert(args.begin(), {"-batch", "-sysroot", root.path()});
+    run_result r = zvtest::run(args, cwd.path());
+    EXPECT_TRUE(r.started);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.signal, 0) << r.err;
+    return r;
+  }
+  std::vector<std::string> files() { return zvtest::list_dir(cwd.path()); }
+  /// The items of a container: types in file order, data of each.
+  struct item {
+    int type;
+    std::string data;
+  };
+  std::vector<item> items(const std::string& name) {
+    std::vector<item> out;
+    GatherFile g;
+    EXPECT_EQ(g.OpenReadOnly(cwd.file(name).c_str()), 0) << name;
+    for (int i = 0; i < g.NumItems(); ++i) {
+      std::string path = scratch.file("item" + std::to_string(i));
+      unlink(path.c_str());
+      EXPECT_EQ(g.ExtractItem(i, path.c_str()), 0);
+      out.push_back({g.GetItemType(i), zvtest::read_file(path)});
+    }
+    g.CloseFile();
+    return out;
+  }
+  /// The console line of a task: its name padded with dots, then the status.
+  static std::string line(const std::string& task, const std::string& status) {
+    std::string field = task + " ";
+    field.resize(40, '.');
+    return field + " " + status + "\n";
+  }
+  zvtest::temp_dir cwd;
+  zvtest::temp_dir scratch;
+  zvtest::fixture_root root;
+};
+
+TEST_F(ContainerE2E, BatchRunLeavesExactlyOneContainerWithIdStampAndReport) {
+  run_result r = run({});
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> names = files();
+  ASSERT_EQ(names.size(), 1u) << r.err;
+  const std::string& box = names[0];
+  EXPECT_EQ(box.substr(box.size() - 4), ".ZV2");
+  EXPECT_EQ(std::count(box.begin(), box.end(), '-'), 2) << box;  // vendor-model-serial
+  EXPECT_NE(r.err.find(line("Create XML Output File", "OK")), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(line("Create Gatherer File", "OK")), std::string::npos);
+  EXPECT_NE(r.err.find(line("Close XML Output File", "OK")), std::string::npos);
+  EXPECT_NE(r.err.find(line("Close Gatherer File", box)), std::string::npos);
+  EXPECT_NE(r.err.find("Run complete, rc = 0\n"), std::string::npos);
+
+  std::vector<item> it = items(box);
+  ASSERT_EQ(it.size(), 3u);
+  EXPECT_EQ(it[0].type, 1);
+  EXPECT_EQ(it[1].type, 16);
+  EXPECT_EQ(it[2].type, 15);
+  EXPECT_TRUE(std::regex_match(it[0].data, std::regex("C[^\n]*\nV[^\n]*\nM[^\n]*\nS[^\n]*\nU[^\n]*\n"
+                                                      "T[0-9]{8}-[0-9]{6}\nL[^\n]*\nK\n")))
+      << it[0].data;
+  ASSERT_EQ(it[1].data.size(), 76u);
+  EXPECT_EQ(it[1].data.substr(12, 14), "2.44.0282.0809");
+  EXPECT_NE(it[2].data.find("<GATHERED_DATA>\r\n<GATHERER_VERSION>2.44.0282.0809</GATHERER_VERSION>"),
+            std::string::npos);
+  EXPECT_TRUE(std::regex_search(it[2].data, std::regex("<CHK>[ 0-9A-F]{8}</CHK>\r\n</GATHERED_DATA>\r\n$")));
+  if (have_xml_parser()) {
+    zvml_check_result c = check_zvml(it[2].data);
+    EXPECT_TRUE(c.parsed) << c.error;
+    EXPECT_TRUE(c.mismatches.empty());
+  }
+}
+
+TEST_F(ContainerE2E, LocalRunLeavesTheXmlReportUnderItsFinalName) {
+  run_result r = run({"-local", "-filename", "site-@K"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(files(), std::vector<std::string>{"site-.XML"});
+  EXPECT_NE(r.err.find(line("Close XML Output File", "site-.XML")), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("Gatherer File"), std::string::npos);
+  std::string xml = zvtest::read_file(cwd.file("site-.XML"));
+  EXPECT_NE(xml.find("</GATHERED_DATA>"), std::string::npos);
+}
+
+TEST_F(ContainerE2E, HtmlTextAndStdoutRunsLeaveTheirOwnOutput) {
+  run_result r = run({"-html", "-filename", "site"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(files(), std::vector<std::string>{"site.HTML"});
+  std::string html = zvtest::read_file(cwd.file("site.HTML"));
+  EXPECT_EQ(html.rfind("<html>\n<head>\n<title>Zelvarn Output</title>\n", 0), 0u);
+  EXPECT_EQ(html.substr(html.size() - 7), "</body>");
+  EXPECT_NE(r.err.find(line("Close HTML Output File", "site.HTML")), std::string::npos);
+  unlink(cwd.file("site.HTML").c_str());
+
+  r = run({"-text", "-filename", "site"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(files(), std::vector<std::string>{"site.GTH"});
+  std::vector<item> it = items("site.GTH");
+  ASSERT_EQ(it.size(), 3u);
+  EXPECT_EQ(it[2].type, 254);
+  EXPECT_EQ(it[2].data.rfind("\nHalvex Technical Support Information Gatherer\n", 0), 0u);
+  EXPECT_NE(r.err.find(line("Close Gatherer File", "site.GTH")), std::string::npos);
+  unlink(cwd.file("site.GTH").c_str());
+
+  // Standard output: no report file and no frame; the container has no report.
+  r = run({"-stdout", "-filename", "site"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find(line("Output to stdout", "OK")), std::string::npos);
+  EXPECT_EQ(r.err.find("Output File"), std::string::npos);
+  EXPECT_EQ(r.out.find("<?xml"), std::string::npos);
+  EXPECT_EQ(files(), std::vector<std::string>{"site.ZV2"});
+  EXPECT_EQ(items("site.ZV2").size(), 2u);
+}
+
+TEST_F(ContainerE2E, ImportedFilesGoInWithoutReport) {
+  ASSERT_TRUE(zvtest::write_file(scratch.path(), "f.xml", "<a>1</a>\n"));
+  ASSERT_TRUE(zvtest::write_file(scratch.path(), "f.dgml", "dgml"));
+  run_result r = run({"-filename", "site", "-xmlfile", scratch.file("f.xml"), "-dgmlfile",
+                      scratch.file("f.dgml"), "halvex/sysevent", "-textfile"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("Filename expected after -textfile parameter\n"), std::string::npos);
+  EXPECT_EQ(r.err.find("Output File"), std::string::npos);  // level 0: no report
+  EXPECT_EQ(files(), std::vector<std::string>{"site.ZV2"});
+  std::vector<item> it = items("site.ZV2");
+  ASSERT_EQ(it.size(), 4u);
+  EXPECT_EQ(it[2].type, 66);
+  EXPECT_EQ(it[2].data, "Filename: " + scratch.file("f.xml") + "\nMIME-Type: text/xml\n\n<a>1</a>\n");
+  EXPECT_EQ(it[3].type, 13);
+  EXPECT_EQ(it[3].data, "dgml");
+}
+
+TEST_F(ContainerE2E, LinksPlantedAtFinalNamesAreNotFollowed) {
+  ASSERT_TRUE(zvtest::write_file(scratch.path(), "victim", "precious"));
+  ASSERT_EQ(symlink(scratch.file("victim").c_str(), cwd.file("site.ZV2").c_str()), 0);
+  ASSERT_EQ(symlink(scratch.file("victim").c_str(), cwd.file("site.XML").c_str()), 0);
+
+  run_result r = run({"-filename", "site"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(zvtest::read_file(scratch.file("victim")), "precious");
+  EXPECT_EQ(r.err.find(line("Create Gatherer File", "OK")), std::string::npos) << r.err;
+  // The report could not go into a container: it is kept as in local mode,
+  // except that its final name is taken too, so it stays under its temporary name.
+  EXPECT_NE(r.err.find("Close XML Output File .................. File exists, kept as zelva"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("Run complete, rc = 1\n"), std::string::npos);
+
+  run_result local = run({"-filename", "site", "-local"});
+  EXPECT_EQ(local.status, 1);
+  EXPECT_EQ(zvtest::read_file(scratch.file("victim")), "precious");
+  struct stat st;
+  ASSERT_EQ(lstat(cwd.file("site.XML").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+TEST_F(ContainerE2E, ContainerOfAnEarlierRunIsReplacedButADirectoryIsNot) {
+  ASSERT_TRUE(zvtest::write_file(cwd.path(), "site.ZV2", "old run"));
+  run_result r = run({"-filename", "site"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(items("site.ZV2").size(), 3u);
+
+  ASSERT_EQ(mkdir(cwd.file("other.ZV2").c_str(), 0700), 0);
+  run_result d = run({"-filename", "other"});
+  EXPECT_EQ(d.status, 1);
+  EXPECT_NE(d.err.find(line("Close XML Output File", "Not stored in container, saved as other.XML")),
+            std::string::npos)
+      << d.err;
+  EXPECT_TRUE(zvtest::file_exists(cwd.file("other.XML")));
+}
+
+TEST_F(ContainerE2E, ReportThatCannotBeWrittenWholeFailsTheRun) {
+  // A report much larger than the file size limit: an imported report.
+  std::string big = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<BIG>";
+  big += std::string(200000, 'x') + "</BIG>\n";
+  ASSERT_TRUE(zvtest::write_file(scratch.path(), "big.xml", big));
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit small = {65536, saved.rlim_max};
+  // The limit and the ignored signal are inherited by the program; a write
+  // past the limit then fails with EFBIG.
+  void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  run_result r = run({"-filename", "site", "-zvmlfile", scratch.file("big.xml")});
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, old_handler);
+
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(line("Close XML Output File", "Report incomplete, not kept: File too large")),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find(line("Close Gatherer File", "Incomplete: site.ZV2")), std::string::npos);
+  EXPECT_NE(r.err.find("Run complete, rc = 1\n"), std::string::npos);
+  EXPECT_EQ(files(), std::vector<std::string>{"site.ZV2"});  // no temporaries, no report
+  std::vector<item> it = items("site.ZV2");
+  EXPECT_EQ(it.size(), 2u);
+}
+
+}  // namespace
