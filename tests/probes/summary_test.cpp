@@ -9,6 +9,7 @@
 #include <string>
 
 #include "dmi.h"
+#include "harness.h"
 #include "firmware_probe.h"
 #include "osinfo.h"
 #include "report_check.h"
@@ -86,12 +87,6 @@ class SummaryTest : public ::testing::Test {
   int saved_customer = gatherer_setting(SETTING_CUSTOMER, SETTING_GET);
 };
 
-size_t count_of_tables(const std::string& text) {
-  size_t n = 0;
-  for (size_t at = text.find("<TABLE "); at != std::string::npos; at = text.find("<TABLE ", at + 1)) n++;
-  return n;
-}
-
 bool has(const std::string& text, const std::string& piece) { return text.find(piece) != std::string::npos; }
 
 std::string zvml_report(const std::string& body) {
@@ -121,7 +116,7 @@ TEST_F(SummaryTest, WritesTheIdentityAndOperatingSystemTablesForTheDefaultCustom
   EXPECT_TRUE(has(out, "<ASC ID=\"Build\" W=\"5\"></ASC>"));
   EXPECT_TRUE(has(out, "<ASC ID=\"OS\" W=\"10\">Linux</ASC>"));
   // The older table is for other customers only.
-  EXPECT_EQ(count_of_tables(out), 2u);
+  EXPECT_EQ(zvtest::count_of(out, "<TABLE "), 2u);
   EXPECT_FALSE(has(out, "OS CSD"));
   if (have_xml_parser()) {
     zvml_check_result r = check_zvml(zvml_report(out));
@@ -130,20 +125,16 @@ TEST_F(SummaryTest, WritesTheIdentityAndOperatingSystemTablesForTheDefaultCustom
   }
 }
 
-TEST_F(SummaryTest, CutsTextCellsToTheirColumnWidths) {
+TEST_F(SummaryTest, RendersTheSameCellsAsTextCutToTheirWidths) {
   std::string out = render_summary(OUTPUT_TEXT);
-  EXPECT_TRUE(has(out, "\n  SYSTEM SUMMARY  \n")) << out;
-  EXPECT_TRUE(has(out, "Table: System Summary\n"));
-  EXPECT_TRUE(has(out, "| Acme             | Anvil 3000       | SN-42            | BIOS Rev 2.05        |"));
-  EXPECT_TRUE(has(out, "| f0efeeedecebeae9e8e7e6e5e4e3e2e1 |"));
-  EXPECT_TRUE(has(out, "Table: Operating System\n"));
+  EXPECT_TRUE(has(out, "| Acme             | Anvil 3000       | SN-42            | BIOS Rev 2.05        |")) << out;
   EXPECT_TRUE(has(out, "| Red Hat, Inc.    | Red Hat Linux release 9 (Shrik |"));
 }
 
 TEST_F(SummaryTest, WritesTheOlderWideTableForOtherCustomers) {
   gatherer_setting(SETTING_CUSTOMER, SETTING_SET, 2);
   std::string out = render_summary(OUTPUT_ZVML);
-  EXPECT_EQ(count_of_tables(out), 1u) << out;
+  EXPECT_EQ(zvtest::count_of(out, "<TABLE "), 1u) << out;
   EXPECT_TRUE(has(out, "<TABLE ID=\"System Summary\">\r\n<COLS>12</COLS>"));
   EXPECT_TRUE(has(out, "<ASC ID=\"System Vendor\" W=\"64\">Acme</ASC>"));
   EXPECT_TRUE(has(out, "<ASC ID=\"BIOS Version\" W=\"64\">BIOS Rev 2.05</ASC>"));
