@@ -16,6 +16,7 @@
 
 #include "debug.h"
 #include "probe.h"
+#include "safe_file.h"
 #include "sysroot.h"
 #include "task.h"
 #include "utf8.h"
@@ -115,22 +116,6 @@ void select_driver(const char* task_name, int argc, wchar_t** wargv, int& i, boo
     gatherer_task_list.install = true;
   else
     gatherer_task_list.uninstall = true;
-}
-
-/// Opens a named file for reading without hanging on a FIFO or device:
-/// only a regular file is accepted.
-FILE* open_regular_file(const char* path) {
-  int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return nullptr;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    errno = EINVAL;
-    return nullptr;
-  }
-  FILE* f = fdopen(fd, "r");
-  if (!f) close(fd);
-  return f;
 }
 
 bool is_being_read(const struct stat& st) {
@@ -283,7 +268,7 @@ void gatherer_parse_properties(const wchar_t* path) {
     return;
   }
   char* narrow = wide_to_mbcs(path);
-  FILE* f = narrow ? open_regular_file(narrow) : nullptr;
+  FILE* f = narrow ? open_regular_file(narrow, "r") : nullptr;
   delete[] narrow;
   if (!f) {
     print_error("getarg: properties", errno);

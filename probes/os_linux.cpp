@@ -5,11 +5,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "debug.h"
 #include "osinfo.h"
 #include "platform_paths.h"
 #include "sysroot.h"
+#include "util_string.h"
 
 namespace {
 
@@ -37,23 +39,6 @@ const vendor_entry vendors[] = {
     {"Mandrake", "MandrakeSoft, S.A."},
     {"Slackware", "Slackware Linux, Inc."},
 };
-
-/// Reads one line of at most size - 1 bytes into buf and discards the rest
-/// of a longer line, so a long line is never taken as two. False at end.
-bool read_line(FILE* f, char* buf, int size) {
-  if (!fgets(buf, size, f)) return false;
-  size_t len = strlen(buf);
-  if (len > 0 && buf[len - 1] == '\n') {
-    buf[len - 1] = '\0';
-  } else {
-    int c;
-    while ((c = fgetc(f)) != EOF && c != '\n') {
-    }
-  }
-  len = strlen(buf);
-  if (len > 0 && buf[len - 1] == '\r') buf[len - 1] = '\0';
-  return true;
-}
 
 /// The value of an os-release assignment without its shell quoting:
 /// "a \"b\"" gives a "b", 'x' gives x, a bare word stays as it is.
@@ -88,11 +73,11 @@ bool os_info_linux::read_release_file(const char* path) {
     return false;
   }
   printd("\tsuccess\n");
-  char line[sizeof release];
-  bool got = read_line(f, line, sizeof line);
+  std::string line;
+  bool got = read_line(f, line, sizeof release - 1);
   fclose(f);
   if (!got) return false;  // an empty file names nothing; try the next
-  os_info_copy(release, sizeof release, line);
+  os_info_copy(release, sizeof release, line.c_str());
   return true;
 }
 
@@ -104,12 +89,12 @@ bool os_info_linux::read_os_release(const char* path) {
     return false;
   }
   static const char key[] = "PRETTY_NAME=";
-  char line[512];
+  std::string line;
   bool found = false;
-  while (!found && read_line(f, line, sizeof line)) {
-    if (strncmp(line, key, sizeof key - 1) != 0) continue;
+  while (!found && read_line(f, line, 511)) {
+    if (line.compare(0, sizeof key - 1, key) != 0) continue;
     char value[sizeof release];
-    unquote_value(line + sizeof key - 1, value, sizeof value);
+    unquote_value(line.c_str() + sizeof key - 1, value, sizeof value);
     if (value[0]) {
       os_info_copy(release, sizeof release, value);
       found = true;

@@ -30,21 +30,6 @@ class SysInfoTest : public ::testing::Test {
   }
 };
 
-/// A BIOS VPD block: signature, 8 unused bytes, then the fixed-width texts.
-bytes vpd_block(const std::string& bios, const std::string& serial, const std::string& board,
-                const std::string& model) {
-  bytes b = {0xAA, 0x55, 'V', 'P', 'D'};
-  b.resize(13, 0);
-  auto field = [&b](const std::string& text, size_t width) {
-    for (size_t i = 0; i < width; i++) b.push_back(i < text.size() ? (unsigned char)text[i] : 0);
-  };
-  field(bios, 9);
-  field(serial, 7);
-  field(board, 11);
-  field(model, 7);
-  return b;
-}
-
 /// SMBIOS with a BIOS (type 0) and a system (type 1) structure.
 dump smbios_identity(const std::string& make, const std::string& model, const std::string& serial) {
   table_builder t;
@@ -80,7 +65,7 @@ dist detect(const temp_root& root) {
 TEST_F(SysInfoTest, TakesVendorModelAndSerialFromVpdAndTheUuidFromSmbios) {
   temp_root root;
   memory_image mem;
-  mem.put(0xF4000, vpd_block("KJET29WW ", "L3A1234", "VQ1AB", "2373ABC"));
+  mem.put(0xF4000, bios_vpd_block("KJET29WW ", "L3A1234", "VQ1AB", "2373ABC"));
   ASSERT_TRUE(mem.save(root));
   ASSERT_TRUE(write_sysfs_tables(root, smbios_identity("Acme", "Anvil 3000", "SMB-42")));
   scoped_sysroot use(root);
