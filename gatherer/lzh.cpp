@@ -201,8 +201,15 @@ inline uint32_t LzH::LoadKids(int p) const {
   return v;
 }
 
+inline void LzH::StoreKids(int p, uint32_t v) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  v = (v >> 16) | (v << 16);
+#endif
+  memcpy(kids[p], &v, 4);
+}
+
 void LzH::InitTree() {
-  for (int i = N + 1; i <= N + 256; i++) kids[i][1] = NIL;
+  for (int i = N + 1; i <= N + 256; i++) SetKid(i, 1, NIL);
   for (int i = 0; i < N; i++) dad[i] = NIL;
 }
 
@@ -215,95 +222,93 @@ void LzH::InitTree() {
 void LzH::InsertNode(int r) {
   const uint8_t* key = &text_buf[r];
   int p = N + 1 + key[0];
-  kids[r][0] = kids[r][1] = NIL;
-  int lcp_high = 1, lcp_low = 1;  // common prefix with the nearest upper and lower bound
-  int i = 1;
+  StoreKids(r, uint32_t(NIL) | (uint32_t(NIL) << 16));
+  unsigned lo = 1, hi = 1;  // common prefix with the nearest lower and upper bound
+  unsigned best = 0;        // length << 12 | (4096 - distance) of the best match so far;
+                            // candidates are not filtered by length here (see below)
   unsigned dir = 1;
-  unsigned best = 0;  // length << 12 | (4096 - distance) of the best match so far
   uint32_t both = LoadKids(p);
   for (;;) {
-    int q = int16_t(both >> (dir << 4));
-    if (q == NIL) {
-      kids[p][dir] = int16_t(r);
+    unsigned q = uint16_t(both >> (dir << 4));
+    if (q == unsigned(NIL)) {
+      unsigned sh = dir << 4;
+      StoreKids(p, (both & ~(0xFFFFu << sh)) | (uint32_t(r) << sh));
       dad[r] = int16_t(p);
       break;
     }
-    p = q;
+    p = int(q);
     both = LoadKids(p);
     // First difference in key[i .. F-1], eight bytes at a time; the order of
     // the two strings is that of the chunks read as big-endian numbers.
-    i = lcp_low < lcp_high ? lcp_low : lcp_high;
-    uint64_t x, y;
-    for (;;) {
-      x = Load64(key + i);
-      y = Load64(&text_buf[p + i]);
-      if (x != y) break;
-      i += 8;
-      if (i >= F) break;
+    unsigned i = lo < hi ? lo : hi;
+    uint64_t x = Load64(key + i), y = Load64(&text_buf[p + i]);
+    if (__builtin_expect(x == y, 0)) {
+      do {
+        i += 8;
+        if (i >= unsigned(F)) break;
+        x = Load64(key + i);
+        y = Load64(&text_buf[p + i]);
+      } while (x == y);
     }
-    if (i >= F) {
-      unsigned cand = (unsigned(F) << 12) | unsigned(N - ((r - p) & (N - 1)));
+    if (i < unsigned(F)) i += unsigned(DiffIndex(x, y));
+    if (__builtin_expect(i >= unsigned(F), 0)) {  // no difference within the longest match
+      unsigned cand = (unsigned(F) << 12) | unsigned((p - r) & (N - 1));
       if (cand > best) best = cand;
       ReplaceNode(p, r);
       break;
     }
-    i += DiffIndex(x, y);
-    if (i >= F) {  // the difference lies past the longest match
-      unsigned cand = (unsigned(F) << 12) | unsigned(N - ((r - p) & (N - 1)));
-      if (cand > best) best = cand;
-      ReplaceNode(p, r);
-      break;
-    }
-    // The direction is half the time either way: kept as data (masks), not
-    // as branches, which would mispredict at every other node.
     dir = ByteSwap(x) > ByteSwap(y);
-    __asm__("" : "+r"(dir));
-    unsigned right = 0u - dir;
-    unsigned cand = (unsigned(i) << 12) | unsigned(N - ((r - p) & (N - 1)));
-    cand &= 0u - unsigned(i > THRESHOLD);
+    unsigned cand = (i << 12) | unsigned((p - r) & (N - 1));
     best = cand > best ? cand : best;
-    lcp_low = int((unsigned(i) & right) | (unsigned(lcp_low) & ~right));
-    lcp_high = int((unsigned(lcp_high) & right) | (unsigned(i) & ~right));
+    if (dir)
+      lo = i;
+    else
+      hi = i;
   }
+  // Candidates of THRESHOLD bytes or fewer never become matches.
   match_length = int(best >> 12);
-  if (match_length > 0) match_position = int(N - 1 - (best & (N - 1)));
+  if (match_length <= THRESHOLD) match_length = 0;
+  else match_position = int(N - 1 - (best & (N - 1)));
 }
 
 // A full-length match: r takes p's place in the tree.
 void LzH::ReplaceNode(int p, int r) {
   int parent = dad[p];
-  kids[r][0] = kids[p][0];
-  kids[r][1] = kids[p][1];
+  uint32_t pk = LoadKids(p);
+  StoreKids(r, pk);
   dad[r] = dad[p];
-  dad[kids[p][0]] = int16_t(r);
-  dad[kids[p][1]] = int16_t(r);
-  kids[parent][kids[parent][1] == p] = int16_t(r);
+  dad[pk & 0xFFFF] = int16_t(r);
+  dad[pk >> 16] = int16_t(r);
+  SetKid(parent, Kid(parent, 1) == p, r);
   dad[p] = NIL;
 }
 
 void LzH::DeleteNode(int p) {
   if (dad[p] == NIL) return;
+  uint32_t pk = LoadKids(p);
+  int left = int(pk & 0xFFFF), right = int(pk >> 16);
   int q;
-  if (kids[p][1] == NIL) {
-    q = kids[p][0];
-  } else if (kids[p][0] == NIL) {
-    q = kids[p][1];
+  if (right == NIL) {
+    q = left;
+  } else if (left == NIL) {
+    q = right;
   } else {
-    q = kids[p][0];
-    if (kids[q][1] != NIL) {
-      do q = kids[q][1];
-      while (kids[q][1] != NIL);
-      kids[dad[q]][1] = kids[q][0];
-      dad[kids[q][0]] = dad[q];
-      kids[q][0] = kids[p][0];
-      dad[kids[p][0]] = int16_t(q);
+    q = left;
+    if (Kid(q, 1) != NIL) {
+      do q = Kid(q, 1);
+      while (Kid(q, 1) != NIL);
+      int qd = dad[q], ql = Kid(q, 0);
+      SetKid(qd, 1, ql);
+      dad[ql] = int16_t(qd);
+      SetKid(q, 0, left);
+      dad[left] = int16_t(q);
     }
-    kids[q][1] = kids[p][1];
-    dad[kids[p][1]] = int16_t(q);
+    SetKid(q, 1, right);
+    dad[right] = int16_t(q);
   }
   int parent = dad[p];
   dad[q] = int16_t(parent);
-  kids[parent][kids[parent][1] == p] = int16_t(q);
+  SetKid(parent, Kid(parent, 1) == p, q);
   dad[p] = NIL;
 }
 

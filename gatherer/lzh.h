@@ -94,7 +94,15 @@ class LzH {
   void InsertNode(int r);
   void DeleteNode(int p);
   void ReplaceNode(int p, int r);
+  // The links of a node are read and written as one 32-bit word (left child
+  // in the low half): a narrower store followed by the wider load of the
+  // next search would stall store forwarding on every step.
   uint32_t LoadKids(int p) const;
+  void StoreKids(int p, uint32_t v);
+  int Kid(int p, int d) const { return int((LoadKids(p) >> (d << 4)) & 0xFFFF); }
+  void SetKid(int p, int d, int v) {
+    StoreKids(p, (LoadKids(p) & ~(0xFFFFu << (d << 4))) | (uint32_t(v) << (d << 4)));
+  }
   void StartHuff();
   void reconst();
   void update(int c);
