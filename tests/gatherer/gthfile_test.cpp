@@ -17,25 +17,19 @@
 #include <string>
 #include <vector>
 
+#include "harness.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
 Bytes Slurp(const std::string& path) {
-  Bytes out;
-  FILE* f = fopen(path.c_str(), "rb");
-  if (!f) return out;
-  int c;
-  while ((c = getc(f)) != EOF) out.push_back(uint8_t(c));
-  fclose(f);
-  return out;
+  std::string s = zvtest::read_file(path);
+  return Bytes(s.begin(), s.end());
 }
 
 void Spit(const std::string& path, const Bytes& data) {
-  FILE* f = fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  if (!data.empty()) fwrite(data.data(), 1, data.size(), f);
-  fclose(f);
+  ASSERT_TRUE(zvtest::write_file(".", path, std::string(data.begin(), data.end())));
 }
 
 Bytes Text(size_t n) {
@@ -57,17 +51,10 @@ Bytes Random(size_t n, unsigned seed) {
 class GthFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/gthfile_test_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     ASSERT_NE(getcwd(old_cwd_, sizeof old_cwd_), nullptr);
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    ASSERT_EQ(chdir(dir_.path().c_str()), 0);
   }
-  void TearDown() override {
-    if (chdir(old_cwd_) != 0) return;
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    if (system(cmd.c_str()) != 0) ADD_FAILURE() << "cannot remove " << dir_;
-  }
+  void TearDown() override { ASSERT_EQ(chdir(old_cwd_), 0); }
   // A container holding the given files, added in order.
   void Build(const char* path, const std::vector<std::pair<Bytes, bool>>& items) {
     GatherFile g;
@@ -80,7 +67,7 @@ class GthFile : public ::testing::Test {
     }
     g.CloseFile();
   }
-  std::string dir_;
+  zvtest::temp_dir dir_;
   char old_cwd_[4096];
 };
 
@@ -91,9 +78,7 @@ TEST_F(GthFile, NewContainerIsTheTwentyByteHeaderAndRefusesAnExistingPath) {
   Bytes b = Slurp("c.zv2");
   ASSERT_EQ(b.size(), 20u);
   EXPECT_EQ(memcmp(b.data(), "_ZELVARN_\0", 10), 0);
-  EXPECT_EQ(b[17], 0);
-  EXPECT_EQ(b[18], 2);
-  EXPECT_EQ(b[19], 0);
+  EXPECT_EQ(Bytes(b.begin() + 17, b.end()), (Bytes{0, 2, 0}));
   time_t now = time(nullptr);
   struct tm tm;
   gmtime_r(&now, &tm);
@@ -138,22 +123,33 @@ TEST_F(GthFile, ItemsReadBackAndTheHeaderCountsEachAsItIsAdded) {
   EXPECT_EQ(h.comp_size, 0u);
   EXPECT_EQ(h.orig_size, 3000u);
 
-  ASSERT_EQ(r.ExtractItem(0, "out0"), 0);
-  EXPECT_EQ(Slurp("out0"), text);
-  ASSERT_EQ(r.ExtractItem(uint8_t(66), "out1"), 0);
-  EXPECT_EQ(Slurp("out1"), noise);
-  ASSERT_EQ(r.ExtractItem(2, "out2"), 0);
-  EXPECT_EQ(Slurp("out2").size(), 0u);
-  EXPECT_EQ(access("out2", F_OK), 0);
+
+  const Bytes* items[] = {&text, &noise, &empty};
+  for (int i = 0; i < 3; i++) {
+    std::string out = "out" + std::to_string(i);
+    ASSERT_EQ(r.ExtractItem(i, out.c_str()), 0) << i;
+    EXPECT_EQ(access(out.c_str(), F_OK), 0);
+    EXPECT_EQ(Slurp(out), *items[i]);
+    EXPECT_EQ(r.VerifyItem(i), 0);
+  }
+  ASSERT_EQ(r.ExtractItem(uint8_t(66), "by_type"), 0);
+  EXPECT_EQ(Slurp("by_type"), noise);
   EXPECT_EQ(r.ExtractItem(uint8_t(254), "none"), GTH_E_NO_TYPE);
   EXPECT_EQ(r.ExtractItem(3, "none"), GTH_E_ARG);
-  EXPECT_EQ(r.ExtractItem(0, "out0"), GTH_E_CREATE);  // never over an existing file
-  for (int i = 0; i < 3; i++) EXPECT_EQ(r.VerifyItem(i), 0);
+  EXPECT_EQ(r.ExtractItem(0, "out1"), GTH_E_CREATE);  // never over an existing file
+  EXPECT_EQ(Slurp("out1"), noise);
 }
 
-TEST_F(GthFile, RefusesTheItemAfterTwoHundredFiftyFiveAndLeavesTheFileAsItWas) {
+TEST_F(GthFile, RefusesTheItemAfter255AndInputsOfFourGibibytesLeavingTheFileAsItWas) {
   GatherFile g;
   ASSERT_EQ(g.CreateFile("c.zv2"), 0);
+  FILE* f = fopen("huge", "wb");
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(ftruncate(fileno(f), off_t(1) << 32), 0);  // sparse
+  fclose(f);
+  EXPECT_EQ(g.AddItemFile(66, "huge", false), GTH_E_TOO_LARGE);
+  EXPECT_EQ(g.AddItemFile(66, "huge", true), GTH_E_TOO_LARGE);
+  EXPECT_EQ(Slurp("c.zv2").size(), 20u);
   Spit("x", Bytes{'x'});
   for (int i = 0; i < 255; i++) ASSERT_EQ(g.AddItemFile(66, "x", false), 0) << i;
   Bytes before = Slurp("c.zv2");
@@ -173,18 +169,16 @@ TEST_F(GthFile, StuffedFormHasNoZeroBytesAndReadsBackTheSame) {
   EXPECT_EQ(g.RemoveNulls("c.zv2"), GTH_E_FORMAT);  // stuffed already
   EXPECT_EQ(access("c.zv2.tmp", F_OK), -1);
 
-  struct stat before;
-  ASSERT_EQ(stat("c.zv2", &before), 0);
   GatherFile r;
   ASSERT_EQ(r.OpenReadOnly("c.zv2"), 0);
   EXPECT_TRUE(r.WasStuffed());
   ASSERT_EQ(r.NumItems(), 3);
-  ASSERT_EQ(r.ExtractItem(0, "t"), 0);
-  ASSERT_EQ(r.ExtractItem(1, "z"), 0);
-  ASSERT_EQ(r.ExtractItem(2, "f"), 0);
-  EXPECT_EQ(Slurp("t"), text);
-  EXPECT_EQ(Slurp("z"), zeros);
-  EXPECT_EQ(Slurp("f"), ffs);
+  const Bytes* items[] = {&text, &zeros, &ffs};
+  for (int i = 0; i < 3; i++) {
+    std::string out = "out" + std::to_string(i);
+    ASSERT_EQ(r.ExtractItem(i, out.c_str()), 0);
+    EXPECT_EQ(Slurp(out), *items[i]) << i;
+  }
   EXPECT_EQ(Slurp("c.zv2"), s);  // the file keeps its form
 
   GatherFile u;
@@ -192,25 +186,27 @@ TEST_F(GthFile, StuffedFormHasNoZeroBytesAndReadsBackTheSame) {
   EXPECT_EQ(u.NumItems(), 3);
 }
 
-TEST_F(GthFile, RefusesForeignAndBadlyStuffedFiles) {
-  GatherFile g;
-  Spit("foreign", Bytes(40, 'A'));
-  EXPECT_EQ(g.ReadFile("foreign"), GTH_E_FORMAT);
-  Spit("short", Bytes{'_', 'Z'});
-  EXPECT_EQ(g.ReadFile("short"), GTH_E_READ);
-  EXPECT_EQ(g.ReadFile("missing"), GTH_E_OPEN);
-
+TEST_F(GthFile, RefusesForeignShortAndBadlyStuffedFiles) {
   Build("c.zv2", {{Text(1000), true}});
+  GatherFile g;
   ASSERT_EQ(g.RemoveNulls("c.zv2"), 0);
-  Bytes s = Slurp("c.zv2");
-  Bytes bad = s;
-  bad[10] = 0x02;  // 0xFF 0x02
-  Spit("bad", bad);
-  EXPECT_EQ(g.ReadFile("bad"), GTH_E_FORMAT);
-  bad = s;
-  bad.push_back(0xFF);  // 0xFF at the end
-  Spit("bad2", bad);
-  EXPECT_EQ(g.ReadFile("bad2"), GTH_E_FORMAT);
+  Bytes stuffed = Slurp("c.zv2"), bad_escape = stuffed, bad_end = stuffed;
+  bad_escape[10] = 0x02;    // 0xFF 0x02
+  bad_end.push_back(0xFF);  // 0xFF at the end
+  const struct {
+    const char* name;
+    Bytes content;
+    int rc;
+  } cases[] = {{"foreign", Bytes(40, 'A'), GTH_E_FORMAT},
+               {"short", Bytes{'_', 'Z'}, GTH_E_READ},
+               {"bad escape", bad_escape, GTH_E_FORMAT},
+               {"bad end", bad_end, GTH_E_FORMAT}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Spit("f", c.content);
+    EXPECT_EQ(g.ReadFile("f"), c.rc);
+  }
+  EXPECT_EQ(g.ReadFile("missing"), GTH_E_OPEN);
 }
 
 TEST_F(GthFile, DamagedItemsAreFoundNeverTrusted) {
@@ -303,11 +299,10 @@ TEST_F(GthFile, TemporariesNeverFollowPlantedLinks) {
   EXPECT_EQ(g.RemoveNulls("c.zv2"), 0);
 
   EXPECT_EQ(Slurp("target"), (Bytes{'k', 'e', 'e', 'p'}));
-  struct stat st;
-  EXPECT_EQ(lstat("ZVSTAMP.TMP", &st), 0);
-  EXPECT_TRUE(S_ISLNK(st.st_mode));
-  EXPECT_EQ(lstat("c.zv2.tmp", &st), 0);
-  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  for (const char* link : {"ZVSTAMP.TMP", "c.zv2.tmp"}) {
+    struct stat st;
+    EXPECT_TRUE(lstat(link, &st) == 0 && S_ISLNK(st.st_mode)) << link;
+  }
   GatherFile r;
   ASSERT_EQ(r.OpenReadOnly("c.zv2"), 0);
   EXPECT_EQ(r.NumItems(), 2);
@@ -329,18 +324,6 @@ TEST_F(GthFile, VersionStampRecordKeepsSixtyFourCharactersUnterminated) {
   EXPECT_EQ(rec[4], 1);
   EXPECT_EQ(std::string(rec.begin() + 12, rec.end()), version);
   EXPECT_EQ(access("ZVSTAMP.TMP", F_OK), -1);
-}
-
-TEST_F(GthFile, RefusesInputsOfFourGibibytesWithoutTouchingTheFile) {
-  FILE* f = fopen("huge", "wb");
-  ASSERT_NE(f, nullptr);
-  ASSERT_EQ(ftruncate(fileno(f), off_t(1) << 32), 0);  // sparse
-  fclose(f);
-  GatherFile g;
-  ASSERT_EQ(g.CreateFile("c.zv2"), 0);
-  EXPECT_EQ(g.AddItemFile(66, "huge", false), GTH_E_TOO_LARGE);
-  EXPECT_EQ(g.AddItemFile(66, "huge", true), GTH_E_TOO_LARGE);
-  EXPECT_EQ(Slurp("c.zv2").size(), 20u);
 }
 
 }  // namespace
