@@ -152,26 +152,42 @@ TEST_F(TableWriter, HtmlShowsTheRawTextAndInjectsNoElement) {
   EXPECT_EQ(html_xpath(page, "count(//b|//script|//u|//em|//i)"), "0");
 }
 
-TEST_F(TableWriter, ChecksumsARowOfAbcAs126) {
-  std::string out = one_cell(OUTPUT_ZVML, STRING, "abc");
-  EXPECT_NE(out.find("<STR ID=\"V\" W=\"75\">abc</STR>\r\n<CHK> 126</CHK>\r\n</ROW>\r\n"), std::string::npos) << out;
-}
-
-TEST_F(TableWriter, WritesHex31As0x1FAndChecksumsThatText) {
-  std::string out = one_cell(OUTPUT_ZVML, HEX, 31);
-  EXPECT_NE(out.find("<HEX ID=\"V\" W=\"75\">0x1F</HEX>\r\n<CHK> 11F</CHK>"), std::string::npos) << out;
-  EXPECT_NE(one_cell(OUTPUT_TEXT, HEX, 31, 4).find("|  1Fh |"), std::string::npos);
-  EXPECT_NE(one_cell(OUTPUT_HTML, HEX, 31).find("<TD>1Fh</TD>"), std::string::npos);
-}
-
-TEST_F(TableWriter, WritesATabInAnAsciiColumnAsQuestionMarkInEveryForm) {
-  for (output_format_type f : {OUTPUT_TEXT, OUTPUT_XML, OUTPUT_ORNA, OUTPUT_ZVML, OUTPUT_HTML}) {
-    std::string out = one_cell(f, ASCII_STRING, "a\tb");
-    EXPECT_NE(out.find("a?b"), std::string::npos) << f;
-    EXPECT_EQ(out.find('\t'), std::string::npos) << f;
-  }
-  // The checksum is that of the sanitised text: a ? b = 0x61 + 0x3F + 0x62.
-  EXPECT_NE(one_cell(OUTPUT_ZVML, ASCII_STRING, "a\tb").find("<CHK> 102</CHK>"), std::string::npos);
+TEST_F(TableWriter, WritesEachTypeOfCellWithItsChecksum) {
+  gathered_date good, bad;
+  good.setDate("13/05/2006", 0);
+  bad.setDate("01/02/2006", 0);
+  gathered_datetime stamp;
+  stamp.setDate("2006-05-01 13:45:00", 0);
+  ASSERT_TRUE(good.is_valid());
+  ASSERT_FALSE(bad.is_valid());
+  const struct {
+    const char* what;
+    std::string out, expected;
+  } cases[] = {
+      {"string", one_cell(OUTPUT_ZVML, STRING, "abc"), "<STR ID=\"V\" W=\"75\">abc</STR>\r\n<CHK> 126</CHK>\r\n</ROW>\r\n"},
+      {"hex: the checksum is of its text", one_cell(OUTPUT_ZVML, HEX, 31), "<HEX ID=\"V\" W=\"75\">0x1F</HEX>\r\n<CHK> 11F</CHK>"},
+      {"hex text", one_cell(OUTPUT_TEXT, HEX, 31, 4), "|  1Fh |"},
+      {"hex html", one_cell(OUTPUT_HTML, HEX, 31), "<TD>1Fh</TD>"},
+      {"hex orna", one_cell(OUTPUT_ORNA, HEX, 31), "<INTEGER name=\"V\">31</INTEGER>"},
+      {"wide hex", one_cell(OUTPUT_XML, HEX, 0x123456789ABULL), ">0x123456789AB<"},
+      {"large integer", one_cell(OUTPUT_XML, INTEGER, 4000000000UL), ">4000000000<"},
+      {"bool true", one_cell(OUTPUT_ZVML, BOOL, 2), ">true</BOOL>"},
+      {"bool false", one_cell(OUTPUT_XML, BOOL, 0), "<ZV_V>false</ZV_V>"},
+      {"float", one_cell(OUTPUT_ZVML, FLOAT, 7), "<DEC ID=\"V\" W=\"75\">7</DEC>"},
+      {"ascii: a ? b = 0x61 + 0x3F + 0x62", one_cell(OUTPUT_ZVML, ASCII_STRING, "a\tb"), "<CHK> 102</CHK>"},
+      {"orna text cut to width", one_cell(OUTPUT_ORNA, STRING, "0123456789", 4), "<CHAR name=\"V\">0123</CHAR>"},
+      {"valid date", one_cell(OUTPUT_ZVML, INTEGER, good), "<DATE ID=\"V\" W=\"75\">2006-05-13</DATE>"},
+      {"valid date text", one_cell(OUTPUT_TEXT, STRING, good), "| 2006-05-13 "},
+      {"date and time", one_cell(OUTPUT_ZVML, STRING, stamp), ">2006-05-01 13:45:00</DATETIME>"},
+      {"invalid date as text", one_cell(OUTPUT_ZVML, STRING, bad), "<STR ID=\"V\" W=\"75\">01/02/2006</STR>"},
+  };
+  for (const auto& c : cases) EXPECT_NE(c.out.find(c.expected), std::string::npos) << c.what << "\n" << c.out;
+  // Cells sit directly in the table, without a row element.
+  EXPECT_EQ(one_cell(OUTPUT_XML, STRING, "x"), "<ZV_T>\r\n<ZV_V>x</ZV_V>\r\n</ZV_T>\r\n");
+  fd_capture console(1);
+  std::string refused = one_cell(OUTPUT_ZVML, INTEGER, bad);
+  EXPECT_EQ(console.finish(), "log_data(01/02/2006) - Column 0 (V) is NOT type STRING or ASCII STRING\n");
+  EXPECT_EQ(refused.find("01/02/2006"), std::string::npos);
 }
 
 TEST_F(TableWriter, RefusesATwentyFirstColumnAndSizesTwentyByTheirNames) {
@@ -244,67 +260,20 @@ TEST_F(TableWriter, RefusesCellsOutOfPlaceWithoutAdvancing) {
   EXPECT_NE(out.text().find("<ZV_NAME>n</ZV_NAME>\r\n<ZV_COUNT>1</ZV_COUNT>"), std::string::npos);
 }
 
-TEST_F(TableWriter, SendsMisuseToStandardErrorWhenTheReportIsStandardOutput) {
-  int before = gatherer_setting(SETTING_STDOUT, SETTING_ON);
-  mem_stream out;
-  Table t(out.get(), "T");
-  fd_capture err(2);
-  fd_capture console(1);
-  EXPECT_FALSE(t.end_row());
-  std::string on_stdout = console.finish();
-  std::string on_stderr = err.finish();
-  gatherer_setting(SETTING_STDOUT, SETTING_SET, before);
-  EXPECT_EQ(on_stdout, "");
-  EXPECT_EQ(on_stderr, "end_row() - Row Not Open");
-}
-
-TEST_F(TableWriter, RefusesAnEmptyHeading) {
-  mem_stream out;
-  Table t(out.get(), "T");
-  t.start_heading();
-  fd_capture console(1);
-  EXPECT_FALSE(t.end_heading());
-  EXPECT_EQ(console.finish(), "end_heading() - No Columns Defined\n");
-}
-
-TEST_F(TableWriter, WritesBoolByTruthAndFloatAsADecimalNumber) {
-  EXPECT_NE(one_cell(OUTPUT_ZVML, BOOL, 2).find(">true</BOOL>"), std::string::npos);
-  EXPECT_NE(one_cell(OUTPUT_XML, BOOL, 0).find("<ZV_V>false</ZV_V>"), std::string::npos);
-  EXPECT_NE(one_cell(OUTPUT_ZVML, FLOAT, 7).find("<DEC ID=\"V\" W=\"75\">7</DEC>"), std::string::npos);
-  EXPECT_NE(one_cell(OUTPUT_XML, INTEGER, 4000000000UL).find(">4000000000<"), std::string::npos);
-  EXPECT_NE(one_cell(OUTPUT_XML, HEX, 0x123456789ABULL).find(">0x123456789AB<"), std::string::npos);
-}
-
-TEST_F(TableWriter, CutsOrnaTextToTheColumnWidth) {
-  EXPECT_NE(one_cell(OUTPUT_ORNA, STRING, "0123456789", 4).find("<CHAR name=\"V\">0123</CHAR>"),
-            std::string::npos);
-  EXPECT_NE(one_cell(OUTPUT_ORNA, HEX, 31).find("<INTEGER name=\"V\">31</INTEGER>"), std::string::npos);
-}
-
-TEST_F(TableWriter, WritesValidDatesTypedAndInvalidOnesAsTheirText) {
-  gathered_date good;
-  good.setDate("13/05/2006", 0);
-  gathered_date bad;
-  bad.setDate("01/02/2006", 0);
-  gathered_datetime stamp;
-  stamp.setDate("2006-05-01 13:45:00", 0);
-  ASSERT_TRUE(good.is_valid());
-  ASSERT_FALSE(bad.is_valid());
-  EXPECT_NE(one_cell(OUTPUT_ZVML, INTEGER, good).find("<DATE ID=\"V\" W=\"75\">2006-05-13</DATE>"),
-            std::string::npos);
-  EXPECT_NE(one_cell(OUTPUT_ZVML, STRING, stamp).find(">2006-05-01 13:45:00</DATETIME>"), std::string::npos);
-  EXPECT_NE(one_cell(OUTPUT_ZVML, STRING, bad).find("<STR ID=\"V\" W=\"75\">01/02/2006</STR>"),
-            std::string::npos);
-  EXPECT_NE(one_cell(OUTPUT_TEXT, STRING, good).find("| 2006-05-13 "), std::string::npos);
-  fd_capture console(1);
-  std::string refused = one_cell(OUTPUT_ZVML, INTEGER, bad);
-  EXPECT_EQ(console.finish(), "log_data(01/02/2006) - Column 0 (V) is NOT type STRING or ASCII STRING\n");
-  EXPECT_EQ(refused.find("01/02/2006"), std::string::npos);
-}
-
-TEST_F(TableWriter, PutsCellsDirectlyInTheTableWithoutARowElement) {
-  std::string out = one_cell(OUTPUT_XML, STRING, "x");
-  EXPECT_EQ(out, "<ZV_T>\r\n<ZV_V>x</ZV_V>\r\n</ZV_T>\r\n");
+TEST_F(TableWriter, RefusesAnEmptyHeadingOnStandardErrorWhenTheReportIsStandardOutput) {
+  for (int on_stdout : {0, 1}) {
+    int before = gatherer_setting(SETTING_STDOUT, on_stdout ? SETTING_ON : SETTING_OFF);
+    mem_stream out;
+    Table t(out.get(), "T");
+    t.start_heading();
+    fd_capture err(2);
+    fd_capture console(1);
+    EXPECT_FALSE(t.end_heading());
+    std::string said = console.finish(), complained = err.finish();
+    gatherer_setting(SETTING_STDOUT, SETTING_SET, before);
+    EXPECT_EQ(on_stdout ? complained : said, "end_heading() - No Columns Defined\n");
+    EXPECT_EQ(on_stdout ? said : complained, "");
+  }
 }
 
 TEST_F(TableWriter, ClosesARowLeftOpenSoTheDocumentStaysWellFormed) {

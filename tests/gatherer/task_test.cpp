@@ -91,16 +91,16 @@ class TaskTest : public ::testing::Test {
 
 using names = std::vector<std::string>;
 
-TEST_F(TaskTest, KeepsRegistrySortedWithEqualOrdersInConstructionOrder) {
-  fake_task a("a", 10), b("b", 10), c("c", 5), d("d", 20), e("e", 10), f("f", 1);
-  EXPECT_EQ(registry_names(), (names{"f", "c", "a", "b", "e", "d"}));
+size_t zv_count(const std::string& text, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = 0; (at = text.find(needle, at)) != std::string::npos; at += needle.size()) ++n;
+  return n;
 }
 
-TEST_F(TaskTest, DestroyedTaskLeavesTheRegistry) {
-  fake_task a("a", 1);
-  { fake_task b("b", 2); }
-  fake_task c("c", 3);
-  EXPECT_EQ(registry_names(), (names{"a", "c"}));
+TEST_F(TaskTest, KeepsRegistrySortedWithEqualOrdersInConstructionOrderAndDropsDestroyedTasks) {
+  fake_task a("a", 10), b("b", 10), c("c", 5), d("d", 20), e("e", 10), f("f", 1);
+  { fake_task gone("gone", 10); }
+  EXPECT_EQ(registry_names(), (names{"f", "c", "a", "b", "e", "d"}));
 }
 
 TEST_F(TaskTest, MakesIdentifierAndFindsTasksWithoutRegardToCase) {
@@ -133,39 +133,23 @@ TEST_F(TaskTest, ValidationGatesByDetailCustomerAndPlatform) {
   EXPECT_EQ(ran, (names{"d0", "d1", "linux"}));
 }
 
-TEST_F(TaskTest, PrintsNameInDottedFieldThenStatusWord) {
-  fake_task tz("TIME ZONE", 15), failing("Broken", 16);
+TEST_F(TaskTest, PrintsNameCutTo39InADottedFieldThenStatusWordAndNothingForSkippedTasks) {
+  std::string long_name(45, 'N'), exactly(39, 'E');
+  fake_task tz("TIME ZONE", 15), failing("Broken", 16), a(long_name.c_str(), 17), b(exactly.c_str(), 18),
+      untestable("untestable", 19), hidden("hidden", 20, true, 9);
   failing.run_ok = false;
+  untestable.test_ok = false;
   testing::internal::CaptureStderr();
-  tz.run_task(report);
-  failing.run_task(report);
-  std::string out = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(out, "TIME ZONE " + std::string(30, '.') + " OK\n" + "Broken " + std::string(33, '.') +
-                     " Not found\n");
-}
-
-TEST_F(TaskTest, CutsLongNameTo39CharactersAndOneBlank) {
-  std::string long_name(45, 'N');
-  std::string exactly(39, 'E');
-  fake_task a(long_name.c_str(), 1), b(exactly.c_str(), 2);
-  testing::internal::CaptureStderr();
-  a.run_task(report);
-  b.run_task(report);
-  std::string out = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(out, std::string(39, 'N') + "  OK\n" + exactly + "  OK\n");
-}
-
-TEST_F(TaskTest, FailedTestOrValidationPrintsNothing) {
-  fake_task t("untestable", 1), hidden("hidden", 2, true, 9);
-  t.test_ok = false;
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(t.run_task(report));
+  for (fake_task* t : {&tz, &failing, &a, &b}) t->run_task(report);
+  EXPECT_FALSE(untestable.run_task(report));
   EXPECT_FALSE(hidden.run_task(report));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  EXPECT_TRUE(ran.empty());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "TIME ZONE " + std::string(30, '.') + " OK\n" + "Broken " + std::string(33, '.') + " Not found\n" +
+                std::string(39, 'N') + "  OK\n" + exactly + "  OK\n");
+  EXPECT_EQ(ran, (names{"TIME ZONE", "Broken", long_name, exactly}));
 }
 
-TEST_F(TaskTest, RunsOrderRangesAndBracketRanges) {
+TEST_F(TaskTest, RunsOrderRangesBracketRangesAndFixedListsInListOrder) {
   fake_task a("o1", 1), b("o3", 3), c("o4", 4), d("o5", 5), e("o10", 10), f("o11", 11),
       g("o24", 24), h("o26", 26), i("o27", 27), j("o29", 29), k("o30", 30);
   testing::internal::CaptureStderr();
@@ -173,26 +157,19 @@ TEST_F(TaskTest, RunsOrderRangesAndBracketRanges) {
   task::run_init_tasks();
   task::run_cleanup_tasks();
   task::run_uninstall_tasks();
-  testing::internal::GetCapturedStderr();
   EXPECT_EQ(ran, (names{"o1", "o3", "o5", "o10", "o24", "o26", "o29"}));
-}
-
-TEST_F(TaskTest, FixedTaskListRunsBracketsAndNamedTasksInListOrder) {
-  fake_task init("create", 9), named1("First Named", 16), named2("second", 16),
-      close("close", 26);
-  const wchar_t* list_names[] = {L"SECOND", L"no such task", L"first named", nullptr};
-  task_list_struct only_install = {list_names, true, false, false, false};
-  testing::internal::CaptureStderr();
-  task::run_task_list(only_install);
-  EXPECT_EQ(ran, (names{"second", "First Named"}));
   ran.clear();
-  task_list_struct full = {nullptr, true, true, true, true};
-  task::run_task_list(full);
+  fake_task named1("First Named", 16), named2("second", 16);
+  const wchar_t* list_names[] = {L"SECOND", L"no such task", L"first named", nullptr};
+  task::run_task_list({list_names, true, false, false, false});
+  EXPECT_EQ(ran, (names{"o1", "o3", "second", "First Named"}));
+  ran.clear();
+  task::run_task_list({nullptr, false, true, true, false});
   testing::internal::GetCapturedStderr();
-  EXPECT_EQ(ran, (names{"create", "close"}));
+  EXPECT_EQ(ran, (names{"o5", "o10", "o24", "o26"}));
 }
 
-TEST_F(TaskTest, PassesParameterPairsToTheNamedTask) {
+TEST_F(TaskTest, PassesParameterPairsToTheNamedTaskAndReportsUnknownOnes) {
   fake_task t("My Task", 16);
   t.accept = true;
   const wchar_t* words[] = {L"prog", L"-p", L"my_task", L"a=1", L"b", L"c=x=y", L"-batch"};
@@ -202,93 +179,73 @@ TEST_F(TaskTest, PassesParameterPairsToTheNamedTask) {
   EXPECT_EQ(t.params, (names{"a|1", "b|(null)", "c|x=y"}));
   task::set_task_parameter(L"MY TASK", L"k", nullptr);
   EXPECT_EQ(t.params.back(), "k|(null)");
-}
 
-TEST_F(TaskTest, UnknownTaskOrMissingNameInParametersIsReported) {
   std::string long_name(300, 'z');
   std::wstring wide_long(long_name.begin(), long_name.end());
-  const wchar_t* words[] = {L"prog", L"-p", wide_long.c_str(), L"a=1", L"-p"};
-  int index = 1;
+  const wchar_t* bad[] = {L"prog", L"-p", wide_long.c_str(), L"a=1", L"-p"};
+  index = 1;
   testing::internal::CaptureStderr();
-  task::set_task_parameters(5, const_cast<wchar_t**>(words), index);
+  task::set_task_parameters(5, const_cast<wchar_t**>(bad), index);
   EXPECT_EQ(index, 3);
   index = 4;  // "-p" as the last word
-  task::set_task_parameters(5, const_cast<wchar_t**>(words), index);
+  task::set_task_parameters(5, const_cast<wchar_t**>(bad), index);
   EXPECT_EQ(index, 4);
-  std::string out = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(out, "I don't understand '-p " + long_name + "'\nI don't understand '-p '\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "I don't understand '-p " + long_name + "'\nI don't understand '-p '\n");
 }
 
 // ---- step mode ------------------------------------------------------------
 
-class StepTest : public TaskTest {
- protected:
-  void SetUp() override {
-    TaskTest::SetUp();
+TEST_F(TaskTest, StepModeAnswersRunSkipRunOnOrQuitWhileSystemTasksAlwaysRun) {
+  const struct {
+    const char* what;
+    std::string answers;
+    names expected;
+    size_t prompts;
+  } cases[] = {
+      {"Enter runs, n skips", "\nn\ny\n", {"one", "three", "close"}, 3},
+      {"r runs on without asking", "N\nr\n", {"two", "three", "close"}, 2},
+      {"q skips the later probes", "q\n", {"close"}, 1},
+      // 79 characters are read and the "y" beyond them is thrown away with
+      // the rest of the line; "x" asks again too.
+      {"other answers ask again", std::string(79, 'z') + "y\nx\n\nn\nn\n", {"one", "close"}, 5},
+      {"end of input quits instead of spinning", "", {"close"}, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     gatherer_setting(SETTING_STEP, SETTING_ON);
-  }
-  std::string run_all_console() {
+    task::reset_step_mode();
+    fake_task p1("one", 16, false), p2("two", 16, false), p3("three", 16, false), close("close", 25);
+    if (answers) fclose(answers);
+    answer(c.answers.c_str());
+    ran.clear();
     testing::internal::CaptureStderr();
     task::run_all();
-    return testing::internal::GetCapturedStderr();
+    std::string out = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(ran, c.expected);
+    EXPECT_EQ(zv_count(out, "[Y/n/r/q] "), c.prompts) << out;
+    if (c.answers == "\nn\ny\n") {
+      EXPECT_STREQ(p2.failure_word(), "Skipped");
+      EXPECT_NE(out.find("one " + std::string(36, '.') + " OK\n"), std::string::npos) << out;
+      EXPECT_NE(out.find("two " + std::string(36, '.') + " Skipped\n"), std::string::npos) << out;
+    }
+    if (c.answers == "N\nr\n") {
+      EXPECT_EQ(gatherer_setting(SETTING_STEP, SETTING_GET), 0);
+    }
   }
-};
-
-TEST_F(StepTest, EnterRunsTheTaskAndNoSkipsIt) {
-  fake_task p1("one", 16, false), p2("two", 16, false);
-  answer("\nn\n");
-  std::string out = run_all_console();
-  EXPECT_EQ(ran, (names{"one"}));
-  EXPECT_EQ(std::string(p2.failure_word()), "Skipped");
-  EXPECT_NE(out.find("two " + std::string(36, '.') + " Skipped\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("one " + std::string(36, '.') + " OK\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("[Y/n/r/q] "), std::string::npos);
 }
 
-TEST_F(StepTest, RunFromHereStopsAsking) {
-  fake_task p1("one", 16, false), p2("two", 16, false), p3("three", 16, false);
-  answer("N\nr\n");
-  run_all_console();
-  EXPECT_EQ(ran, (names{"two", "three"}));
-  EXPECT_EQ(gatherer_setting(SETTING_STEP, SETTING_GET), 0);
-}
-
-TEST_F(StepTest, QuitSkipsLaterProbesButSystemTasksStillRun) {
-  fake_task p1("one", 16, false), p2("two", 16, false), close("close report", 25);
-  answer("q\n");
-  std::string out = run_all_console();
-  EXPECT_EQ(ran, (names{"close report"}));
-  EXPECT_EQ(out.find("two"), std::string::npos);
-}
-
-TEST_F(StepTest, OtherAnswerAsksAgainAndLongLineIsDiscarded) {
-  fake_task p1("one", 16, false), p2("two", 16, false);
-  // 79 characters are read, the "y" beyond them is thrown away with the rest
-  // of the line; then "x" asks again, Enter runs "one", "n" skips "two".
-  answer((std::string(79, 'z') + "y\nx\n\nn\n").c_str());
-  std::string out = run_all_console();
-  EXPECT_EQ(ran, (names{"one"}));
-  size_t prompts = 0;
-  for (size_t at = 0; (at = out.find("[Y/n/r/q]", at)) != std::string::npos; ++at) ++prompts;
-  EXPECT_EQ(prompts, 4u);
-}
-
-TEST_F(StepTest, EndOfInputQuitsInsteadOfSpinning) {
-  fake_task p1("one", 16, false), p2("two", 16, false), close("close", 26);
-  answer("");
-  run_all_console();
-  EXPECT_EQ(ran, (names{"close"}));
-}
-
-TEST_F(StepTest, ProbeWithoutReportFileIsNotRun) {
+TEST_F(TaskTest, StepModeNeverRunsAProbeWithoutReportFile) {
   class needs_report : public fake_task {
    public:
     using fake_task::fake_task;
     bool check_fp(FILE* f) override { return f != nullptr; }
   } p("needs report", 16, false);
+  gatherer_setting(SETTING_STEP, SETTING_ON);
   task::output_file = nullptr;
   answer("y\n");
-  std::string out = run_all_console();
+  testing::internal::CaptureStderr();
+  task::run_all();
+  std::string out = testing::internal::GetCapturedStderr();
   EXPECT_TRUE(ran.empty());
   EXPECT_NE(out.find(" Not found\n"), std::string::npos) << out;
 }
