@@ -7,6 +7,7 @@
 #include <clocale>
 #include <string>
 
+#include "harness.h"
 #include "report_check.h"
 #include "table.h"
 #include "xml.h"
@@ -78,13 +79,6 @@ const std::string DECLARATION = "<?xml version=\"1.0\" encoding=\"UTF-8\" standa
 
 }  // namespace
 
-TEST_F(FileRecord, WritesTextAndHtmlRecordsAroundTheFile) {
-  EXPECT_EQ(record_of(OUTPUT_TEXT, "ab\n"), "\n---> FILE: /etc/x <---\nab\n---> END OF FILE <---\n");
-  EXPECT_EQ(record_of(OUTPUT_HTML, "<b>&</b>\n", "/etc/<y>"),
-            "<H3>/etc/&lt;y&gt;</H3>\n<PRE>\n\n---> FILE: /etc/&lt;y&gt; <---\n"
-            "&lt;b&gt;&amp;&lt;/b&gt;\n---> END OF FILE <---\n</PRE>\n");
-}
-
 TEST_F(FileRecord, ShowsHtmlFileTextAsItIs) {
   if (!have_xmllint()) GTEST_SKIP() << "xmllint not installed";
   std::string page = "<html><body>" + record_of(OUTPUT_HTML, "<script>x</script>&amp;") + "</body></html>";
@@ -92,10 +86,23 @@ TEST_F(FileRecord, ShowsHtmlFileTextAsItIs) {
   EXPECT_EQ(html_xpath(page, "count(//script)"), "0");
 }
 
-TEST_F(FileRecord, WritesAbWithChecksumC3) {
-  EXPECT_EQ(record_of(OUTPUT_ZVML, "ab"), "<FILE ID=\"/etc/x\">\r\n<![CDATA[ab]]>\r\n<CHK>      C3</CHK>\r\n</FILE>\r\n");
-  EXPECT_EQ(section_checksum, 0xC3u);
-  EXPECT_EQ(record_of(OUTPUT_XML, "ab"), "<ZV_FILE name=\"/etc/x\">\r\n<![CDATA[ab]]>\r\n</ZV_FILE>\r\n");
+TEST_F(FileRecord, WritesTheRecordAroundTheFileInEachFormat) {
+  const struct {
+    output_format_type format;
+    const char *bytes, *name, *expected;
+  } cases[] = {
+      {OUTPUT_TEXT, "ab\n", "/etc/x", "\n---> FILE: /etc/x <---\nab\n---> END OF FILE <---\n"},
+      {OUTPUT_HTML, "<b>&</b>\n", "/etc/<y>",
+       "<H3>/etc/&lt;y&gt;</H3>\n<PRE>\n\n---> FILE: /etc/&lt;y&gt; <---\n"
+       "&lt;b&gt;&amp;&lt;/b&gt;\n---> END OF FILE <---\n</PRE>\n"},
+      {OUTPUT_XML, "ab", "/etc/x", "<ZV_FILE name=\"/etc/x\">\r\n<![CDATA[ab]]>\r\n</ZV_FILE>\r\n"},
+      {OUTPUT_ZVML, "ab", "/etc/x", "<FILE ID=\"/etc/x\">\r\n<![CDATA[ab]]>\r\n<CHK>      C3</CHK>\r\n</FILE>\r\n"},
+  };
+  for (const auto& c : cases) {
+    section_checksum = 0;
+    EXPECT_EQ(record_of(c.format, c.bytes, c.name), c.expected) << c.format;
+  }
+  EXPECT_EQ(section_checksum, 0xC3u);  // of the last, checksummed record
 }
 
 TEST_F(FileRecord, WritesAnEmptyRecordForAFileThatCannotBeOpened) {
@@ -113,48 +120,45 @@ TEST_F(FileRecord, WritesAnEmptyRecordForAFileThatCannotBeOpened) {
 }
 
 TEST_F(FileRecord, NeverBlocksOnAFifo) {
-  char dir[] = "/tmp/zvfifoXXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  std::string fifo = std::string(dir) + "/pipe";
+  zvtest::temp_dir dir;
+  std::string fifo = dir.file("pipe");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   mem_stream out;
   Table::set_output_format(OUTPUT_TEXT);
   EXPECT_FALSE(log_file(out.get(), fifo.c_str()));
   Table::set_output_format(OUTPUT_ZVML);
   EXPECT_FALSE(log_zvml_file(out.get(), fifo.c_str()));
-  unlink(fifo.c_str());
-  rmdir(dir);
 }
 
-TEST_F(FileRecord, ReplacesOnlyACharacterSplitAcrossBlocks) {
-  std::string file = std::string(1023, 'a') + "\xC3\xA9" + std::string(1975, 'b');
-  ASSERT_EQ(file.size(), 3000u);
-  std::string out = record_of(OUTPUT_ZVML, file);
-  std::string expected_text = std::string(1023, 'a') + "\xEF\xBF\xBD" + std::string(1975, 'b');
-  EXPECT_NE(out.find("<![CDATA[" + expected_text + "]]>"), std::string::npos);
-  EXPECT_EQ(section_checksum, 1023u * 'a' + 0xFFFDu + 1975u * 'b');
-  // The same character inside a block converts normally.
-  section_checksum = 0;
-  EXPECT_NE(record_of(OUTPUT_ZVML, "x\xC3\xA9y").find("[x\xC3\xA9y]"), std::string::npos);
-  EXPECT_EQ(section_checksum, 'x' + 0xE9u + 'y');
-}
-
-TEST_F(FileRecord, SplitsACdataEndInsideTheFile) {
-  std::string file = "x]]>y]]]>z";
-  std::string out = record_of(OUTPUT_ZVML, file);
-  EXPECT_NE(out.find("<![CDATA[x]]]]><![CDATA[>y]]]]]><![CDATA[>z]]>"), std::string::npos) << out;
-  EXPECT_EQ(section_checksum, byte_sum(file));
-  if (!have_xml_parser()) return;
-  zvml_check_result r = check_zvml("<R>" + out + "</R>");
-  ASSERT_TRUE(r.parsed) << r.error;
-  EXPECT_TRUE(r.mismatches.empty());
-  EXPECT_EQ(element_text(r, "FILE").find(file), 1u);  // after the line end that follows the start tag
-}
-
-TEST_F(FileRecord, ConvertsPastAZeroByteAndCountsItAsZero) {
-  std::string file("a\0b\x01\tc", 6);
-  EXPECT_NE(record_of(OUTPUT_ZVML, file).find("<![CDATA[a?b?\tc]]>"), std::string::npos);
-  EXPECT_EQ(section_checksum, byte_sum(file));
+TEST_F(FileRecord, ConvertsTheFileTextAndChecksumsWhatItWrote) {
+  const std::string split = std::string(1023, 'a') + "\xC3\xA9" + std::string(1975, 'b');  // 3000 bytes
+  const struct {
+    const char* what;
+    std::string file, cdata;
+    uint32_t checksum;
+  } cases[] = {
+      {"only a character split across blocks is replaced", split,
+       "<![CDATA[" + std::string(1023, 'a') + "\xEF\xBF\xBD" + std::string(1975, 'b') + "]]>",
+       1023u * 'a' + 0xFFFDu + 1975u * 'b'},
+      {"the same character inside a block", "x\xC3\xA9y", "<![CDATA[x\xC3\xA9y]]>", 'x' + 0xE9u + 'y'},
+      {"a CDATA end inside the file is split", "x]]>y]]]>z", "<![CDATA[x]]]]><![CDATA[>y]]]]]><![CDATA[>z]]>",
+       byte_sum("x]]>y]]]>z")},
+      {"a zero byte converts and counts as zero", std::string("a\0b\x01\tc", 6), "<![CDATA[a?b?\tc]]>",
+       'a' + 'b' + 1u + '\t' + 'c'},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    section_checksum = 0;
+    std::string out = record_of(OUTPUT_ZVML, c.file);
+    EXPECT_NE(out.find(c.cdata), std::string::npos) << out.substr(0, 200);
+    EXPECT_EQ(section_checksum, c.checksum);
+    EXPECT_TRUE(!have_xml_parser() || check_zvml("<R>" + out + "</R>").parsed);
+  }
+  if (have_xml_parser()) {  // the split CDATA end reads back whole, after the start tag's line end
+    zvml_check_result r = check_zvml("<R>" + record_of(OUTPUT_ZVML, "x]]>y]]]>z") + "</R>");
+    EXPECT_TRUE(r.mismatches.empty());
+    EXPECT_EQ(element_text(r, "FILE").find("x]]>y]]]>z"), 1u);
+  }
 }
 
 TEST_F(FileRecord, DecodesUtf16WithPairsAcrossBlocksAndReplacesBrokenUnits) {
@@ -227,19 +231,12 @@ TEST_F(FileRecord, RejectsAnythingButAVersion1Utf8Report) {
 }
 
 TEST_F(FileRecord, ImportsAnEmptyRestAs42AndQuotesDashesInThePath) {
-  char dir[] = "/tmp/zvimportXXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  std::string path = std::string(dir) + "/a--b---.xml";
-  FILE* f = fopen(path.c_str(), "wb");
-  fputs("\xEF\xBB\xBF", f);  // a UTF-8 byte-order mark is dropped
-  fputs(DECLARATION.c_str(), f);
-  fclose(f);
+  zvtest::temp_dir dir;
+  ASSERT_TRUE(zvtest::write_file(dir.path(), "a--b---.xml", "\xEF\xBB\xBF" + DECLARATION));  // the BOM is dropped
   Table::set_output_format(OUTPUT_ZVML);
   mem_stream out;
-  EXPECT_EQ(xml_log_zvml_file(out.get(), path.c_str()), 42u);
-  EXPECT_EQ(out.text(), "<!-- import " + std::string(dir) + "/a- -b- - -.xml -->\r\n<!-- end of import -->\r\n");
-  unlink(path.c_str());
-  rmdir(dir);
+  EXPECT_EQ(xml_log_zvml_file(out.get(), dir.file("a--b---.xml").c_str()), 42u);
+  EXPECT_EQ(out.text(), "<!-- import " + dir.path() + "/a- -b- - -.xml -->\r\n<!-- end of import -->\r\n");
 }
 
 TEST_F(FileRecord, KeepsAllOfAReportWrittenOnOneLine) {

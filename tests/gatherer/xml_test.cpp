@@ -28,19 +28,16 @@ class XmlWriter : public ::testing::Test {
   }
 };
 
-std::wstring tag(const wchar_t* text) {
-  wchar_t* t = wide_make_xml_tag(text);
+/// The text a maker returns, which the caller frees.
+template <wchar_t* (*make)(const wchar_t*)>
+std::wstring made(const wchar_t* text) {
+  wchar_t* t = make(text);
   std::wstring s = t;
   delete[] t;
   return s;
 }
-
-std::wstring value(const wchar_t* text) {
-  wchar_t* t = wide_make_xml_value(text);
-  std::wstring s = t;
-  delete[] t;
-  return s;
-}
+const auto tag = made<wide_make_xml_tag>;
+const auto value = made<wide_make_xml_value>;
 
 }  // namespace
 
