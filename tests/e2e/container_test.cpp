@@ -20,6 +20,19 @@
 namespace {
 
 using zvtest::run_result;
+using names = std::vector<std::string>;
+
+/// The console line of a task: its name padded with dots, then the status.
+std::string line(const std::string& task, const std::string& status) {
+  std::string field = task + " ";
+  field.resize(40, '.');
+  return field + " " + status + "\n";
+}
+
+/// Expects every piece somewhere in the console text.
+void expect_shown(const std::string& err, const names& pieces) {
+  for (const std::string& p : pieces) EXPECT_NE(err.find(p), std::string::npos) << p << "\n" << err;
+}
 
 class ContainerE2E : public ::testing::Test {
  protected:
@@ -31,7 +44,7 @@ class ContainerE2E : public ::testing::Test {
     EXPECT_EQ(r.signal, 0) << r.err;
     return r;
   }
-  std::vector<std::string> files() { return zvtest::list_dir(cwd.path()); }
+  names files() { return zvtest::list_dir(cwd.path()); }
   /// The items of a container: types in file order, data of each.
   struct item {
     int type;
@@ -50,12 +63,6 @@ class ContainerE2E : public ::testing::Test {
     g.CloseFile();
     return out;
   }
-  /// The console line of a task: its name padded with dots, then the status.
-  static std::string line(const std::string& task, const std::string& status) {
-    std::string field = task + " ";
-    field.resize(40, '.');
-    return field + " " + status + "\n";
-  }
   zvtest::temp_dir cwd;
   zvtest::temp_dir scratch;
   zvtest::fixture_root root;
@@ -64,86 +71,82 @@ class ContainerE2E : public ::testing::Test {
 TEST_F(ContainerE2E, BatchRunLeavesExactlyOneContainerWithIdStampAndReport) {
   run_result r = run({});
   EXPECT_EQ(r.status, 0) << r.err;
-  std::vector<std::string> names = files();
-  ASSERT_EQ(names.size(), 1u) << r.err;
-  const std::string& box = names[0];
+  names listed = files();
+  ASSERT_EQ(listed.size(), 1u) << r.err;
+  const std::string& box = listed[0];
   EXPECT_EQ(box.substr(box.size() - 4), ".ZV2");
   EXPECT_EQ(std::count(box.begin(), box.end(), '-'), 2) << box;  // vendor-model-serial
-  EXPECT_NE(r.err.find(line("Create XML Output File", "OK")), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find(line("Create Gatherer File", "OK")), std::string::npos);
-  EXPECT_NE(r.err.find(line("Close XML Output File", "OK")), std::string::npos);
-  EXPECT_NE(r.err.find(line("Close Gatherer File", box)), std::string::npos);
-  EXPECT_NE(r.err.find("Run complete, rc = 0\n"), std::string::npos);
+  expect_shown(r.err, {line("Create XML Output File", "OK"), line("Create Gatherer File", "OK"),
+                       line("Close XML Output File", "OK"), line("Close Gatherer File", box),
+                       "Run complete, rc = 0\n"});
 
   std::vector<item> it = items(box);
   ASSERT_EQ(it.size(), 3u);
-  EXPECT_EQ(it[0].type, 1);
-  EXPECT_EQ(it[1].type, 16);
-  EXPECT_EQ(it[2].type, 15);
+  EXPECT_EQ(std::vector<int>({it[0].type, it[1].type, it[2].type}), std::vector<int>({1, 16, 15}));
   // Eight lines, one per letter in this order; the time is "YYYYMMDD-hhmmss".
-  std::vector<std::string> lines;
+  names lines;
   for (size_t at = 0, nl; (nl = it[0].data.find('\n', at)) != std::string::npos; at = nl + 1)
     lines.push_back(it[0].data.substr(at, nl - at));
   ASSERT_EQ(lines.size(), 8u) << it[0].data;
   EXPECT_EQ(it[0].data.back(), '\n');
   for (size_t i = 0; i < 8; i++) EXPECT_EQ(lines[i][0], "CVMSUTLK"[i]) << it[0].data;
   ASSERT_EQ(lines[5].size(), 16u);
-  for (size_t i = 1; i < 16; i++) EXPECT_TRUE(i == 9 ? lines[5][i] == '-' : isdigit((unsigned char)lines[5][i])) << lines[5];
+  for (size_t i = 1; i < 16; i++)
+    EXPECT_TRUE(i == 9 ? lines[5][i] == '-' : isdigit((unsigned char)lines[5][i])) << lines[5];
   EXPECT_EQ(lines[7], "K");
   ASSERT_EQ(it[1].data.size(), 76u);
   EXPECT_EQ(it[1].data.substr(12, 14), "2.44.0282.0809");
-  EXPECT_NE(it[2].data.find("<GATHERED_DATA>\r\n<GATHERER_VERSION>2.44.0282.0809</GATHERER_VERSION>"),
+  const std::string& report = it[2].data;
+  EXPECT_NE(report.find("<GATHERED_DATA>\r\n<GATHERER_VERSION>2.44.0282.0809</GATHERER_VERSION>"),
             std::string::npos);
   const std::string tail = "</CHK>\r\n</GATHERED_DATA>\r\n";
-  ASSERT_GT(it[2].data.size(), tail.size() + 13);
-  EXPECT_EQ(it[2].data.substr(it[2].data.size() - tail.size()), tail);
-  const std::string chk = it[2].data.substr(it[2].data.size() - tail.size() - 13, 13);
+  ASSERT_GT(report.size(), tail.size() + 13);
+  EXPECT_EQ(report.substr(report.size() - tail.size()), tail);
+  const std::string chk = report.substr(report.size() - tail.size() - 13, 13);
   EXPECT_EQ(chk.substr(0, 5), "<CHK>");
   EXPECT_EQ(chk.find_first_not_of(" 0123456789ABCDEF", 5), std::string::npos) << chk;
   if (have_xml_parser()) {
-    zvml_check_result c = check_zvml(it[2].data);
+    zvml_check_result c = check_zvml(report);
     EXPECT_TRUE(c.parsed) << c.error;
     EXPECT_TRUE(c.mismatches.empty());
   }
 }
 
-TEST_F(ContainerE2E, LocalRunLeavesTheXmlReportUnderItsFinalName) {
+TEST_F(ContainerE2E, LocalHtmlTextAndStdoutRunsLeaveTheirOwnOutput) {
   run_result r = run({"-local", "-filename", "site-@K"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(files(), std::vector<std::string>{"site-.XML"});
-  EXPECT_NE(r.err.find(line("Close XML Output File", "site-.XML")), std::string::npos) << r.err;
+  EXPECT_EQ(files(), names{"site-.XML"});
+  expect_shown(r.err, {line("Close XML Output File", "site-.XML")});
   EXPECT_EQ(r.err.find("Gatherer File"), std::string::npos);
-  std::string xml = zvtest::read_file(cwd.file("site-.XML"));
-  EXPECT_NE(xml.find("</GATHERED_DATA>"), std::string::npos);
-}
+  EXPECT_NE(zvtest::read_file(cwd.file("site-.XML")).find("</GATHERED_DATA>"), std::string::npos);
+  unlink(cwd.file("site-.XML").c_str());
 
-TEST_F(ContainerE2E, HtmlTextAndStdoutRunsLeaveTheirOwnOutput) {
-  run_result r = run({"-html", "-filename", "site"});
+  r = run({"-html", "-filename", "site"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(files(), std::vector<std::string>{"site.HTML"});
+  EXPECT_EQ(files(), names{"site.HTML"});
   std::string html = zvtest::read_file(cwd.file("site.HTML"));
   EXPECT_EQ(html.rfind("<html>\n<head>\n<title>Zelvarn Output</title>\n", 0), 0u);
   EXPECT_EQ(html.substr(html.size() - 7), "</body>");
-  EXPECT_NE(r.err.find(line("Close HTML Output File", "site.HTML")), std::string::npos);
+  expect_shown(r.err, {line("Close HTML Output File", "site.HTML")});
   unlink(cwd.file("site.HTML").c_str());
 
   r = run({"-text", "-filename", "site"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(files(), std::vector<std::string>{"site.GTH"});
+  EXPECT_EQ(files(), names{"site.GTH"});
   std::vector<item> it = items("site.GTH");
   ASSERT_EQ(it.size(), 3u);
   EXPECT_EQ(it[2].type, 254);
   EXPECT_EQ(it[2].data.rfind("\nHalvex Technical Support Information Gatherer\n", 0), 0u);
-  EXPECT_NE(r.err.find(line("Close Gatherer File", "site.GTH")), std::string::npos);
+  expect_shown(r.err, {line("Close Gatherer File", "site.GTH")});
   unlink(cwd.file("site.GTH").c_str());
 
   // Standard output: no report file and no frame; the container has no report.
   r = run({"-stdout", "-filename", "site"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find(line("Output to stdout", "OK")), std::string::npos);
+  expect_shown(r.err, {line("Output to stdout", "OK")});
   EXPECT_EQ(r.err.find("Output File"), std::string::npos);
   EXPECT_EQ(r.out.find("<?xml"), std::string::npos);
-  EXPECT_EQ(files(), std::vector<std::string>{"site.ZV2"});
+  EXPECT_EQ(files(), names{"site.ZV2"});
   EXPECT_EQ(items("site.ZV2").size(), 2u);
 }
 
@@ -153,9 +156,9 @@ TEST_F(ContainerE2E, ImportedFilesGoInWithoutReport) {
   run_result r = run({"-filename", "site", "-xmlfile", scratch.file("f.xml"), "-dgmlfile",
                       scratch.file("f.dgml"), "halvex/sysevent", "-textfile"});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find("Filename expected after -textfile parameter\n"), std::string::npos);
+  expect_shown(r.err, {"Filename expected after -textfile parameter\n"});
   EXPECT_EQ(r.err.find("Output File"), std::string::npos);  // level 0: no report
-  EXPECT_EQ(files(), std::vector<std::string>{"site.ZV2"});
+  EXPECT_EQ(files(), names{"site.ZV2"});
   std::vector<item> it = items("site.ZV2");
   ASSERT_EQ(it.size(), 4u);
   EXPECT_EQ(it[2].type, 66);
@@ -175,13 +178,10 @@ TEST_F(ContainerE2E, LinksPlantedAtFinalNamesAreNotFollowed) {
   EXPECT_EQ(r.err.find(line("Create Gatherer File", "OK")), std::string::npos) << r.err;
   // The report could not go into a container: it is kept as in local mode,
   // except that its final name is taken too, so it stays under its temporary name.
-  EXPECT_NE(r.err.find("Close XML Output File .................. File exists, kept as zelva"),
-            std::string::npos)
-      << r.err;
-  EXPECT_NE(r.err.find("Run complete, rc = 1\n"), std::string::npos);
+  expect_shown(r.err, {"Close XML Output File .................. File exists, kept as zelva",
+                       "Run complete, rc = 1\n"});
 
-  run_result local = run({"-filename", "site", "-local"});
-  EXPECT_EQ(local.status, 1);
+  EXPECT_EQ(run({"-filename", "site", "-local"}).status, 1);
   EXPECT_EQ(zvtest::read_file(scratch.file("victim")), "precious");
   struct stat st;
   ASSERT_EQ(lstat(cwd.file("site.XML").c_str(), &st), 0);
@@ -195,18 +195,15 @@ TEST_F(ContainerE2E, ContainerOfAnEarlierRunIsReplacedButADirectoryIsNot) {
   EXPECT_EQ(items("site.ZV2").size(), 3u);
 
   ASSERT_EQ(mkdir(cwd.file("other.ZV2").c_str(), 0700), 0);
-  run_result d = run({"-filename", "other"});
-  EXPECT_EQ(d.status, 1);
-  EXPECT_NE(d.err.find(line("Close XML Output File", "Not stored in container, saved as other.XML")),
-            std::string::npos)
-      << d.err;
+  r = run({"-filename", "other"});
+  EXPECT_EQ(r.status, 1);
+  expect_shown(r.err, {line("Close XML Output File", "Not stored in container, saved as other.XML")});
   EXPECT_TRUE(zvtest::file_exists(cwd.file("other.XML")));
 }
 
 TEST_F(ContainerE2E, ReportThatCannotBeWrittenWholeFailsTheRun) {
   // A report much larger than the file size limit: an imported report.
-  std::string big = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<BIG>";
-  big += std::string(200000, 'x') + "</BIG>\n";
+  std::string big = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<BIG>" + std::string(200000, 'x') + "</BIG>\n";
   ASSERT_TRUE(zvtest::write_file(scratch.path(), "big.xml", big));
   struct rlimit saved;
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -220,14 +217,10 @@ TEST_F(ContainerE2E, ReportThatCannotBeWrittenWholeFailsTheRun) {
   signal(SIGXFSZ, old_handler);
 
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find(line("Close XML Output File", "Report incomplete, not kept: File too large")),
-            std::string::npos)
-      << r.err;
-  EXPECT_NE(r.err.find(line("Close Gatherer File", "Incomplete: site.ZV2")), std::string::npos);
-  EXPECT_NE(r.err.find("Run complete, rc = 1\n"), std::string::npos);
-  EXPECT_EQ(files(), std::vector<std::string>{"site.ZV2"});  // no temporaries, no report
-  std::vector<item> it = items("site.ZV2");
-  EXPECT_EQ(it.size(), 2u);
+  expect_shown(r.err, {line("Close XML Output File", "Report incomplete, not kept: File too large"),
+                       line("Close Gatherer File", "Incomplete: site.ZV2"), "Run complete, rc = 1\n"});
+  EXPECT_EQ(files(), names{"site.ZV2"});  // no temporaries, no report
+  EXPECT_EQ(items("site.ZV2").size(), 2u);
 }
 
 }  // namespace

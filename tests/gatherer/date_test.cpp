@@ -22,24 +22,16 @@ parsed parse(const char* s, unsigned hint = 0) {
 
 }  // namespace
 
-TEST(DateGuess, ReadsUnambiguousShapes) {
+TEST(DateGuess, ReadsUnambiguousShapesAndKeepsTheTextOfOthers) {
   EXPECT_EQ("2006-05-01 13:45:00", parse("2006-05-01 13:45:00").text);
   EXPECT_EQ("2006-05-13", parse<gathered_date>("13/05/2006").text);
   EXPECT_EQ("2006-05-13", parse<gathered_date>("05/13/2006").text);
   EXPECT_EQ("2006-05-13 13:45:00", parse("13:45:00   13/05/2006").text);
   EXPECT_EQ("2006-05-01 09:30:00", parse("2006/05/01 09:30").text);
-}
-
-TEST(DateGuess, EightDigitsAreReadAtFixedPositions) {
-  parsed p = parse("20060501");
-  EXPECT_TRUE(p.valid);
-  EXPECT_EQ("2006-05-01 00:00:00", p.text);
-}
-
-TEST(DateGuess, KeepsTextWhenShapeIsAmbiguousOrUnknown) {
-  const char* texts[] = {"01/02/2006", "2006 05 01", "20060501134500.000000+060", "yesterday",
-                         "x", ""};
-  for (const char* t : texts) {
+  parsed eight = parse("20060501");  // read at fixed positions
+  EXPECT_TRUE(eight.valid);
+  EXPECT_EQ("2006-05-01 00:00:00", eight.text);
+  for (const char* t : {"01/02/2006", "2006 05 01", "20060501134500.000000+060", "yesterday", "x", ""}) {
     parsed p = parse(t);
     EXPECT_FALSE(p.valid) << t;
     EXPECT_EQ(t, p.text);
@@ -92,8 +84,11 @@ TEST(DateCim, ReadsFixedPositionsWithMicroseconds) {
   EXPECT_EQ(1u, v.day);
 }
 
-TEST(DateClock, TwoDigitYearsFallWithinTwentyYearsAhead) {
+TEST(DateClock, TwoDigitYearsFallWithinTwentyYearsAheadOfTheCurrentYear) {
   gathered_date d;
+  d.setDate(SP_CLOCK{0, 1, 1, 0, 0, 0, 0});  // unset current year: this year
+  EXPECT_GE(d.year, 2000u);
+  EXPECT_LT(d.year, 2100u);
   d.set_current_year(2006);
   const struct { unsigned char yy; unsigned expected; } cases[] = {{5, 2005}, {25, 2025}, {26, 1926}, {99, 1999}};
   for (const auto& c : cases) {
@@ -103,14 +98,7 @@ TEST(DateClock, TwoDigitYearsFallWithinTwentyYearsAhead) {
   }
 }
 
-TEST(DateClock, UnsetCurrentYearMeansThisYear) {
-  gathered_date d;
-  d.setDate(SP_CLOCK{0, 1, 1, 0, 0, 0, 0});
-  EXPECT_GE(d.year, 2000u);
-  EXPECT_LT(d.year, 2100u);
-}
-
-TEST(DateValue, SetFromBrokenDownTime) {
+TEST(DateValue, SetFromBrokenDownTimeAndCopiesOwnTheirAlternativeText) {
   struct tm t = {};
   t.tm_year = 106, t.tm_mon = 4, t.tm_mday = 1, t.tm_hour = 13, t.tm_min = 5, t.tm_sec = 9;
   gathered_time tv;
@@ -120,9 +108,7 @@ TEST(DateValue, SetFromBrokenDownTime) {
   dv.setDate(&t);
   EXPECT_STREQ("2006-05-01 13:05:09", dv.format());
   EXPECT_STREQ("", dv.altstring());
-}
 
-TEST(DateValue, CopiesOwnTheirAlternativeText) {
   gathered_date a;
   a.setDate("01/02/2006", 0);
   gathered_date b = a;
@@ -130,8 +116,7 @@ TEST(DateValue, CopiesOwnTheirAlternativeText) {
   EXPECT_STREQ("01/02/2006", b.altstring());
   b = a;
   EXPECT_STREQ("something else", b.altstring());
-  // Parsing the value's own text again keeps it intact.
-  b.setDate(b.altstring(), 0);
+  b.setDate(b.altstring(), 0);  // parsing the value's own text again keeps it intact
   EXPECT_STREQ("something else", b.altstring());
   b.setDate(nullptr, 0);
   EXPECT_STREQ("", b.altstring());

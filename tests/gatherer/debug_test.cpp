@@ -1,41 +1,33 @@
 // debug_test.cpp - the debug log: file and stream modes, prefixes, dumps, failures.
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <clocale>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <sstream>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <clocale>
+#include <cstring>
+#include <sstream>
+#include <string>
+
 #include "debug.h"
+#include "harness.h"
 
 namespace {
 
-/// A fresh directory under the build tree, removed afterwards.
+/// A fresh directory for the log, removed afterwards.
 class DebugLog : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/zvdebugXXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-    log = dir + "/gatherer.log";
-  }
   void TearDown() override {
     disable_log_to_file();
     disable_log_to_stream();
     if (stream) fclose(stream);
-    std::string cmd = "rm -rf '" + dir + "'";
-    ASSERT_EQ(system(cmd.c_str()), 0);
   }
-  static std::string read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+  static std::string read(const std::string& path) { return zvtest::read_file(path); }
+  /// Writes text to a new file in the directory and returns its path.
+  std::string put(const std::string& name, const std::string& text) {
+    zvtest::write_file(dir.path(), name, text);
+    return dir.file(name);
   }
   /// Switches stream mode on into a temporary file and returns what the
   /// log holds after `body` ran.
@@ -48,13 +40,13 @@ class DebugLog : public ::testing::Test {
     std::string out;
     rewind(stream);
     char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, stream)) > 0) out.append(buf, n);
+    for (size_t n; (n = fread(buf, 1, sizeof buf, stream)) > 0;) out.append(buf, n);
     fclose(stream);
     stream = nullptr;
     return out;
   }
-  std::string dir, log;
+  zvtest::temp_dir dir;
+  std::string log = dir.file("gatherer.log");
   FILE* stream = nullptr;
 };
 
@@ -89,8 +81,12 @@ TEST_F(DebugLog, WritesNothingAndCreatesNoFileWhenOff) {
   EXPECT_NE(access(log.c_str(), F_OK), 0);
 }
 
-TEST_F(DebugLog, GivesOneTimePrefixToAMessageBuiltFromPieces) {
+TEST_F(DebugLog, FileModeGivesOneTimePrefixToAMessageOfPiecesAndTruncatesOnlyOnEnable) {
+  put("gatherer.log", "old\n");
+  enable_append_log_to_file(log.c_str());
+  EXPECT_EQ(read(log), "old\n");
   enable_log_to_file(log.c_str());
+  EXPECT_EQ(read(log), "");
   printd("first ");
   printd("half\n");
   printd("next %s\n", "line");
@@ -98,42 +94,27 @@ TEST_F(DebugLog, GivesOneTimePrefixToAMessageBuiltFromPieces) {
   EXPECT_EQ(masked_times(read(log)), "T first half\nT next line\n");
 }
 
-TEST_F(DebugLog, TruncatesOnEnableButNotOnAppend) {
-  { std::ofstream(log) << "old\n"; }
-  enable_append_log_to_file(log.c_str());
-  EXPECT_EQ(read(log), "old\n");
-  enable_log_to_file(log.c_str());
-  EXPECT_EQ(read(log), "");
-}
-
-TEST_F(DebugLog, NeverTruncatesThroughASymbolicLink) {
-  std::string target = dir + "/precious";
-  { std::ofstream(target) << "keep me\n"; }
+TEST_F(DebugLog, NeverTruncatesOrWritesThroughASymbolicLinkNorHangsOnAFifo) {
+  std::string target = put("precious", "keep me\n");
   ASSERT_EQ(symlink(target.c_str(), log.c_str()), 0);
   enable_log_to_file(log.c_str());
   EXPECT_EQ(read(target), "keep me\n");
   EXPECT_DEATH(printd("x\n"), "Unable to open debug log: ");
+  EXPECT_DEATH(enable_log_to_stream(log.c_str()), "Unable to open debug log: ");
   EXPECT_EQ(read(target), "keep me\n");
-}
 
-TEST_F(DebugLog, RefusesAFifoWithoutHanging) {
-  ASSERT_EQ(mkfifo(log.c_str(), 0600), 0);
-  enable_log_to_file(log.c_str());  // must not block
+  std::string fifo = dir.file("fifo.log");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  enable_log_to_file(fifo.c_str());  // must not block
   EXPECT_DEATH(printd("x\n"), "AN INTERNAL ERROR OCCURRED.*\nUnable to open debug log: ");
 }
 
-TEST_F(DebugLog, StreamPathTruncatesARegularFileButNeverFollowsALink) {
-  { std::ofstream(log) << "old contents\n"; }
+TEST_F(DebugLog, StreamPathTruncatesARegularFile) {
+  put("gatherer.log", "old contents\n");
   enable_log_to_stream(log.c_str());
   printd("one\n");
   printd("two\n");
   EXPECT_EQ(masked_times(read(log)), "T one\nT two\n");
-
-  std::string target = dir + "/precious", link = dir + "/link.log";
-  { std::ofstream(target) << "keep me\n"; }
-  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
-  EXPECT_DEATH(enable_log_to_stream(link.c_str()), "Unable to open debug log: ");
-  EXPECT_EQ(read(target), "keep me\n");
 }
 
 TEST_F(DebugLog, WritesErrorsAsTextNumberAndSystemText) {
@@ -213,15 +194,12 @@ TEST_F(DebugLog, WordDumpShowsWordsAndTheirCharacters) {
       << out;
 }
 
-TEST_F(DebugLog, InternalErrorReportsToLogAndStandardErrorThenAborts) {
+TEST_F(DebugLog, InternalErrorReportsToLogAndStandardErrorThenAbortsEvenWithoutALog) {
   enable_log_to_file(log.c_str());
   EXPECT_DEATH(internal_error("broken %d\n", 7),
                "AN INTERNAL ERROR OCCURRED -- THE PROGRAM CANNOT COMPLETE\nbroken 7");
   EXPECT_EQ(read(log), "Internal error: broken 7\n");
-}
-
-TEST_F(DebugLog, InternalErrorStillReportsWhenTheLogCannotOpen) {
-  enable_append_log_to_file((dir + "/missing/gatherer.log").c_str());
+  enable_append_log_to_file(dir.file("missing/gatherer.log").c_str());
   EXPECT_DEATH(internal_error("broken %d\n", 8), "CANNOT COMPLETE\nbroken 8");
 }
 

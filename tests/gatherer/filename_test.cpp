@@ -55,45 +55,32 @@ class FileName : public ::testing::Test {
   bool had_home = false;
 };
 
-TEST_F(FileName, DefaultTemplateJoinsVendorModelAndSerialKeepingBlanks) {
-  EXPECT_EQ(name("@V-@M-@S"), "Acme Computers-Box 9-SN1.ZV2");
+TEST_F(FileName, TemplateKeepsItsOwnTextAndBlanksUnsafeCharactersOfValues) {
   EXPECT_EQ(name("@V-@M-@S", ".FILESCAN.XML"), "Acme Computers-Box 9-SN1.FILESCAN.XML");
-}
-
-TEST_F(FileName, UnsafeCharactersOfValuesBecomeBlanksButTheTemplateKeepsItsOwn) {
+  const char* cases[][2] = {{"@V-@M-@S", "Acme Computers-Box 9-SN1.ZV2"},  // blanks are kept
+                            // Macros without meaning expand to nothing.
+                            {"x@@y", "xy.ZV2"}, {"x@vy@K", "xy.ZV2"}, {"end@", "end.ZV2"},
+                            {"plain name", "plain name.ZV2"}, {"", ".ZV2"}};
+  for (const auto& c : cases) EXPECT_EQ(name(c[0]), c[1]) << c[0];
+  EXPECT_EQ(name(nullptr, nullptr), "");
   SysInfo::instance->set_serial("a/b?c*d\"e<f>g\\h|i:j\tk\x7fl");
   EXPECT_EQ(name("out/@S"), "out/a b c d e f g h i:j k l.ZV2");
 }
 
-TEST_F(FileName, MacrosWithoutMeaningExpandToNothing) {
-  EXPECT_EQ(name("x@@y"), "xy.ZV2");
-  EXPECT_EQ(name("x@vy@K"), "xy.ZV2");
-  EXPECT_EQ(name("end@"), "end.ZV2");
-  EXPECT_EQ(name("plain name"), "plain name.ZV2");
-  EXPECT_EQ(name(""), ".ZV2");
-  EXPECT_EQ(name(nullptr, nullptr), "");
-}
-
-TEST_F(FileName, DesktopIsTakenWhenUsableAndIsNotCleaned) {
+TEST_F(FileName, DesktopIsTakenWhenUsableIsNotCleanedAndIsEmptyWithoutHome) {
   setenv("HOME", home.path().c_str(), 1);
   EXPECT_EQ(name("@D/r"), home.path() + "/r.ZV2");
   ASSERT_EQ(mkdir(home.file("Desktop").c_str(), 0700), 0);
   EXPECT_EQ(name("@D/r"), home.path() + "/Desktop/r.ZV2");
-}
-
-TEST_F(FileName, UnsetHomeGivesAnEmptyDesktop) {
   unsetenv("HOME");
   EXPECT_EQ(expand(L'D'), "");
   EXPECT_EQ(name("@Dr"), "r.ZV2");
 }
 
-TEST_F(FileName, LongNameIsCutSoTheSuffixStays) {
+TEST_F(FileName, LongNameIsCutSoTheSuffixStaysEvenAtACharacterBoundary) {
   EXPECT_EQ(name("abcdefghij", ".ZV2", 9), "abcd.ZV2");
   EXPECT_EQ(name("abc", ".ZV2", 3), ".Z");  // only a too small buffer cuts the suffix
   EXPECT_EQ(name("abc", ".ZV2", 1), "");
-}
-
-TEST_F(FileName, LongNonAsciiVendorIsCutAtACharacterBoundaryAndKeepsTheSuffix) {
   ASSERT_NE(setlocale(LC_ALL, "C.UTF-8"), nullptr);
   std::string vendor;
   for (int i = 0; i < 300; ++i) vendor += "\xc3\x9c";  // "Ü", two bytes each

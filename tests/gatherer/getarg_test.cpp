@@ -29,15 +29,9 @@ class param_task : public task {
   std::vector<std::string> pairs;
 };
 
-param_task& recorder() {
-  static param_task* t = new param_task();
-  return *t;
-}
-
-param_task& install_recorder() {
-  static param_task* t = new param_task("Install Driver");
-  return *t;
-}
+// Registered once for the whole run (tasks live in the program-wide registry).
+param_task& recorder() { static param_task* t = new param_task(); return *t; }
+param_task& install_recorder() { static param_task* t = new param_task("Install Driver"); return *t; }
 
 /// The names of probe list index, joined by ","; "(none)" when not installed.
 std::string list_names(int index) {
@@ -134,7 +128,7 @@ TEST_F(CommandLine, UnknownWordsAreReportedAndTheWalkGoesOn) {
   delete import;
 }
 
-TEST_F(CommandLine, ProbeListWordsSplitAtSemicolonsAndStopAtTheNextOption) {
+TEST_F(CommandLine, ProbeListWordsSplitAtSemicolonsStopAtTheNextOptionAndNeedNames) {
   parse({L"-probe", L"NETWORK;CPU_INFORMATION", L"time zone", L"-batch"});
   EXPECT_EQ(list_names(0), "NETWORK,CPU_INFORMATION,time zone");
   EXPECT_EQ(setting(SETTING_BATCH), 1);
@@ -144,44 +138,32 @@ TEST_F(CommandLine, ProbeListWordsSplitAtSemicolonsAndStopAtTheNextOption) {
   EXPECT_EQ(list_names(1), "B,C");
   parse({L"-enable", L"D"});
   EXPECT_EQ(list_names(2), "D");
-}
-
-TEST_F(CommandLine, ProbeListOptionWithoutNamesInstallsNothing) {
+  SetUp();
   parse({L"-probe"});
   parse({L"-skip", L"-batch"});
   parse({L"-enable", L";;"});
-  EXPECT_EQ(list_names(0), "(none)");
-  EXPECT_EQ(list_names(1), "(none)");
-  EXPECT_EQ(list_names(2), "(none)");
+  EXPECT_EQ(list_names(0) + list_names(1) + list_names(2), "(none)(none)(none)");
 }
 
-TEST_F(CommandLine, TaskParametersGoToTheNamedTaskUpToTheNextOption) {
+TEST_F(CommandLine, TaskParametersGoToTheNamedTaskUpToTheNextOptionOrAreReported) {
   param_task& t = recorder();
   parse({L"-p", L"arg test task", L"a=1", L"b", L"-batch"});
-  ASSERT_EQ(t.pairs.size(), 2u);
-  EXPECT_EQ(t.pairs[0], "a=1");
-  EXPECT_EQ(t.pairs[1], "b=(null)");
+  EXPECT_EQ(t.pairs, (std::vector<std::string>{"a=1", "b=(null)"}));
   EXPECT_EQ(setting(SETTING_BATCH), 1);
-}
-
-TEST_F(CommandLine, TaskParametersAtTheEndOrForAnUnknownTaskAreReported) {
+  // At the end, or naming an unknown task (a long name is not cut).
   EXPECT_EQ(parse({L"-p"}), "I don't understand '-p '\n");
-  std::wstring name(300, L'Q');
-  std::string said = parse({L"-p", name, L"k=v"});
-  EXPECT_EQ(said, "I don't understand '-p " + std::string(300, 'Q') + "'\n");
+  EXPECT_EQ(parse({L"-p", std::wstring(300, L'Q'), L"k=v"}), "I don't understand '-p " + std::string(300, 'Q') + "'\n");
 }
 
 TEST_F(CommandLine, InstallPassesAnOptionalReferenceAndSelectsTheFixedList) {
   param_task& t = install_recorder();
   parse({L"-install", L"my-driver"});
-  ASSERT_EQ(t.pairs.size(), 1u);
-  EXPECT_EQ(t.pairs[0], "driver_reference=my-driver");
+  EXPECT_EQ(t.pairs, std::vector<std::string>{"driver_reference=my-driver"});
   EXPECT_EQ(setting(SETTING_FIXED_TASK_LIST), 1);
   EXPECT_TRUE(gatherer_task_list.install);
   t.pairs.clear();
   parse({L"-install", L"-batch"});
-  ASSERT_EQ(t.pairs.size(), 1u);
-  EXPECT_EQ(t.pairs[0], "driver_reference=zelvarn2-sticky-driver");
+  EXPECT_EQ(t.pairs, std::vector<std::string>{"driver_reference=zelvarn2-sticky-driver"});
   EXPECT_EQ(setting(SETTING_BATCH), 1);
   EXPECT_EQ(parse({L"-uninstall"}), "");  // no REMOVE_DRIVER task: flags only
   EXPECT_TRUE(gatherer_task_list.uninstall);
@@ -191,54 +173,37 @@ TEST_F(CommandLine, SysrootWordSetsTheSystemRootOnlyForADirectory) {
   parse({L"-sysroot", std::wstring(dir.path().begin(), dir.path().end())});
   EXPECT_TRUE(sysroot_is_set());
   sysroot_set(nullptr);
-  std::string said = parse({L"-sysroot", L"/no/such/directory"});
-  EXPECT_NE(said.find("not a directory"), std::string::npos);
+  EXPECT_NE(parse({L"-sysroot", L"/no/such/directory"}).find("not a directory"), std::string::npos);
   EXPECT_FALSE(sysroot_is_set());
 }
 
-TEST_F(CommandLine, PropertiesIgnoreBlankAndCommentLinesAndApplyWords) {
-  std::string said = properties("  \n# a comment\n\tbatch\nlevel = 2\nprobe=NETWORK;CPU\nskip\nenable=\n");
+TEST_F(CommandLine, PropertiesIgnoreBlankAndCommentLinesAndApplyWordsAndTaskParameters) {
+  param_task& t = recorder();
+  std::string said = properties("  \n# a comment\n\tbatch\nlevel = 2\nprobe=NETWORK;CPU\nskip\nenable=\n"
+                                "arg_test_task.verbose\narg test task.depth=3\n");
   EXPECT_NE(said.find("Using properties from "), std::string::npos);
   EXPECT_EQ(said.find("understand"), std::string::npos) << said;
   EXPECT_EQ(setting(SETTING_BATCH), 1);
   EXPECT_EQ(setting(SETTING_DETAIL), 2);
-  EXPECT_EQ(list_names(0), "NETWORK,CPU");
-  EXPECT_EQ(list_names(1), "(none)");
-  EXPECT_EQ(list_names(2), "(none)");
-}
-
-TEST_F(CommandLine, PropertyWithADotIsATaskParameter) {
-  param_task& t = recorder();
-  std::string said = properties("arg_test_task.verbose\narg test task.depth=3\n");
-  ASSERT_EQ(t.pairs.size(), 2u);
-  EXPECT_EQ(t.pairs[0], "verbose=(null)");
-  EXPECT_EQ(t.pairs[1], "depth=3");
+  EXPECT_EQ(list_names(0) + "|" + list_names(1) + "|" + list_names(2), "NETWORK,CPU|(none)|(none)");
+  // A word with a dot is a task parameter.
+  EXPECT_EQ(t.pairs, (std::vector<std::string>{"verbose=(null)", "depth=3"}));
   EXPECT_NE(said.find("probe arg_test_task, parameter verbose\n"), std::string::npos);
 }
 
 TEST_F(CommandLine, PropertiesCutVeryLongLinesAndKeepReading) {
-  std::string said = properties("probe=" + std::string(200000, 'A') + "\nbatch\n");
+  properties("probe=" + std::string(200000, 'A') + "\nbatch\n");
   EXPECT_EQ(setting(SETTING_BATCH), 1);
   EXPECT_EQ(list_names(0).size(), 4096u - 6u);
 }
 
-TEST_F(CommandLine, PropertiesFileNamingItselfStopsAtTheNestingLimit) {
-  std::string self = dir.file("test.zvp");
-  std::string said = properties("properties=" + self + "\nbatch\n");
-  EXPECT_NE(said.find("nested too deeply"), std::string::npos);
-  EXPECT_EQ(setting(SETTING_BATCH), 1);
-}
-
-TEST_F(CommandLine, PropertiesFileNamingItselfSeveralTimesIsReadOnlyOnce) {
+TEST_F(CommandLine, PropertiesFileNamingItselfIsReadOnceAndStopsAtTheNestingLimit) {
   // Each self reference used to open the file anew down to the depth limit:
   // three of them meant thousands of reads, a dozen never finished.
   std::string self = "properties=" + dir.file("test.zvp") + "\n";
   std::string said = properties(self + self + "batch\n" + self);
-  size_t reads = 0;
-  for (size_t at = said.find("Using properties from "); at != std::string::npos;
-       at = said.find("Using properties from ", at + 1))
-    ++reads;
-  EXPECT_EQ(reads, 1u);
+  EXPECT_NE(said.find("nested too deeply"), std::string::npos);
+  EXPECT_EQ(zvtest::count_of(said, "Using properties from "), 1u);
   EXPECT_EQ(setting(SETTING_BATCH), 1);
 }
 

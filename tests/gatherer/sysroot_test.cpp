@@ -1,17 +1,16 @@
 // sysroot_test.cpp - the system root, safe file opening and shell commands.
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <chrono>
-#include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
-#include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <string>
+
+#include "harness.h"
 #include "platform_paths.h"
 #include "run_command.h"
 #include "safe_file.h"
@@ -21,35 +20,21 @@ namespace {
 
 class Files : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/zvfilesXXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-  }
-  void TearDown() override {
-    sysroot_set(nullptr);
-    std::string cmd = "rm -rf " + shell_quote(dir.c_str());
-    ASSERT_EQ(system(cmd.c_str()), 0);
-  }
+  void TearDown() override { sysroot_set(nullptr); }
+  /// Writes a file under the directory (making directories on the way).
   std::string write(const std::string& name, const std::string& text) {
-    std::string path = dir + "/" + name;
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
+    zvtest::write_file(dir, name, text);
+    return dir + "/" + name;
   }
-  static std::string read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  static std::string read(const std::string& path) { return zvtest::read_file(path); }
   static std::string slurp(FILE* f) {
     std::string out;
     char buf[512];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) out.append(buf, n);
     return out;
   }
-  std::string dir;
+  zvtest::temp_dir tmp;
+  const std::string& dir = tmp.path();
 };
 
 TEST_F(Files, PrefixesPlatformPathsWithTheRoot) {
@@ -65,7 +50,6 @@ TEST_F(Files, PrefixesPlatformPathsWithTheRoot) {
 }
 
 TEST_F(Files, ReadsRegularPlatformFilesUnderTheRoot) {
-  ASSERT_EQ(mkdir((dir + "/etc").c_str(), 0700), 0);
   write("etc/issue", "Welcome\n");
   sysroot_set(dir.c_str());
   FILE* f = sys_fopen(platform_path::issue, "r");
@@ -93,7 +77,6 @@ TEST_F(Files, RefusesFifosAndDirectoriesWithoutBlocking) {
 }
 
 TEST_F(Files, OpensTheMemoryDeviceWithoutTheRegularFileRule) {
-  ASSERT_EQ(mkdir((dir + "/dev").c_str(), 0700), 0);
   write("dev/mem", std::string(4096, '\x5a'));
   sysroot_set(dir.c_str());
   int fd = sys_open(platform_path::dev_mem, O_RDONLY);
@@ -159,29 +142,23 @@ TEST_F(Files, UpdatesAndTruncatesOnlyRegularFilesNotLinks) {
   EXPECT_EQ(read(target), "");
 }
 
-TEST_F(Files, RunsCommandsWithoutTheTerminalAsInput) {
+TEST_F(Files, RunsCommandsWithoutTheTerminalAsInputAndQuotesAnyTextAsOneShellWord) {
   FILE* p = command_open("echo out; cat; echo after");
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(slurp(p), "out\nafter\n");  // cat read /dev/null, not our input
   int status = command_close(p);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   p = command_open("exit 3");
   ASSERT_NE(p, nullptr);
   status = command_close(p);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 3);
-
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << status;
   EXPECT_EQ(command_close(stdin), -1);
   EXPECT_EQ(command_open(nullptr), nullptr);
-}
 
-TEST_F(Files, QuotesAnyTextAsOneShellWord) {
   EXPECT_EQ(shell_quote("it's"), "'it'\\''s'");
   EXPECT_EQ(shell_quote(nullptr), "''");
   const char* nasty = "a b'c\"$(touch x)`id`;|&\\\n*";
-  FILE* p = command_open(("printf %s " + shell_quote(nasty)).c_str());
+  p = command_open(("printf %s " + shell_quote(nasty)).c_str());
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(slurp(p), nasty);
   command_close(p);

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <clocale>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
@@ -12,6 +11,7 @@
 #include <utmp.h>
 #include <vector>
 
+#include "harness.h"
 #include "platform_paths.h"
 #include "sysroot.h"
 #include "util_string.h"
@@ -153,21 +153,15 @@ TEST(LineReaders, WideReaderGrowsForLongLinesAndKeepsUndecodableBytes) {
 TEST(ProcessQueries, WorkingDirectoryOfAnyLength) {
   std::string start = GetCurrentDir();
   ASSERT_FALSE(start.empty());
-  char tmpl[] = "/tmp/zvcwdXXXXXX";
-  ASSERT_NE(nullptr, mkdtemp(tmpl));
-  std::string deep = tmpl;
-  for (int i = 0; i < 12; ++i) deep += "/" + std::string(60, static_cast<char>('a' + i));
-  std::string made = tmpl;
-  for (size_t pos = made.size(); pos < deep.size();) {
-    pos = deep.find('/', pos + 1);
-    made = deep.substr(0, pos);
-    ASSERT_EQ(0, mkdir(made.c_str(), 0700));
+  zvtest::temp_dir top;
+  std::string deep = top.path();
+  for (int i = 0; i < 12; ++i) {
+    deep += "/" + std::string(60, static_cast<char>('a' + i));
+    ASSERT_EQ(0, mkdir(deep.c_str(), 0700));
   }
   ASSERT_EQ(0, chdir(deep.c_str()));
   EXPECT_EQ(deep, GetCurrentDir());
   ASSERT_EQ(0, chdir(start.c_str()));
-  std::string rm = "rm -rf " + std::string(tmpl);
-  EXPECT_EQ(0, system(rm.c_str()));
 }
 
 TEST(ProcessQueries, UserAndProgramNamesAreBoundedText) {
@@ -185,75 +179,41 @@ TEST(ProcessQueries, UserAndProgramNamesAreBoundedText) {
 
 namespace {
 
-template <size_t N>
-void fill_field(char (&field)[N], const char* text) {
-  memcpy(field, text, std::min(strlen(text), N));
-}
-
 struct utmp login(short type, const char* user, const char* id, const char* host, int when) {
   struct utmp u;
   memset(&u, 0, sizeof u);
   u.ut_type = type;
-  fill_field(u.ut_user, user);  // full-width names stay unterminated
-  fill_field(u.ut_id, id);
-  fill_field(u.ut_host, host);
+  memcpy(u.ut_user, user, std::min(strlen(user), sizeof u.ut_user));  // full-width names stay unterminated
+  memcpy(u.ut_id, id, std::min(strlen(id), sizeof u.ut_id));
+  memcpy(u.ut_host, host, std::min(strlen(host), sizeof u.ut_host));
   u.ut_tv.tv_sec = when;
   return u;
 }
 
-// A system root holding the given login records.
-std::string root_with_logins(const std::vector<struct utmp>& records) {
-  char tmpl[] = "/tmp/zvutmpXXXXXX";
-  if (!mkdtemp(tmpl)) return "";
-  std::string root = tmpl;
-  std::string path = root + platform_path::utmp;
-  std::string cmd = "mkdir -p " + path.substr(0, path.rfind('/'));
-  if (system(cmd.c_str()) != 0) return "";
-  FILE* f = fopen(path.c_str(), "wb");
-  if (!f) return "";
-  for (const auto& r : records) fwrite(&r, sizeof r, 1, f);
-  fclose(f);
-  return root;
-}
-
-std::string current_user_under(const std::string& root) {
-  sysroot_set(root.c_str());
-  char out[64];
-  std::string user = get_current_user(out, sizeof out);
-  sysroot_set(nullptr);
-  std::string rm = "rm -rf " + root;
-  if (system(rm.c_str()) != 0) return "cleanup failed";
-  return user;
-}
-
 }  // namespace
 
-TEST(CurrentUser, PrefersNewestDisplayLoginOverTerminals) {
-  std::string root = root_with_logins({
-      login(USER_PROCESS, "older", ":0", "", 100),
-      login(USER_PROCESS, "newest", ":1", "", 300),
-      login(USER_PROCESS, "same", ":2", "", 300),      // not strictly later
-      login(USER_PROCESS, "remote", ":3", "far", 900),  // has a host
-      login(USER_PROCESS, "LOGIN", ":4", "", 900),
-      login(DEAD_PROCESS, "gone", ":5", "", 900),
-      login(USER_PROCESS, "tty", "1", "", 999),
-  });
-  ASSERT_FALSE(root.empty());
-  EXPECT_EQ("newest", current_user_under(root));
-}
-
-TEST(CurrentUser, FallsBackToTerminalAndReadsFullWidthNames) {
+TEST(CurrentUser, PrefersNewestDisplayLoginThenATerminalAndReadsFullWidthNames) {
   std::string full(sizeof(utmp::ut_user), 'u');
-  std::string root = root_with_logins({
-      login(USER_PROCESS, "first", "1", "", 100),
-      login(USER_PROCESS, full.c_str(), "tty2", "", 200),
-  });
-  ASSERT_FALSE(root.empty());
-  EXPECT_EQ(full, current_user_under(root));
-}
-
-TEST(CurrentUser, EmptyWithoutLoginRecords) {
-  std::string root = root_with_logins({});
-  ASSERT_FALSE(root.empty());
-  EXPECT_EQ("", current_user_under(root));
+  struct {
+    std::vector<struct utmp> records;
+    std::string expected;
+  } cases[] = {
+      {{login(USER_PROCESS, "older", ":0", "", 100), login(USER_PROCESS, "newest", ":1", "", 300),
+        login(USER_PROCESS, "same", ":2", "", 300),      // not strictly later
+        login(USER_PROCESS, "remote", ":3", "far", 900),  // has a host
+        login(USER_PROCESS, "LOGIN", ":4", "", 900), login(DEAD_PROCESS, "gone", ":5", "", 900),
+        login(USER_PROCESS, "tty", "1", "", 999)},
+       "newest"},
+      {{login(USER_PROCESS, "first", "1", "", 100), login(USER_PROCESS, full.c_str(), "tty2", "", 200)}, full},
+      {{}, ""},
+  };
+  for (const auto& c : cases) {
+    zvtest::temp_dir root;
+    std::string records(reinterpret_cast<const char*>(c.records.data()), c.records.size() * sizeof(struct utmp));
+    ASSERT_TRUE(zvtest::write_file(root.path(), platform_path::utmp, records));
+    sysroot_set(root.path().c_str());
+    char out[64];
+    EXPECT_EQ(c.expected, get_current_user(out, sizeof out));
+    sysroot_set(nullptr);
+  }
 }

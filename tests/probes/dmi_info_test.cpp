@@ -70,7 +70,7 @@ bytes bios_fields(unsigned length, uint32_t characteristics, unsigned char exten
 
 }  // namespace
 
-TEST(SmbiosReport, WritesTablesOnlyForTheTypesPresent) {
+TEST(SmbiosReport, WritesTablesOnlyForTheTypesPresentAndTheExtensionFeaturesOfALongerBios) {
   table_builder t;
   t.add(0, bios_fields(18, 0x80), {"Acme", "1.0", "05/13/2006"});
   t.add(1, bytes(21, 0));
@@ -86,13 +86,10 @@ TEST(SmbiosReport, WritesTablesOnlyForTheTypesPresent) {
   EXPECT_EQ(features[3], (std::vector<std::string>{"PCI Supported", "Yes"}));
   EXPECT_EQ(features[4][1], "No");
   EXPECT_FALSE(r.table("System Information").empty());
-}
 
-TEST(SmbiosReport, AddsTheExtensionFeaturesForALongerBiosStructure) {
-  table_builder t;
-  t.add(0, bios_fields(19, 0, 0x81), {"Acme", "1.0", "05/13/2006"});
-  report_of r(with_table(t));
-  rows features = r.table("Supported Features");
+  table_builder longer;
+  longer.add(0, bios_fields(19, 0, 0x81), {"Acme", "1.0", "05/13/2006"});
+  features = report_of(with_table(longer)).table("Supported Features");
   ASSERT_EQ(features.size(), 24u);
   EXPECT_EQ(features[16], (std::vector<std::string>{"ACPI Supported", "Yes"}));
   EXPECT_EQ(features[23], (std::vector<std::string>{"Smart Battery BIOS", "Yes"}));
@@ -169,42 +166,35 @@ TEST(SmbiosDecoders, HandleTheEdgesOfTheirEnumerations) {
     EXPECT_STREQ(dmi_get_security_status((0x1B >> shift) & 3), security[i]);
 }
 
-TEST(SmbiosReport, ReportsNothingAndFailsWithoutATable) {
+TEST(SmbiosReport, WritesTheSectionAndTheFirmwareTableFromTheSharedTableAndNothingWithout) {
+  auto drop_table = [] {
+    delete Dmi::instance;
+    Dmi::instance = nullptr;
+  };
   temp_root root;
   scoped_sysroot use(root);
-  delete Dmi::instance;
-  Dmi::instance = nullptr;
-  mem_stream out;
-  EXPECT_STREQ(dmi_info(out.get()), "Failed");
-  EXPECT_EQ(out.text(), "");
-  delete Dmi::instance;
-  Dmi::instance = nullptr;
-}
-
-TEST(SmbiosReport, WritesTheSectionAndTheFirmwareTableFromTheSharedTable) {
-  temp_root root;
-  ASSERT_TRUE(write_sysfs_tables(root, committed("architected-model")));
-  scoped_sysroot use(root);
-  delete Dmi::instance;
-  Dmi::instance = nullptr;
-  std::string text;
+  drop_table();
+  report_state state;
+  Table::set_output_format(OUTPUT_TEXT);
   {
-    report_state state;
-    Table::set_output_format(OUTPUT_TEXT);
     mem_stream out;
-    EXPECT_STREQ(dmi_info(out.get()), "OK");
-    probe_group group("Firmware Information", 16, "Firmware Information");
-    firmware_probe firmware(&group);
-    EXPECT_TRUE(firmware.run(out.get()));
-    text = out.text();
+    EXPECT_STREQ(dmi_info(out.get()), "Failed");
+    EXPECT_EQ(out.text(), "");
   }
+  drop_table();
+  ASSERT_TRUE(write_sysfs_tables(root, committed("architected-model")));
+  mem_stream out;
+  EXPECT_STREQ(dmi_info(out.get()), "OK");
+  probe_group group("Firmware Information", 16, "Firmware Information");
+  firmware_probe firmware(&group);
+  EXPECT_TRUE(firmware.run(out.get()));
+  std::string text = out.text();
+  drop_table();
   EXPECT_NE(text.find("SMBIOS INFORMATION"), std::string::npos);
   rows fw = text_table(text, "Firmware Information");
   ASSERT_EQ(fw.size(), 2u);
   EXPECT_EQ(fw[0], (std::vector<std::string>{"System BIOS", "4.00", "02/29/2008"}));
   EXPECT_EQ(fw[1], (std::vector<std::string>{"Embedded Controller", "", ""}));
-  delete Dmi::instance;
-  Dmi::instance = nullptr;
 }
 
 TEST(SmbiosMachines, ReportSelectedCellsOfCapturedTables) {

@@ -4,21 +4,37 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "smbios_root.h"
 
 using namespace smbios_test;
 
 namespace {
 
-bool init_dump(Dmi& dmi, const dump& d) { return init_from_dump(dmi, d); }
 bool init_table(Dmi& dmi, const bytes& table) { return init_from_dump(dmi, dump_of(table)); }
 dump committed(const std::string& name) { return committed_dump(name); }
+
+/// A machine root with a physical memory image; init_here() saves the image,
+/// points the system root here (until the test ends) and reads the table.
+class DmiRoot : public ::testing::Test {
+ protected:
+  bool init_here() {
+    if (!mem.save(root)) return false;
+    use.reset(new scoped_sysroot(root));
+    return dmi.init();
+  }
+  temp_root root;
+  memory_image mem;
+  Dmi dmi;
+  std::unique_ptr<scoped_sysroot> use;
+};
 
 }  // namespace
 
 TEST(DmiWalk, StepsOverType5WithoutTerminatorToTheModulesAfterIt) {
   Dmi dmi;
-  ASSERT_TRUE(init_dump(dmi, committed("type5-no-terminator")));
+  ASSERT_TRUE(init_from_dump(dmi, committed("type5-no-terminator")));
   EXPECT_EQ(dmi.get_num_structs(5), 1u);
   EXPECT_EQ(dmi.get_num_structs(6), 2u);
   EXPECT_EQ(dmi.getString(1, dmi.get_struct(6, 1)), std::string("DIMM1"));
@@ -68,7 +84,7 @@ TEST(DmiWalk, StopsAtEndOfTableAndCountsHighTypesTogether) {
 
 TEST(DmiStrings, AnswerEmptyForZeroMissingAndUnterminatedNumbers) {
   Dmi dmi;
-  ASSERT_TRUE(init_dump(dmi, committed("no-strings")));
+  ASSERT_TRUE(init_from_dump(dmi, committed("no-strings")));
   const unsigned char* system = dmi.get_struct(1, 0);
   for (int n = 0; n < 4; n++) EXPECT_STREQ(dmi.getString(n, system), "");
   EXPECT_STREQ(dmi.getString(1, dmi.get_struct(2, 0)), "");
@@ -86,7 +102,7 @@ TEST(DmiStrings, AnswerEmptyForZeroMissingAndUnterminatedNumbers) {
 
 TEST(DmiStrings, ReducesArchitectedModelNames) {
   Dmi dmi;
-  ASSERT_TRUE(init_dump(dmi, committed("architected-model")));
+  ASSERT_TRUE(init_from_dump(dmi, committed("architected-model")));
   EXPECT_STREQ(dmi.get_model(), "4455");
   EXPECT_STREQ(dmi.get_make(), "HALVEX");
   EXPECT_STREQ(Dmi::architected_text("-[ABCDXYZ]-"), "ABCDXYZ");
@@ -97,7 +113,7 @@ TEST(DmiStrings, ReducesArchitectedModelNames) {
 
 TEST(DmiQueries, GiveUnknownUuidForAShortSystemStructure) {
   Dmi dmi;
-  ASSERT_TRUE(init_dump(dmi, committed("type1-length24")));
+  ASSERT_TRUE(init_from_dump(dmi, committed("type1-length24")));
   EXPECT_STREQ(dmi.get_uuid(), "Unknown");
   EXPECT_STREQ(dmi.get_make(), "Acme");
   EXPECT_STREQ(dmi.get_serial_number(), "SN123");
@@ -219,16 +235,11 @@ TEST(DmiDecoders, IgnoreTheLockBitAndNameUnlistedValuesUnknown) {
   EXPECT_STREQ(Dmi::getType17MemoryFormFactor(2), "Unknown");
 }
 
-TEST(DmiSearch, TakesTheLaterHeaderWhenTheFirstChecksumIsWrong) {
+TEST_F(DmiRoot, SearchTakesTheLaterHeaderWhenTheFirstChecksumIsWrong) {
   bytes segment = read_bytes(hand_built_path("bad-checksum-first.bin"));
   ASSERT_FALSE(segment.empty());
-  temp_root root;
-  memory_image mem;
   mem.put(0xF0000, segment);
-  ASSERT_TRUE(mem.save(root));
-  scoped_sysroot use(root);
-  Dmi dmi;
-  ASSERT_TRUE(dmi.init());
+  ASSERT_TRUE(init_here());
   EXPECT_STREQ(dmi.get_make(), "Right Vendor");
   EXPECT_EQ(dmi.get_smbios_revision(), 0x23);
 }
@@ -258,12 +269,9 @@ TEST(DmiSearch, RefusesTablesThatRunPastTheSegmentOrWrapRoundAddresses) {
   }
 }
 
-TEST(PhysicalMemory, CopiesAtAnyAlignmentAndRefusesReadsPastTheImage) {
-  temp_root root;
-  memory_image mem;
+TEST_F(DmiRoot, PhysicalMemoryIsCopiedAtAnyAlignmentAndReadsPastTheImageAreRefused) {
   mem.put(0x12345, {'a', 'b', 'c'});
-  ASSERT_TRUE(mem.save(root));
-  scoped_sysroot use(root);
+  init_here();
   char out[4] = {0, 0, 0, 0};
   ASSERT_TRUE(copy_physical_memory(0x12345, out, 3));
   EXPECT_STREQ(out, "abc");
@@ -274,29 +282,19 @@ TEST(PhysicalMemory, CopiesAtAnyAlignmentAndRefusesReadsPastTheImage) {
   EXPECT_FALSE(copy_physical_memory(0, tail, 0));
 }
 
-TEST(DmiSysfs, AnswersFromTheKernelsCopyBeforeTheMemorySearch) {
-  temp_root root;
-  memory_image mem;
+TEST_F(DmiRoot, SysfsCopyIsTakenBeforeTheMemorySearch) {
   mem.put_dump(committed("no-strings"), 0xF0000, 0x10000);
-  ASSERT_TRUE(mem.save(root));
   ASSERT_TRUE(write_sysfs_tables(root, committed("architected-model")));
-  scoped_sysroot use(root);
-  Dmi dmi;
-  ASSERT_TRUE(dmi.init());
+  ASSERT_TRUE(init_here());
   EXPECT_STREQ(dmi.get_make(), "HALVEX");
 }
 
-TEST(DmiSysfs, FallsBackToTheMemorySearchWhenTheEntryPointIsBroken) {
-  temp_root root;
-  memory_image mem;
+TEST_F(DmiRoot, SysfsCopyWithABrokenEntryPointFallsBackToTheMemorySearch) {
   mem.put_dump(committed("type1-length24"), 0xFFFE0, 0x9F000);
-  ASSERT_TRUE(mem.save(root));
   dump broken = committed("architected-model");
   broken.entry[0x15]++;
   ASSERT_TRUE(write_sysfs_tables(root, broken));
-  scoped_sysroot use(root);
-  Dmi dmi;
-  ASSERT_TRUE(dmi.init());
+  ASSERT_TRUE(init_here());
   EXPECT_STREQ(dmi.get_make(), "Acme");
 }
 
@@ -306,15 +304,9 @@ TEST(DmiSysfs, FallsBackToTheMemorySearchWhenTheEntryPointIsBroken) {
 namespace {
 
 struct machine_facts {
-  const char* name;
+  const char *name;
   bool has_32bit_entry;
-  const char* make;
-  const char* model;
-  const char* serial;
-  const char* uuid;
-  const char* bios;
-  const char* bios_date;
-  const char* enclosure;
+  const char *make, *model, *serial, *uuid, *bios, *bios_date, *enclosure;
   long long installed_mb;
   int slots;
   long long capability_mb;
@@ -355,8 +347,8 @@ void expect_facts(Dmi& dmi, const machine_facts& m, unsigned long table_length) 
   EXPECT_STREQ(dmi.get_serial_number(), m.serial);
   EXPECT_STREQ(dmi.get_uuid(), m.uuid);
   EXPECT_STREQ(dmi.get_bios_build(), m.bios);
-  EXPECT_STREQ(dmi.get_bios_date().altstring(), m.bios_date);
   EXPECT_STREQ(dmi.get_enclosure_type(), m.enclosure);
+  EXPECT_STREQ(dmi.get_bios_date().altstring(), m.bios_date);
   EXPECT_EQ(dmi.get_total_installed_memory(), m.installed_mb);
   EXPECT_EQ(dmi.get_num_memory_slots(), m.slots);
   EXPECT_EQ(dmi.get_total_memory_capability(), m.capability_mb);
@@ -368,30 +360,24 @@ void expect_facts(Dmi& dmi, const machine_facts& m, unsigned long table_length) 
 
 }  // namespace
 
-TEST(DmiMachines, AnswerFromTheKernelsTableFiles) {
-  for (const machine_facts& m : MACHINES) {
-    dump d;
-    if (!load_machine(m.name, d)) GTEST_SKIP() << "captured machines not present: " << shared_fixture_dir(m.name);
-    temp_root root;
-    ASSERT_TRUE(write_sysfs_tables(root, d));
-    scoped_sysroot use(root);
-    Dmi dmi;
-    dmi.init();
-    expect_facts(dmi, m, d.table.size());
-  }
-}
-
-TEST(DmiMachines, AnswerFromAPhysicalMemoryImage) {
+TEST(DmiMachines, AnswerFromTheKernelsTableFilesAndFromAPhysicalMemoryImage) {
   uint32_t entry_address = 0xF0000;
   for (const machine_facts& m : MACHINES) {
     dump d;
     if (!load_machine(m.name, d)) GTEST_SKIP() << "captured machines not present: " << shared_fixture_dir(m.name);
+    {
+      temp_root root;
+      ASSERT_TRUE(write_sysfs_tables(root, d));
+      scoped_sysroot use(root);
+      Dmi dmi;
+      dmi.init();
+      expect_facts(dmi, m, d.table.size());
+    }
     if (!m.has_32bit_entry) continue;  // the segment search knows the "_DMI_" anchor only
     temp_root root;
     memory_image mem;
     // Vary where things lie: tables below 1 MiB, and one inside the segment.
-    uint32_t table_address = d.table.size() < 0x4000 ? 0xF8000 : 0x20000;
-    mem.put_dump(d, entry_address, table_address);
+    mem.put_dump(d, entry_address, d.table.size() < 0x4000 ? 0xF8000 : 0x20000);
     entry_address += 0x1010;
     ASSERT_TRUE(mem.save(root));
     scoped_sysroot use(root);
@@ -405,7 +391,7 @@ TEST(DmiMachines, FindPciSlotsOfAServerAndAVirtualMachine) {
   dump d;
   if (!load_machine("vmware-vm", d)) GTEST_SKIP() << "captured machines not present";
   Dmi dmi;
-  ASSERT_TRUE(init_dump(dmi, d));
+  ASSERT_TRUE(init_from_dump(dmi, d));
   unsigned short ids[16];
   ASSERT_EQ(dmi.get_num_pci_slots(ids, 16), 4);
   EXPECT_EQ(ids[3], 4);
@@ -417,7 +403,7 @@ TEST(DmiMachines, FindPciSlotsOfAServerAndAVirtualMachine) {
 
   ASSERT_TRUE(load_machine("supermicro-x9dbl", d));
   Dmi server;
-  ASSERT_TRUE(init_dump(server, d));
+  ASSERT_TRUE(init_from_dump(server, d));
   EXPECT_EQ(server.get_num_pci_slots(ids, 16), 1);
   EXPECT_STREQ(server.get_pci_slot_name(1), "SLOT1 PCI 33MHZ");
   EXPECT_EQ(server.get_installed_memory_size(3), 16384);

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "dmi.h"
 #include "osinfo.h"
@@ -109,17 +111,6 @@ TEST_F(SysInfoTest, KeepsUnknownIdentityAndGenericDistributionWithoutSources) {
   EXPECT_STREQ(info.UUID(), "");
 }
 
-TEST(Distribution, PrefersRedHatOverSuseAndTakesItsFirstLine) {
-  temp_root root;
-  root.write("/etc/redhat-release", std::string("Red Hat Linux release 9 (Shrike)\nsecond\n"));
-  root.write("/etc/SuSE-release", std::string("SuSE Linux 9.0 (i586)\n"));
-  root.write("/etc/issue", std::string("Slackware 8.0\n"));
-  dist d = detect(root);
-  EXPECT_EQ(d.vendor, "Red Hat, Inc.");
-  EXPECT_EQ(d.name, "Red Hat");
-  EXPECT_EQ(d.release, "Red Hat Linux release 9 (Shrike)");
-}
-
 TEST_F(SysInfoTest, NamesSlackwareFromIssueAfterLeadingEmptyLines) {
   temp_root root;
   root.write("/etc/issue", std::string("\n\r\n   \nSlackware 8.0.0 \r\nKernel \\r\n"));
@@ -134,27 +125,26 @@ TEST_F(SysInfoTest, NamesSlackwareFromIssueAfterLeadingEmptyLines) {
   EXPECT_STREQ(info.OSBuild(), "Slackware 8.0.0");
 }
 
-TEST(Distribution, GivesGenericForAnEmptyOrUnknownIssue) {
-  for (const char* issue : {"\n\n", "Welcome to \\n\n"}) {
+TEST(Distribution, PrefersRedHatTakesFirstLinesCutToSizeAndFallsBackToGeneric) {
+  const struct {
+    std::vector<std::pair<std::string, std::string>> files;
+    std::string found;  // vendor|name|release
+  } cases[] = {
+      {{{"/etc/redhat-release", "Red Hat Linux release 9 (Shrike)\nsecond\n"},
+        {"/etc/SuSE-release", "SuSE Linux 9.0 (i586)\n"}, {"/etc/issue", "Slackware 8.0\n"}},
+       "Red Hat, Inc.|Red Hat|Red Hat Linux release 9 (Shrike)"},
+      {{{"/etc/issue", "\n\n"}}, "Unknown|generic|Unknown"},
+      {{{"/etc/issue", "Welcome to \\n\n"}}, "Unknown|generic|Unknown"},
+      {{{"/etc/debian_version", "\n \n"}}, "Debian|Debian|Unknown"},  // an empty file keeps its vendor
+      {{{"/etc/turbolinux-release", std::string(1000, 'x') + "\n"}},
+       "|TurboLinux|" + std::string(SYSINFO_DIST_TEXT_SIZE - 1, 'x')},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.files[0].first);
     temp_root root;
-    root.write("/etc/issue", std::string(issue));
+    for (const auto& f : c.files) root.write(f.first, f.second);
     dist d = detect(root);
-    EXPECT_EQ(d.vendor + "|" + d.name + "|" + d.release, "Unknown|generic|Unknown") << issue;
-  }
-}
-
-TEST(Distribution, KeepsTheVendorOfAnEmptyReleaseFileAndCutsLongLines) {
-  {
-    temp_root root;
-    root.write("/etc/debian_version", std::string("\n \n"));
-    dist d = detect(root);
-    EXPECT_EQ(d.vendor + "|" + d.name + "|" + d.release, "Debian|Debian|Unknown");
-  }
-  {
-    temp_root root;
-    root.write("/etc/turbolinux-release", std::string(1000, 'x') + "\n");
-    dist d = detect(root);
-    EXPECT_EQ(d.name, "TurboLinux");
-    EXPECT_EQ(d.release, std::string(SYSINFO_DIST_TEXT_SIZE - 1, 'x'));
+    std::string vendor = c.found[0] == '|' ? "" : d.vendor;  // the vendor is not checked when left out
+    EXPECT_EQ(vendor + "|" + d.name + "|" + d.release, c.found);
   }
 }
