@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "getarg.h"
 #include "probe.h"
 #include "sysroot.h"
@@ -26,20 +27,6 @@ namespace {
 /// knowing the temporary file's random name.
 constexpr int SELF_FD = 199;
 std::string path;
-
-std::string temp_path() {
-  char shm[] = "/dev/shm/zvpropfuzzXXXXXX";
-  char tmp[] = "/tmp/zvpropfuzzXXXXXX";
-  int fd = mkstemp(shm);
-  char* name = shm;
-  if (fd < 0) {
-    fd = mkstemp(tmp);
-    name = tmp;
-  }
-  if (fd < 0 || dup2(fd, SELF_FD) < 0) abort();
-  close(fd);
-  return name;
-}
 
 /// Everything the parser may change, back to the start of a run. The
 /// filename template copy stays allocated until a later template replaces it:
@@ -98,7 +85,10 @@ std::vector<wchar_t*> split_words(const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   setlocale(LC_ALL, "C.UTF-8");
   register_tasks();  // so that "task.key" and "-p" reach real tasks
-  path = temp_path();
+  int fd;
+  path = make_temp_file("zvpropfuzz", &fd);
+  if (dup2(fd, SELF_FD) < 0) abort();
+  close(fd);
   atexit([] { unlink(path.c_str()); });
   return 0;
 }

@@ -9,25 +9,13 @@
 
 #include "date.h"
 #include "report_check.h"
+#include "report_fixture.h"
 #include "xml.h"
 #include "zelvarn2.h"
 
 namespace {
 
-class TableWriter : public ::testing::Test {
- protected:
-  void SetUp() override {
-    setlocale(LC_ALL, "C.UTF-8");
-    section_checksum = 0;
-    output_checksum = 0;
-  }
-  void TearDown() override {
-    Table::set_output_format(OUTPUT_XML);  // the switches as at program start
-    Table::set_output_format(OUTPUT_TEXT);
-    section_checksum = 0;
-    output_checksum = 0;
-  }
-};
+using TableWriter = ReportWriterTest;
 
 std::string golden(const char* name) {
   return read_whole_file(std::string(ZV_SOURCE_DIR) + "/tests/fixtures/golden/" + name);

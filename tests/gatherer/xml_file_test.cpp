@@ -9,25 +9,13 @@
 
 #include "harness.h"
 #include "report_check.h"
+#include "report_fixture.h"
 #include "table.h"
 #include "xml.h"
 
 namespace {
 
-class FileRecord : public ::testing::Test {
- protected:
-  void SetUp() override {
-    setlocale(LC_ALL, "C.UTF-8");
-    section_checksum = 0;
-    output_checksum = 0;
-  }
-  void TearDown() override {
-    Table::set_output_format(OUTPUT_XML);
-    Table::set_output_format(OUTPUT_TEXT);
-    section_checksum = 0;
-    output_checksum = 0;
-  }
-};
+using FileRecord = ReportWriterTest;
 
 /// An open read stream over a byte string (closed by the caller).
 FILE* source_of(const std::string& bytes) {

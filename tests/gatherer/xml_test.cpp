@@ -8,23 +8,16 @@
 #include <string>
 
 #include "report_check.h"
+#include "report_fixture.h"
 #include "table.h"
 
 namespace {
 
-class XmlWriter : public ::testing::Test {
+class XmlWriter : public ReportWriterTest {
  protected:
   void SetUp() override {
-    setlocale(LC_ALL, "C.UTF-8");
+    ReportWriterTest::SetUp();
     Table::set_output_format(OUTPUT_XML);
-    section_checksum = 0;
-    output_checksum = 0;
-  }
-  void TearDown() override {
-    Table::set_output_format(OUTPUT_XML);
-    Table::set_output_format(OUTPUT_TEXT);
-    section_checksum = 0;
-    output_checksum = 0;
   }
 };
 

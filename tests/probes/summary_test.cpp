@@ -13,6 +13,7 @@
 #include "firmware_probe.h"
 #include "osinfo.h"
 #include "report_check.h"
+#include "report_fixture.h"
 #include "smbios_root.h"
 #include "sysinfo.h"
 #include "table.h"
@@ -56,10 +57,7 @@ class SummaryTest : public ::testing::Test {
     reset_all();
     gatherer_setting(SETTING_DETAIL, SETTING_SET, saved_detail);
     gatherer_setting(SETTING_CUSTOMER, SETTING_SET, saved_customer);
-    Table::set_output_format(OUTPUT_XML);  // the switches as at program start
-    Table::set_output_format(OUTPUT_TEXT);
-    section_checksum = 0;
-    output_checksum = 0;
+    reset_report_state();
   }
   static void reset_all() {
     SysInfo::reset();
