@@ -1,6 +1,10 @@
 // run_command.cpp - external commands through the shell, read through a pipe.
 #include "run_command.h"
 
+#include <sys/stat.h>
+
+#include "sysroot.h"
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -33,11 +37,14 @@ running_command* find_slot(FILE* stream) {
 /// output reaches the command. Standard output is set first and standard
 /// input last, so it works even when the caller's own 0 or 1 were closed
 /// and the pipe took those numbers.
-pid_t spawn_shell(const char* command, int out_fd) {
+pid_t spawn_shell(const char* command, int out_fd, int in_fd) {
   posix_spawn_file_actions_t actions;
   if (posix_spawn_file_actions_init(&actions) != 0) return -1;
   posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  if (in_fd >= 0)
+    posix_spawn_file_actions_adddup2(&actions, in_fd, STDIN_FILENO);
+  else
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   const char* argv[] = {"sh", "-c", command, nullptr};
   // The command starts with default handling of SIGPIPE and no blocked
   // signals, whatever this program set for itself.
@@ -61,9 +68,9 @@ pid_t spawn_shell(const char* command, int out_fd) {
   return pid;
 }
 
-}  // namespace
-
-FILE* command_open(const char* command) {
+/// Starts `command` with its standard input from `in_fd` (-1: /dev/null) and
+/// registers the running command; returns its output stream.
+FILE* start_command(const char* command, int in_fd) {
   if (!command) {
     errno = EINVAL;
     return nullptr;
@@ -75,7 +82,7 @@ FILE* command_open(const char* command) {
   }
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return nullptr;
-  pid_t pid = spawn_shell(command, fds[1]);
+  pid_t pid = spawn_shell(command, fds[1], in_fd);
   int err = errno;
   close(fds[1]);
   if (pid < 0) {
@@ -93,6 +100,28 @@ FILE* command_open(const char* command) {
   }
   slot->stream = stream;
   slot->pid = pid;
+  return stream;
+}
+
+}  // namespace
+
+FILE* command_open(const char* command) { return start_command(command, -1); }
+
+FILE* command_open_input(const char* command, const char* platform_path) {
+  int in_fd = sys_open(platform_path, O_RDONLY | O_NONBLOCK);
+  if (in_fd < 0) return nullptr;
+  struct stat st;
+  if (fstat(in_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(in_fd);
+    errno = EINVAL;
+    return nullptr;
+  }
+  // The command reads it in blocking mode like any regular file.
+  fcntl(in_fd, F_SETFL, fcntl(in_fd, F_GETFL) & ~O_NONBLOCK);
+  FILE* stream = start_command(command, in_fd);
+  int err = errno;
+  close(in_fd);
+  errno = err;
   return stream;
 }
 

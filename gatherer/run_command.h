@@ -13,6 +13,14 @@
 /// Close it with command_close, never with fclose.
 FILE* command_open(const char* command);
 
+/// As command_open, with the command's standard input read from the platform
+/// file `platform_path` opened under the system root (a regular file only),
+/// instead of /dev/null. A command that filters a platform file is written as
+/// "grep ..." with this input rather than "cat /etc/FILE | grep ...", so that a
+/// run under a system root reads the captured file, never the live one.
+/// Returns null with errno set when the file cannot be opened.
+FILE* command_open_input(const char* command, const char* platform_path);
+
 /// Closes a stream from command_open and waits for the command. Returns the
 /// wait status (as waitpid gives it), or -1 with errno set.
 int command_close(FILE* stream);

@@ -69,3 +69,38 @@ int sys_stat(const char* platform_path, struct stat* st) {
   }
   return stat(sysroot_path(platform_path).c_str(), st);
 }
+
+int sys_lstat(const char* platform_path, struct stat* st) {
+  if (!platform_path || !st) {
+    errno = EINVAL;
+    return -1;
+  }
+  return lstat(sysroot_path(platform_path).c_str(), st);
+}
+
+DIR* sys_opendir(const char* platform_path) {
+  int fd = sys_open(platform_path, O_RDONLY | O_DIRECTORY | O_NONBLOCK);
+  if (fd < 0) return nullptr;
+  DIR* d = fdopendir(fd);
+  if (!d) {
+    int err = errno;
+    close(fd);
+    errno = err;
+  }
+  return d;
+}
+
+std::string sys_readlink(const char* platform_path) {
+  if (!platform_path) {
+    errno = EINVAL;
+    return std::string();
+  }
+  char buf[4096];
+  ssize_t n = readlink(sysroot_path(platform_path).c_str(), buf, sizeof buf);
+  if (n < 0) return std::string();
+  if (n >= static_cast<ssize_t>(sizeof buf)) {
+    errno = ENAMETOOLONG;
+    return std::string();
+  }
+  return std::string(buf, static_cast<size_t>(n));
+}

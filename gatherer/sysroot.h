@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdio>
+#include <dirent.h>
 #include <string>
 #include <sys/types.h>
 
@@ -30,3 +31,11 @@ FILE* sys_fopen(const char* platform_path, const char* mode);
 int sys_access(const char* platform_path, int how);
 /// stat(2) of a platform path under the system root.
 int sys_stat(const char* platform_path, struct stat* st);
+/// lstat(2) of a platform path under the system root (a final link is not followed).
+int sys_lstat(const char* platform_path, struct stat* st);
+/// opendir(3) of a platform directory under the system root; null with errno
+/// set on failure. Close it with closedir.
+DIR* sys_opendir(const char* platform_path);
+/// readlink(2) of a platform path under the system root: the link's text as
+/// stored (not resolved), or "" with errno set when it is not a readable link.
+std::string sys_readlink(const char* platform_path);
