@@ -378,12 +378,16 @@ int GatherFile::WriteItem(unsigned char type, FILE* input, uint32_t length, bool
   // header that precedes it.
   char wanted[32], name[64];
   snprintf(wanted, sizeof wanted, "%lX.tmp", (unsigned long)time(nullptr));
-  FILE* tmp = CreateTemp(wanted, name, sizeof name, "w+b");
+  FILE* tmp;
+  {
+    temp_files_hold_signals hold;
+    tmp = CreateTemp(wanted, name, sizeof name, "w+b");
+    if (tmp) temp_files_add(name, -1);
+  }
   if (!tmp) {
     print_error(wanted, errno);
     return GTH_E_FULL;
   }
-  temp_files_add(name, -1);
   printd("gthfile: tmpName %s\n", name);
   LzH* coder = new LzH;
   LzwComp rec = {length, 0};
@@ -448,12 +452,16 @@ int GatherFile::AddStampInfo(const char* version) {
   PackStamp(now, record + 5);
   if (version) memcpy(record + 12, version, strnlen(version, 64));  // not terminated at 64
   char name[64];
-  FILE* f = CreateTemp("ZVSTAMP.TMP", name, sizeof name, "w+b");
+  FILE* f;
+  {
+    temp_files_hold_signals hold;
+    f = CreateTemp("ZVSTAMP.TMP", name, sizeof name, "w+b");
+    if (f) temp_files_add(name, -1);
+  }
   if (!f) {
     print_error("ZVSTAMP.TMP", errno);
     return GTH_E_FULL;
   }
-  temp_files_add(name, -1);
   // Added from the stream that wrote it: the name is never opened again.
   bool written = fwrite(record, 1, sizeof record, f) == sizeof record && fflush(f) == 0 &&
                  fseeko(f, 0, SEEK_SET) == 0;
@@ -547,13 +555,17 @@ int GatherFile::RemoveNulls(const char* path) {
   }
   std::string wanted = std::string(path) + ".tmp";
   char name[4096];
-  FILE* out = CreateTemp(wanted.c_str(), name, sizeof name, "wb");
+  FILE* out;
+  {
+    temp_files_hold_signals hold;
+    out = CreateTemp(wanted.c_str(), name, sizeof name, "wb");
+    if (out) temp_files_add(name, -1);
+  }
   if (!out) {
     print_error(wanted.c_str(), errno);
     fclose(in);
     return GTH_E_FULL;
   }
-  temp_files_add(name, -1);
   // The original stays untouched until the stuffed copy is complete.
   memcpy(head, kStuffedIdent, sizeof kStuffedIdent);
   static uint8_t buf[kCopyBlock], stuffed[2 * kCopyBlock];

@@ -129,6 +129,9 @@ bool gthfile_task::create_container() {
   snprintf(container_temp, sizeof container_temp, "%s.%x.tmp", container_file,
            static_cast<unsigned>(getpid()));
   GatherFile* file = gather_file();
+  // Until it is closed the container is a temporary: a fatal error or a
+  // signal removes it.
+  temp_files_hold_signals hold;
   int rc = file->CreateFile(container_temp);
   if (rc != 0) {
     printd("gthfile_task: CreateFile %s, rc = %d\n", container_temp, rc);
@@ -137,8 +140,6 @@ bool gthfile_task::create_container() {
     container_temp[0] = '\0';
     return false;
   }
-  // Until it is closed the container is a temporary: a fatal error or a
-  // signal removes it.
   temp_files_add(container_temp, -1);
   set_gather_file_open(true);
   add_id_block(file);
@@ -169,6 +170,7 @@ bool gthfile_task::close_container() {
   GatherFile::instance = nullptr;
   set_gather_file_open(false);
   if (container_temp[0]) {
+    temp_files_hold_signals hold;
     bool exists = false;
     if (!name_is_regular_or_absent(container_file, exists) || rename(container_temp, container_file) != 0) {
       int error = errno;

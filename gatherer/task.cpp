@@ -377,12 +377,7 @@ void pass_parameter(task* t, const wchar_t* word) {
 }
 
 void say_unknown_task(const wchar_t* task_name) {
-  char* narrow = task_name ? wide_to_mbcs(task_name) : nullptr;
-  if (narrow || !task_name)
-    printm("I don't understand '-p %s'\n", safe_name(narrow));
-  else
-    printm("I don't understand '-p %ls'\n", task_name);
-  delete[] narrow;
+  printm("I don't understand '-p %s'\n", task_name ? console_text(task_name).c_str() : safe_name(nullptr));
 }
 
 }  // namespace

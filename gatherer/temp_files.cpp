@@ -39,6 +39,17 @@ slot* find(const char* name) {
 
 }  // namespace
 
+temp_files_hold_signals::temp_files_hold_signals() {
+  sigset_t ending;
+  sigemptyset(&ending);
+  sigaddset(&ending, SIGINT);
+  sigaddset(&ending, SIGTERM);
+  sigaddset(&ending, SIGHUP);
+  sigprocmask(SIG_BLOCK, &ending, &saved_);
+}
+
+temp_files_hold_signals::~temp_files_hold_signals() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+
 bool temp_files_add(const char* name, int fd) {
   if (!name || strlen(name) >= NAME_SIZE) return false;
   temp_files_forget(name);

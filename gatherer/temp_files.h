@@ -3,6 +3,8 @@
 // with, so a finished temporary is read back without opening it by name.
 #pragma once
 
+#include <signal.h>
+
 #include <cstdio>
 
 /// Remembers `name` (as the run uses it) as a temporary of this run. When
@@ -24,6 +26,20 @@ bool temp_files_name_is_ours(const char* name);
 /// Removes every remembered temporary. Only unlink(2) is used, so a signal
 /// handler may call it; the descriptors stay until the process ends.
 void temp_files_remove_all();
+
+/// Holds off the signals that end a run (SIGINT, SIGTERM, SIGHUP) while it
+/// lives: a file is created and remembered, or renamed and forgotten, as one
+/// step, so a signal never leaves a temporary behind or removes a kept file.
+class temp_files_hold_signals {
+ public:
+  temp_files_hold_signals();
+  ~temp_files_hold_signals();
+  temp_files_hold_signals(const temp_files_hold_signals&) = delete;
+  temp_files_hold_signals& operator=(const temp_files_hold_signals&) = delete;
+
+ private:
+  sigset_t saved_;
+};
 
 /// Called, when set, just before a finished temporary is read back to be
 /// added to the container (tests use it to swap the file in between).

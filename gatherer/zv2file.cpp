@@ -224,6 +224,7 @@ FILE* create_temporary(char* name, int size, const char* stem, const char* ext, 
     // descriptor, never reopened by name.
     char rw_mode[8];
     snprintf(rw_mode, sizeof rw_mode, "%s%s", mode, strchr(mode, '+') ? "" : "+");
+    temp_files_hold_signals hold;
     FILE* f = create_new_file(name, rw_mode);
     if (f) {
       if (!temp_files_add(name, fileno(f))) printd("zv2file: too many temporaries to track %s\n", name);
@@ -237,6 +238,7 @@ FILE* create_temporary(char* name, int size, const char* stem, const char* ext, 
 }
 
 int remove_temporary(const char* name) {
+  temp_files_hold_signals hold;
   forget_temporary(name);
   int rc = unlink(name);
   if (rc != 0) print_error(name, errno);

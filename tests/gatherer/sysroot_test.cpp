@@ -63,11 +63,21 @@ TEST_F(Files, ReadsRegularPlatformFilesUnderTheRoot) {
   EXPECT_EQ(errno, ENOENT);
 }
 
-TEST_F(Files, RefusesFifosAndDirectoriesWithoutBlocking) {
+TEST_F(Files, RefusesFifosAndDirectoriesWithoutBlockingAndReadsReleaseFilesUpToABound) {
   ASSERT_EQ(mkdir((dir + "/etc").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir((dir + "/dev").c_str(), 0700), 0);
   ASSERT_EQ(mkfifo((dir + "/etc/issue").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((dir + "/dev/mem").c_str(), 0600), 0);
+  std::string huge = write("etc/os-release", "");
+  ASSERT_EQ(truncate(huge.c_str(), 1LL << 30), 0);  // sparse: no line end for 1 GiB
   sysroot_set(dir.c_str());
   auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(sys_open(platform_path::dev_mem, O_RDONLY), -1);
+  EXPECT_EQ(errno, EINVAL);
+  FILE* bounded = sys_fopen_bounded(platform_path::os_release);
+  ASSERT_NE(bounded, nullptr);
+  EXPECT_EQ(slurp(bounded).size(), 65536u);
+  fclose(bounded);
   EXPECT_EQ(sys_fopen(platform_path::issue, "r"), nullptr);
   EXPECT_EQ(errno, EINVAL);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
