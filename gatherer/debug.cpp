@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "safe_file.h"
+#include "temp_files.h"
 
 const char* const DEBUG_LOG_NAME = "gatherer.log";
 
@@ -51,7 +52,7 @@ bool ends_with_newlineW(const wchar_t* format) {
   fputs(CANNOT_COMPLETE, stderr);
   fprintf(stderr, LOG_OPEN_FAILED, strerror(err));
   fflush(stderr);
-  abort();
+  stop_after_fatal_error();
 }
 
 /// Writes a formatted text to every destination open now; returns the count
@@ -419,7 +420,15 @@ void print_worddump(const char* title, const unsigned short* words, int count, c
   print_dump(word_shape, get_word, title, words, count, prefix, c_style);
 }
 
+void stop_after_fatal_error() {
+  // The run's temporaries and the container it was writing go; a container
+  // of an earlier run stays as it was. No core dump: the cause is outside.
+  temp_files_remove_all();
+  _exit(1);
+}
+
 void internal_error(const char* format, ...) {
+  int system_error = errno;
   std::string message;
   va_list args;
   va_start(args, format);
@@ -441,8 +450,9 @@ void internal_error(const char* format, ...) {
   }
   fputs(CANNOT_COMPLETE, stderr);
   fputs(message.c_str(), stderr);
+  if (system_error != 0) fprintf(stderr, "System error: %s\n", strerror(system_error));
   fflush(stderr);
-  abort();
+  stop_after_fatal_error();
 }
 
 void timer_reset(const char* name) {

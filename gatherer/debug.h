@@ -46,6 +46,9 @@ void close_and_flush_log_file();
 
 /// Reports to the log and to standard error, then aborts the process.
 [[noreturn]] void internal_error(const char* format, ...) ZV_PRINTF(1, 2);
+/// Ends the process after a fatal error: removes the run's temporary files
+/// (and the container still being written) and exits with status 1.
+[[noreturn]] void stop_after_fatal_error();
 
 void timer_reset(const char* name);
 void timer_mark(const char* name);

@@ -13,6 +13,7 @@
 #include "filename.h"
 #include "safe_file.h"
 #include "table.h"
+#include "temp_files.h"
 #include "xml.h"
 #include "zelvarn2.h"
 #include "zv2file.h"
@@ -111,6 +112,26 @@ bool hand_over(bool written, int error, int type, const char* ext, const char** 
   return store_or_save_file(temp, type, ok_text, fail_text, ext, nullptr) == 1;
 }
 
+/// Writes the temporary `path`, read through its own descriptor, to the new
+/// file `final_name`. Returns 0, or the error number (logged).
+int copy_kept_temporary(const char* path, const char* final_name) {
+  FILE* in = temp_files_reopen(path);
+  FILE* out = in ? create_new_file(final_name, "wb") : nullptr;
+  int error = out ? 0 : errno;
+  char block[4096];
+  for (size_t n; !error && (n = fread(block, 1, sizeof block, in)) > 0;)
+    if (fwrite(block, 1, n, out) != n) error = errno ? errno : EIO;
+  if (!error && ferror(in)) error = EIO;
+  if (out && fclose(out) != 0 && !error) error = errno;
+  if (in) fclose(in);
+  if (error) {
+    print_error(final_name, error);
+    return error;
+  }
+  forget_temporary(path);
+  return 0;
+}
+
 /// Puts `path` under `final_name` without following or replacing anything
 /// but a regular file there. Returns 0, or the error number (logged).
 int move_to_final_name(const char* path, const char* final_name) {
@@ -127,6 +148,13 @@ int move_to_final_name(const char* path, const char* final_name) {
   if (error) {
     print_error("file_task: remove", error);
     return error;
+  }
+  if (temp_files_known(path) && temp_files_handover_hook) temp_files_handover_hook(path);
+  if (temp_files_known(path) && !temp_files_name_is_ours(path)) {
+    // Something else was put at the temporary's name: the report is copied
+    // from the descriptor that wrote it, and that name is left alone.
+    printd("file_task: %s was replaced, copying the report from its descriptor\n", path);
+    return copy_kept_temporary(path, final_name);
   }
   // A hard link never replaces a name created meanwhile; a file system
   // without hard links falls back to rename.

@@ -2,11 +2,14 @@
 // settings, probe lists and task parameters.
 #include "getarg.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <cwctype>
@@ -87,17 +90,45 @@ void install_list(int index, str_list* list) {
   probe_task::set_probe_list(index, list);
 }
 
+/// A system root that cannot be used stops the run before anything is
+/// written: inventorying the live machine under a captured machine's name
+/// would be worse than nothing.
+[[noreturn]] void refuse_system_root(const char* shown, const char* why) {
+  gatherer_setting(SETTING_RESULT, SETTING_SET, 1);
+  // Said even in silent mode: the run does not happen.
+  fprintf(stderr, "Error: sysroot %s %s.\n", shown, why);
+  fflush(stderr);
+  printd("getarg: sysroot %s %s\n", shown, why);
+  exit(1);
+}
+
 void set_system_root(const wchar_t* value) {
   if (!value || !value[0]) {
-    printm("Directory expected after sysroot\n");
-    return;
+    gatherer_setting(SETTING_RESULT, SETTING_SET, 1);
+    fprintf(stderr, "Error: directory expected after sysroot.\n");
+    exit(1);
   }
-  char* dir = wide_to_mbcs(value);
+  char* dir = gatherer_argument_bytes(value);
+  std::string shown = console_text(value);
   struct stat st;
-  if (!dir || stat(dir, &st) != 0 || !S_ISDIR(st.st_mode)) {
-    printm("Warning: sysroot %ls is not a directory.\n", value);
+  if (!dir || stat(dir, &st) != 0) {
     delete[] dir;
-    return;
+    refuse_system_root(shown.c_str(), "does not exist");
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    delete[] dir;
+    refuse_system_root(shown.c_str(), "is not a directory");
+  }
+  DIR* d = opendir(dir);
+  bool empty = true;
+  if (d) {
+    for (struct dirent* e; empty && (e = readdir(d));)
+      if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) empty = false;
+    closedir(d);
+  }
+  if (!d || empty) {
+    delete[] dir;
+    refuse_system_root(shown.c_str(), d ? "is empty" : "cannot be read");
   }
   sysroot_set(dir);  // keeps its own copy
   delete[] dir;
@@ -214,7 +245,7 @@ void gatherer_parse_command_line(int argc, wchar_t** wargv) {
       const wchar_t* value = take_value(argc, wargv, i);
       gatherer_parse_common(word + 1, value);
     } else {
-      printm("I don't understand %ls\n", word);
+      printm("I don't understand %s\n", console_text(word).c_str());
     }
   }
 }
@@ -257,35 +288,45 @@ void gatherer_parse_common(const wchar_t* word, const wchar_t* value) {
     else
       printm("Filename expected after properties\n");
   } else {
-    printm("I don't understand %ls\n", word);
+    printm("I don't understand %s\n", console_text(word).c_str());
   }
 }
 
 void gatherer_parse_properties(const wchar_t* path) {
   if (!path) return;
+  std::string shown = console_text(path);
   if (properties_depth >= MAX_PROPERTIES_DEPTH) {
-    printm("Properties files nested too deeply: %ls not read\n", path);
+    printm("Properties files nested too deeply: %s not read\n", shown.c_str());
     return;
   }
-  char* narrow = wide_to_mbcs(path);
+  char* narrow = gatherer_argument_bytes(path);
+  errno = EILSEQ;
   FILE* f = narrow ? open_regular_file(narrow, "r") : nullptr;
   delete[] narrow;
   if (!f) {
-    print_error("getarg: properties", errno);
-    printdW(L"getarg: failed to read %ls\n", path);
+    int error = errno;
+    print_error("getarg: properties", error);
+    printm("Cannot read properties from %s: %s\n", shown.c_str(),
+           error == EINVAL ? "not a regular file" : strerror(error));
     return;
   }
   struct stat st;
   if (fstat(fileno(f), &st) != 0 || is_being_read(st)) {
-    printm("Properties files nested too deeply: %ls not read\n", path);
+    printm("Properties files nested too deeply: %s not read\n", shown.c_str());
     fclose(f);
     return;
   }
-  printm("Using properties from %ls\n", path);
+  printm("Using properties from %s\n", shown.c_str());
   ++properties_depth;
   properties_chain.emplace_back(st.st_dev, st.st_ino);
   std::string line;
-  while (read_property_line(f, line)) parse_property_line(line);
+  bool first = true;
+  while (read_property_line(f, line)) {
+    // A byte-order mark some editors put first is not part of the text.
+    if (first && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+    first = false;
+    parse_property_line(line);
+  }
   properties_chain.pop_back();
   --properties_depth;
   fclose(f);
@@ -298,7 +339,7 @@ void gatherer_parse_property(wchar_t* name, wchar_t* value) {
     *dot = L'\0';
     const wchar_t* key = dot + 1;
     task::set_task_parameter(name, key, value);
-    printm("probe %ls, parameter %ls\n", name, key);
+    printm("probe %s, parameter %s\n", console_text(name).c_str(), console_text(key).c_str());
   } else if (same_word(name, L"probe") || same_word(name, L"probes")) {
     set_probe_list(0, value);
   } else if (same_word(name, L"skip")) {
@@ -317,4 +358,92 @@ void gatherer_parse_default_properties() {
   wchar_t* wide = mbcs_to_wide(path.c_str());
   if (wide) gatherer_parse_properties(wide);
   delete[] wide;
+}
+
+// ---------------------------------------------------------------------------
+// Words as given, and words as shown
+
+namespace {
+
+struct kept_argument {
+  const wchar_t* wide;
+  const char* bytes;
+};
+std::vector<kept_argument> kept_arguments;
+
+char* copy_bytes(const char* s, size_t n) {
+  char* out = new char[n + 1];
+  memcpy(out, s, n);
+  out[n] = '\0';
+  return out;
+}
+
+bool is_control(wchar_t c) { return (c >= 0 && c < 32) || (c >= 127 && c < 160); }
+
+}  // namespace
+
+void gatherer_keep_argument_bytes(int argc, char** argv, wchar_t** wargv) {
+  kept_arguments.clear();
+  for (int i = 0; argv && wargv && i < argc; ++i)
+    if (argv[i] && wargv[i]) kept_arguments.push_back({wargv[i], argv[i]});
+}
+
+char* gatherer_argument_bytes(const wchar_t* text) {
+  if (!text) return nullptr;
+  for (const kept_argument& k : kept_arguments) {
+    size_t length = wcslen(k.wide);
+    if (text < k.wide || text > k.wide + length) continue;
+    // The tail of a word after an ASCII prefix: one byte per character.
+    size_t skip = static_cast<size_t>(text - k.wide);
+    bool ascii = true;
+    for (size_t j = 0; j < skip; ++j)
+      if (k.wide[j] < 0 || k.wide[j] > 127 || static_cast<unsigned char>(k.bytes[j]) > 127) ascii = false;
+    if (ascii && skip <= strlen(k.bytes)) return copy_bytes(k.bytes + skip, strlen(k.bytes + skip));
+  }
+  return wide_to_mbcs(text);
+}
+
+std::string console_text(const wchar_t* text) {
+  std::string out;
+  if (!text) return out;
+  mbstate_t state;
+  memset(&state, 0, sizeof state);
+  char buf[MB_LEN_MAX];
+  for (const wchar_t* p = text; *p; ++p) {
+    size_t n = is_control(*p) ? static_cast<size_t>(-1) : wcrtomb(buf, *p, &state);
+    if (n == static_cast<size_t>(-1)) {
+      out += '?';
+      memset(&state, 0, sizeof state);
+    } else {
+      out.append(buf, n);
+    }
+  }
+  return out;
+}
+
+std::string console_text(const char* text) {
+  std::string out;
+  if (!text) return out;
+  mbstate_t state;
+  memset(&state, 0, sizeof state);
+  size_t left = strlen(text);
+  const char* p = text;
+  while (left > 0) {
+    wchar_t c;
+    size_t n = mbrtowc(&c, p, left, &state);
+    if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2) || n == 0) {
+      out += '?';
+      memset(&state, 0, sizeof state);
+      ++p;
+      --left;
+      continue;
+    }
+    if (is_control(c))
+      out += '?';
+    else
+      out.append(p, n);
+    p += n;
+    left -= n;
+  }
+  return out;
 }

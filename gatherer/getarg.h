@@ -4,6 +4,22 @@
 
 #include <cwchar>
 
+#include <string>
+
+/// Remembers the command line's words as the bytes they were given in, so a
+/// file name among them reaches the file system exactly (whatever the locale
+/// makes of it); `wargv` are their wide forms, used for everything else.
+void gatherer_keep_argument_bytes(int argc, char** argv, wchar_t** wargv);
+/// The bytes of a word of the command line (or of the tail of one, after an
+/// ASCII prefix such as "-filename") given by its wide form; any other text
+/// is converted to the locale's multibyte form. A new array (delete[]); null
+/// only when a text that is not a word cannot be converted.
+char* gatherer_argument_bytes(const wchar_t* text);
+/// `text` for the console: control characters (and undecodable bytes) are
+/// shown as "?", so no terminal control sequence passes through.
+std::string console_text(const char* text);
+std::string console_text(const wchar_t* text);
+
 /// Walks the words from the second one on and applies each.
 void gatherer_parse_command_line(int argc, wchar_t** wargv);
 

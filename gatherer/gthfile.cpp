@@ -13,6 +13,7 @@
 #include "debug.h"
 #include "lzh.h"
 #include "safe_file.h"
+#include "temp_files.h"
 
 namespace {
 
@@ -311,24 +312,28 @@ int GatherFile::AddItemFile(unsigned char type, const char* path, bool compress)
     print_error(path, errno);
     return GTH_E_OPEN;
   }
+  int rc = AddItemStream(type, input, path, compress);
+  fclose(input);
+  return rc;
+}
+
+int GatherFile::AddItemStream(unsigned char type, FILE* input, const char* shown, bool compress) {
+  if (!file_ || !input || read_only_) return GTH_E_ARG;
+  if (count_ >= MAX_ITEMS) return GTH_E_FULL;
+  const char* path = shown ? shown : "(stream)";
   struct stat st;
   if (fstat(fileno(input), &st) != 0) {
     print_error(path, errno);
-    fclose(input);
     return GTH_E_OPEN;
   }
   if (uint64_t(st.st_size) > UINT32_MAX) {
     printd("gthfile: %s is 4 GiB or more, lengths are 32-bit: not added\n", path);
-    fclose(input);
     return GTH_E_TOO_LARGE;
   }
-  if (fseeko(file_, 0, SEEK_END) != 0) {
-    fclose(input);
-    return GTH_E_WRITE;
-  }
+  if (!S_ISREG(st.st_mode)) return GTH_E_OPEN;
+  if (fseeko(file_, 0, SEEK_END) != 0) return GTH_E_WRITE;
   int64_t start = int64_t(ftello(file_));
   int rc = start < 0 ? GTH_E_WRITE : WriteItem(type, input, uint32_t(st.st_size), compress);
-  fclose(input);
   if (rc == GTH_OK) rc = UpdateHeaderCount(count_ + 1);
   if (rc != GTH_OK) {
     // Nothing of a failed item stays: the file is cut back to where it began.
@@ -342,7 +347,7 @@ int GatherFile::AddItemFile(unsigned char type, const char* path, bool compress)
   items_[count_].type = type;
   items_[count_].offset = start;
   count_++;
-  printd("gthfile: AddItemFile OK\n");
+  printd("gthfile: item added\n");
   return GTH_OK;
 }
 
@@ -373,7 +378,12 @@ int GatherFile::WriteItem(unsigned char type, FILE* input, uint32_t length, bool
   // header that precedes it.
   char wanted[32], name[64];
   snprintf(wanted, sizeof wanted, "%lX.tmp", (unsigned long)time(nullptr));
-  FILE* tmp = CreateTemp(wanted, name, sizeof name, "w+b");
+  FILE* tmp;
+  {
+    temp_files_hold_signals hold;
+    tmp = CreateTemp(wanted, name, sizeof name, "w+b");
+    if (tmp) temp_files_add(name, -1);
+  }
   if (!tmp) {
     print_error(wanted, errno);
     return GTH_E_FULL;
@@ -408,6 +418,7 @@ int GatherFile::WriteItem(unsigned char type, FILE* input, uint32_t length, bool
   }
   fclose(tmp);
   unlink(name);
+  temp_files_forget(name);
   if (rc == GTH_OK && fflush(file_) != 0) rc = GTH_E_WRITE;
   return rc;
 }
@@ -441,15 +452,23 @@ int GatherFile::AddStampInfo(const char* version) {
   PackStamp(now, record + 5);
   if (version) memcpy(record + 12, version, strnlen(version, 64));  // not terminated at 64
   char name[64];
-  FILE* f = CreateTemp("ZVSTAMP.TMP", name, sizeof name, "wb");
+  FILE* f;
+  {
+    temp_files_hold_signals hold;
+    f = CreateTemp("ZVSTAMP.TMP", name, sizeof name, "w+b");
+    if (f) temp_files_add(name, -1);
+  }
   if (!f) {
     print_error("ZVSTAMP.TMP", errno);
     return GTH_E_FULL;
   }
-  bool written = fwrite(record, 1, sizeof record, f) == sizeof record;
-  if (fclose(f) != 0) written = false;
-  int rc = written ? AddItemFile(GTH_ITEM_VERSION_STAMP, name, true) : GTH_E_WRITE;
+  // Added from the stream that wrote it: the name is never opened again.
+  bool written = fwrite(record, 1, sizeof record, f) == sizeof record && fflush(f) == 0 &&
+                 fseeko(f, 0, SEEK_SET) == 0;
+  int rc = written ? AddItemStream(GTH_ITEM_VERSION_STAMP, f, name, true) : GTH_E_WRITE;
+  fclose(f);
   unlink(name);
+  temp_files_forget(name);
   return rc;
 }
 
@@ -536,7 +555,12 @@ int GatherFile::RemoveNulls(const char* path) {
   }
   std::string wanted = std::string(path) + ".tmp";
   char name[4096];
-  FILE* out = CreateTemp(wanted.c_str(), name, sizeof name, "wb");
+  FILE* out;
+  {
+    temp_files_hold_signals hold;
+    out = CreateTemp(wanted.c_str(), name, sizeof name, "wb");
+    if (out) temp_files_add(name, -1);
+  }
   if (!out) {
     print_error(wanted.c_str(), errno);
     fclose(in);
@@ -580,9 +604,9 @@ int GatherFile::RemoveNulls(const char* path) {
   if (!ok) {
     printd("gthfile: fwrite filehead, rc = %u\n", 0u);
     unlink(name);
-    return GTH_E_WRITE;
   }
-  return GTH_OK;
+  temp_files_forget(name);
+  return ok ? GTH_OK : GTH_E_WRITE;
 }
 
 int GatherFile::ReplaceNulls() {
@@ -619,6 +643,12 @@ int GatherFile::ReplaceNulls() {
         }
       } else if (b == 0xFF) {
         escape = true;
+      } else if (b == 0x00) {
+        // Stuffing leaves no zero byte: the file is refused here, before
+        // anything more of it is expanded.
+        printd("gthfile: zero byte in stuffed form at offset %#08llx\n", (unsigned long long)pos);
+        fclose(tmp);
+        return GTH_E_FORMAT;
       } else {
         plain[k++] = b;
       }

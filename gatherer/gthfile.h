@@ -97,6 +97,9 @@ class GatherFile {
   /// coded stream not shorter than its input is stored instead. On failure the
   /// container is cut back to where the item began and nothing is counted.
   int AddItemFile(unsigned char type, const char* path, bool compress);
+  /// AddItemFile for an open regular file read from its start; `shown` names
+  /// it in the log. The stream is not closed.
+  int AddItemStream(unsigned char type, FILE* input, const char* shown, bool compress);
   /// Writes the expanded data of item `index` to a new file at `path`.
   int ExtractItem(int index, const char* path);
   /// Extracts the first item of `type`; -8 when there is none.

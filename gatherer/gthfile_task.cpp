@@ -12,6 +12,7 @@
 #include "debug.h"
 #include "filename.h"
 #include "gthfile.h"
+#include "temp_files.h"
 #include "utf8.h"
 #include "zelvarn2.h"
 #include "zv2file.h"
@@ -20,6 +21,9 @@ namespace {
 
 /// The container's name, made once per create or open and kept for the run.
 char container_file[256];
+/// The name the container is written under until it is closed; an earlier
+/// container at the final name stays whole until then.
+char container_temp[300];
 /// Status text of the closing task when the container lacks its report.
 char close_status[320];
 
@@ -113,22 +117,30 @@ void gthfile_task::add_id_block(GatherFile*) {
 bool gthfile_task::create_container() {
   make_container_name();
   bool exists = false;
-  // A container of an earlier run under this name is replaced; nothing else is.
-  if (!name_is_regular_or_absent(container_file, exists) || (exists && unlink(container_file) != 0)) {
+  // A container of an earlier run under this name is replaced when this one
+  // is complete; nothing else is ever replaced.
+  if (!name_is_regular_or_absent(container_file, exists)) {
     int error = errno;
     print_error(container_file, error);
     gatherer_setting(SETTING_RESULT, SETTING_SET, 1);
     fail_text = strerror(error);
     return false;
   }
+  snprintf(container_temp, sizeof container_temp, "%s.%x.tmp", container_file,
+           static_cast<unsigned>(getpid()));
   GatherFile* file = gather_file();
-  int rc = file->CreateFile(container_file);
+  // Until it is closed the container is a temporary: a fatal error or a
+  // signal removes it.
+  temp_files_hold_signals hold;
+  int rc = file->CreateFile(container_temp);
   if (rc != 0) {
-    printd("gthfile_task: CreateFile %s, rc = %d\n", container_file, rc);
+    printd("gthfile_task: CreateFile %s, rc = %d\n", container_temp, rc);
     gatherer_setting(SETTING_RESULT, SETTING_SET, 1);
     fail_text = "Cannot create file";
+    container_temp[0] = '\0';
     return false;
   }
+  temp_files_add(container_temp, -1);
   set_gather_file_open(true);
   add_id_block(file);
   rc = file->AddStampInfo(GTH_VERSION);
@@ -157,6 +169,22 @@ bool gthfile_task::close_container() {
   delete GatherFile::instance;
   GatherFile::instance = nullptr;
   set_gather_file_open(false);
+  if (container_temp[0]) {
+    temp_files_hold_signals hold;
+    bool exists = false;
+    if (!name_is_regular_or_absent(container_file, exists) || rename(container_temp, container_file) != 0) {
+      int error = errno;
+      print_error(container_file, error);
+      temp_files_forget(container_temp);
+      gatherer_setting(SETTING_RESULT, SETTING_SET, 1);
+      snprintf(close_status, sizeof close_status, "%s, kept as %s", strerror(error), container_temp);
+      container_temp[0] = '\0';
+      fail_text = close_status;
+      return false;
+    }
+    temp_files_forget(container_temp);
+    container_temp[0] = '\0';
+  }
   if (container_is_incomplete()) {
     // Whatever could not go in was reported where it failed; the container
     // must not look like a complete one.

@@ -105,6 +105,55 @@ int open_regular_for_write_nofollow(const char* path, int extra_flags) {
   return keep_if_regular(fd);
 }
 
+FILE* regular_stream_from_fd(int fd, const char* mode) {
+  if (fd < 0) return nullptr;
+  if (!mode) {
+    close(fd);
+    errno = EINVAL;
+    return nullptr;
+  }
+  return wrap(keep_if_regular(fd), mode);
+}
+
+namespace {
+
+struct bounded {
+  FILE* f;
+  unsigned long long left;
+};
+
+ssize_t bounded_read(void* cookie, char* buf, size_t size) {
+  bounded* b = static_cast<bounded*>(cookie);
+  if (size > b->left) size = static_cast<size_t>(b->left);
+  if (size == 0) return 0;
+  size_t n = fread(buf, 1, size, b->f);
+  b->left -= n;
+  return n == 0 && ferror(b->f) ? -1 : static_cast<ssize_t>(n);
+}
+
+int bounded_close(void* cookie) {
+  bounded* b = static_cast<bounded*>(cookie);
+  int rc = fclose(b->f);
+  delete b;
+  return rc;
+}
+
+}  // namespace
+
+FILE* bound_stream(FILE* f, unsigned long long limit) {
+  if (!f) return nullptr;
+  bounded* b = new bounded{f, limit};
+  cookie_io_functions_t io = {bounded_read, nullptr, nullptr, bounded_close};
+  FILE* out = fopencookie(b, "r", io);
+  if (!out) {
+    int saved = errno;
+    fclose(f);
+    delete b;
+    errno = saved;
+  }
+  return out;
+}
+
 bool truncate_regular_nofollow(const char* path) {
   int fd = open_regular_for_write_nofollow(path, 0);
   if (fd < 0) return false;

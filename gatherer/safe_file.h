@@ -37,3 +37,12 @@ int open_regular_for_write_nofollow(const char* path, int extra_flags);
 /// a final symbolic link; anything but a regular file is left alone.
 /// Returns false with errno set on failure.
 bool truncate_regular_nofollow(const char* path);
+
+/// Wraps `fd` (opened non-blocking) in a stream of `mode` if it is a regular
+/// file, switching it back to blocking mode; otherwise closes it and fails
+/// with EINVAL. Null with errno set on failure.
+FILE* regular_stream_from_fd(int fd, const char* mode);
+
+/// A read stream giving at most `limit` bytes of `f` and then end of file;
+/// closing it closes `f`. Null (and `f` closed) on failure.
+FILE* bound_stream(FILE* f, unsigned long long limit);

@@ -7,6 +7,7 @@
 // strings themselves live in platform_paths.h.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <dirent.h>
 #include <string>
@@ -18,15 +19,31 @@ void sysroot_set(const char* dir);
 const char* sysroot_get();
 /// True when a root other than "/" is set.
 bool sysroot_is_set();
+/// Resolves paths by the component walk even where the kernel could do it
+/// (for tests of the walk).
+void sysroot_force_walk(bool walk);
+/// True while paths are resolved by the kernel (openat2) rather than walked.
+bool sysroot_kernel_resolves();
 
-/// The host path of an absolute platform path under the system root.
+/// The host path of an absolute platform path under the system root, for
+/// display and for handing to outside commands; files are opened through the
+/// sys_* helpers below, which keep links inside the root.
 std::string sysroot_path(const char* platform_path);
 
-/// open(2) of a platform path under the system root.
+/// open(2) of a platform path under the system root. Under a root other than
+/// "/", the path (and every link on the way) is resolved inside the root: an
+/// absolute link starts again at the root and ".." stops there. The open
+/// itself never blocks: a FIFO or socket is refused with EINVAL; a device
+/// (dev/mem, dev/sg*) or regular file is returned in blocking mode unless
+/// `flags` asks for O_NONBLOCK.
 int sys_open(const char* platform_path, int flags, mode_t mode = 0);
-/// fopen(3) of a platform path under the system root. Reading modes refuse
-/// anything but a regular file (a FIFO or device never blocks the run).
+/// fopen(3) of a platform path under the system root. Only a regular file is
+/// used, in any mode (a FIFO or device never blocks the run): anything else
+/// fails with EINVAL.
 FILE* sys_fopen(const char* platform_path, const char* mode);
+/// sys_fopen for reading a text file (a release or configuration file) of
+/// which at most `limit` bytes are read: past that the stream ends.
+FILE* sys_fopen_bounded(const char* platform_path, uint64_t limit = 65536);
 /// access(2) of a platform path under the system root.
 int sys_access(const char* platform_path, int how);
 /// stat(2) of a platform path under the system root.

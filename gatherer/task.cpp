@@ -5,6 +5,9 @@
 
 #include <cstring>
 
+#include <string>
+
+#include "getarg.h"
 #include "osinfo.h"
 #include "utf8.h"
 #include "zelvarn2.h"
@@ -143,7 +146,8 @@ bool task::trace_validation(const char* what, int what_detail, bool detail_ok, i
 }
 
 bool task::set_parameter(const char* key, const char* value) {
-  printm("I don't understand '%s%s%s'\n", safe_name(key), value ? "=" : "", safe_name(value));
+  printm("I don't understand '%s%s%s'\n", console_text(safe_name(key)).c_str(), value ? "=" : "",
+         console_text(safe_name(value)).c_str());
   return false;
 }
 
@@ -157,9 +161,11 @@ void task::print_banner() {
   char field[BANNER_WIDTH + 1];
   memset(field, '.', BANNER_WIDTH);
   field[BANNER_WIDTH] = '\0';
-  size_t n = strlen(name);
+  // A task named after a file shows it without control characters.
+  std::string shown = console_text(name);
+  size_t n = shown.size();
   if (n > BANNER_WIDTH - 1) n = BANNER_WIDTH - 1;
-  memcpy(field, name, n);
+  memcpy(field, shown.data(), n);
   field[n] = ' ';
   printm("%s ", field);
 }
@@ -371,12 +377,7 @@ void pass_parameter(task* t, const wchar_t* word) {
 }
 
 void say_unknown_task(const wchar_t* task_name) {
-  char* narrow = task_name ? wide_to_mbcs(task_name) : nullptr;
-  if (narrow || !task_name)
-    printm("I don't understand '-p %s'\n", safe_name(narrow));
-  else
-    printm("I don't understand '-p %ls'\n", task_name);
-  delete[] narrow;
+  printm("I don't understand '-p %s'\n", task_name ? console_text(task_name).c_str() : safe_name(nullptr));
 }
 
 }  // namespace

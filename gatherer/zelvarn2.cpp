@@ -2,6 +2,8 @@
 // console channel, the profiles, and the run sequence from banner to exit.
 #include "zelvarn2.h"
 
+#include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +18,7 @@
 #include "osinfo.h"
 #include "probe.h"
 #include "table.h"
+#include "temp_files.h"
 #include "task.h"
 #include "utf8.h"
 #include "util_string.h"
@@ -153,6 +156,62 @@ int printm(const char* format, ...) {
 }
 
 // ---------------------------------------------------------------------------
+// Process set-up: standard channels and signals
+
+namespace {
+
+/// Standard output was closed when the program started (it now points at
+/// the null device, so no file of the run can take its number).
+bool standard_output_closed = false;
+
+extern "C" void end_on_signal(int sig) {
+  // Only async-signal-safe calls: unlink each temporary, then leave.
+  temp_files_remove_all();
+  _exit(128 + sig);
+}
+
+/// A broken console pipe must not end the run: writes then fail with EPIPE
+/// and only console lines are lost. A handler (not SIG_IGN) so that the
+/// commands the run starts get the default action back.
+extern "C" void note_broken_pipe(int) {}
+
+}  // namespace
+
+void gatherer_prepare_process() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    if (fd == 1) standard_output_closed = true;
+    int null_fd = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    // open gives the lowest free number, which is this one; anything else
+    // means the channels cannot be made safe.
+    if (null_fd != fd) _exit(1);
+  }
+  struct sigaction sa;
+  memset(&sa, 0, sizeof sa);
+  sigemptyset(&sa.sa_mask);
+  sa.sa_handler = end_on_signal;
+  const int ending[] = {SIGINT, SIGTERM, SIGHUP};
+  for (int sig : ending) sigaddset(&sa.sa_mask, sig);
+  for (int sig : ending) sigaction(sig, &sa, nullptr);
+  sa.sa_handler = note_broken_pipe;
+  sa.sa_flags = SA_RESTART;
+  sigaction(SIGPIPE, &sa, nullptr);
+}
+
+int finish_standard_output() {
+  int error = 0;
+  if (standard_output_closed)
+    error = EBADF;
+  else if (fflush(stdout) != 0 || ferror(stdout))
+    error = errno ? errno : EIO;
+  if (error == 0) return 0;
+  gatherer_setting(SETTING_RESULT, SETTING_SET, 1);
+  printm("Report incomplete: %s\n", strerror(error));
+  print_error("standard output", error);
+  return error;
+}
+
+// ---------------------------------------------------------------------------
 // Entry
 
 int wmain(int argc, wchar_t** wargv) {
@@ -191,6 +250,7 @@ int gatherer_run(int argc, wchar_t** wargv) {
       } else {
         task::run_task_list(gatherer_task_list);
       }
+      if (gatherer_setting(SETTING_STDOUT, SETTING_GET)) finish_standard_output();
     }
   }
   int rc = gatherer_setting(SETTING_RESULT, SETTING_GET);
@@ -256,9 +316,9 @@ void gatherer_help(const wchar_t* program_name) {
 }
 
 void gatherer_list_probes() {
+  errno = 0;
   task::print_probe_list(stdout);
-  fflush(stdout);
-  exit(0);
+  exit(finish_standard_output() == 0 ? 0 : 1);
 }
 
 // ---------------------------------------------------------------------------
@@ -436,12 +496,12 @@ void set_detail_level(const wchar_t* text) {
     gatherer_setting(SETTING_DETAIL, SETTING_SET, static_cast<int>(text[0] - L'0'));
     return;
   }
-  printm("Warning: level %ls not supported.\n", text ? text : L"(none)");
+  printm("Warning: level %s not supported.\n", text ? console_text(text).c_str() : "(none)");
 }
 
 void set_filename_template(const wchar_t* text) {
   if (!text) return;
-  char* narrow = wide_to_mbcs(text);
+  char* narrow = gatherer_argument_bytes(text);
   if (!narrow) return;
   gatherer_filename(FILENAME_TEMPLATE, SETTING_SET, narrow);
   delete[] owned_template;

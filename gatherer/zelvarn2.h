@@ -60,6 +60,15 @@ extern const char* const GTH_RIGHTS_LEGEND;
 extern const char* const GTH_DEFAULT_DRIVER_REFERENCE;  // "zelvarn2-sticky-driver"
 
 int wmain(int argc, wchar_t** wargv);
+/// Makes sure descriptors 0, 1 and 2 are open (on the null device if not),
+/// so that no file of the run can take a standard channel's number, and
+/// sets the signal handling: SIGINT, SIGTERM and SIGHUP remove the run's
+/// temporaries and end with status 128 + signal; SIGPIPE is ignored.
+void gatherer_prepare_process();
+/// Flushes standard output after the report or probe list went there; on a
+/// write error (or when it was closed at start) prints "Report incomplete"
+/// with the reason, sets the run result to 1 and returns the error number.
+int finish_standard_output();
 void gatherer_default_configuration();
 void gatherer_save_path();
 void gatherer_args(int argc, wchar_t** wargv);

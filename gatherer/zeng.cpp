@@ -4,10 +4,13 @@
 
 #include <strings.h>
 
+#include <cerrno>
 #include <cstring>
 #include <cwchar>
 
 #include "debug.h"
+#include "getarg.h"
+#include "safe_file.h"
 #include "utf8.h"
 #include "xml.h"
 #include "zelvarn2.h"
@@ -71,7 +74,9 @@ zeng_task::~zeng_task() {
 
 void zeng_task::set_filename(const wchar_t* name_text) {
   delete[] filename;
-  filename = narrow_or_empty(name_text);
+  // The name as given on the command line, byte for byte.
+  filename = name_text ? gatherer_argument_bytes(name_text) : nullptr;
+  if (!filename) filename = copy_text("");
 }
 
 void zeng_task::set_mime_type(const char* mime) { mime_type = mime; }
@@ -81,13 +86,43 @@ void zeng_task::set_file_type(generic_file_type type) { file_type = type; }
 bool zeng_task::test() {
   // A report import needs the report, not the container.
   if (file_type == GENERIC_ZVML) return output_file != nullptr;
-  return gather_file_is_open();
+  // Without a container the task still runs, to say the file has nowhere to go.
+  return gather_file_is_open() || !gatherer_setting(SETTING_CONTAINER, SETTING_GET);
 }
 
 bool zeng_task::run(FILE* report) {
   printd("zeng: running zeng task:\nzeng:\tfilename %s\nzeng:\tmime_type %s\nzeng:\tfile_type %d\n",
          filename ? filename : "", mime_type ? mime_type : "(null)", static_cast<int>(file_type));
   if (!filename) return false;
+  if (file_type != GENERIC_ZVML && !gatherer_setting(SETTING_CONTAINER, SETTING_GET)) {
+    fail_text = "Not imported: no container in this mode";
+    gatherer_setting(SETTING_RESULT, SETTING_SET, 1);
+    return false;
+  }
+  // The source is checked first so that the console says why it failed.
+  FILE* probe = open_regular_file(filename, "rb");
+  if (!probe) return import_failed(errno);
+  fclose(probe);
+  errno = 0;
+  bool ok = store_import(report);
+  if (!ok) import_failed(errno ? errno : EIO);
+  return ok;
+}
+
+bool zeng_task::import_failed(int error) {
+  gatherer_setting(SETTING_RESULT, SETTING_SET, 1);
+  if (error == ENOENT) {
+    fail_text = "Not found";
+  } else if (error == EINVAL) {
+    fail_text = "Not a regular file";
+  } else {
+    snprintf(fail_buffer, sizeof fail_buffer, "%s", strerror(error));
+    fail_text = fail_buffer;
+  }
+  return false;
+}
+
+bool zeng_task::store_import(FILE* report) {
   switch (file_type) {
     case GENERIC_ASCII: return store_ascii_file(filename, mime_type);
     case GENERIC_TEXT: return store_text_file(filename, mime_type);

@@ -27,7 +27,10 @@ class zeng_task : public task {
   explicit zeng_task(char* display_name);
   ~zeng_task() override;
 
-  /// True when the container is open (for a report import: when there is a report).
+  /// True when the container is open, or when container mode is off (the run
+  /// then says the file has nowhere to go); for a report import: when there
+  /// is a report. A failed import sets the run result to 1; its status says
+  /// why ("Not found", "Not a regular file" or the system's error text).
   bool test() override;
   bool run(FILE* report) override;
 
@@ -47,6 +50,10 @@ class zeng_task : public task {
   static int create_zeng_task(int argc, const wchar_t** argv, int* index);
 
  private:
+  bool store_import(FILE* report);
+  bool import_failed(int error);
+
+  char fail_buffer[128];
   char* owned_name;
   char* filename;
   const char* mime_type;

@@ -13,6 +13,7 @@
 #include "gthfile.h"
 #include "run_command.h"
 #include "safe_file.h"
+#include "temp_files.h"
 #include "utf8.h"
 #include "zelvarn2.h"
 
@@ -26,24 +27,11 @@ constexpr size_t HEADER_LINE_SIZE = 4112;
 constexpr size_t BLOCK_SIZE = 1024;
 /// Alternative names tried when a temporary name is taken.
 constexpr int NAME_ATTEMPTS = 100;
+/// Size of the name buffers of wrapped-file temporaries.
+constexpr int TEMP_NAME_SIZE = 64;
 
 bool container_open = false;
 bool container_incomplete = false;
-
-/// The temporaries alive now. A run has at most a handful at once (the
-/// report, one wrapped file, the identification block).
-constexpr int MAX_TEMPORARIES = 8;
-constexpr int TEMP_NAME_SIZE = 64;
-char temporaries[MAX_TEMPORARIES][TEMP_NAME_SIZE];
-
-void remember_temporary(const char* name) {
-  for (auto& slot : temporaries)
-    if (!slot[0]) {
-      snprintf(slot, sizeof slot, "%s", name);
-      return;
-    }
-  printd("zv2file: too many temporaries to track %s\n", name);
-}
 
 /// Replaces bytes below 32 and DEL by blanks. No multibyte encoding in use
 /// on Linux has such bytes inside a character, so this never splits one.
@@ -195,7 +183,21 @@ bool container_is_incomplete() { return container_incomplete; }
 
 bool store_file(const char* path, int type, bool compress) {
   if (!gatherer_setting(SETTING_CONTAINER, SETTING_GET)) return false;
-  int rc = gather_file()->AddItemFile(static_cast<unsigned char>(type), path, compress);
+  int rc;
+  if (temp_files_known(path)) {
+    // A temporary of this run is read back through the descriptor that
+    // created it: a link or file put at its name meanwhile is never read.
+    if (temp_files_handover_hook) temp_files_handover_hook(path);
+    FILE* kept = temp_files_reopen(path);
+    if (!kept) {
+      print_error(path, errno);
+      return false;
+    }
+    rc = gather_file()->AddItemStream(static_cast<unsigned char>(type), kept, path, compress);
+    fclose(kept);
+  } else {
+    rc = gather_file()->AddItemFile(static_cast<unsigned char>(type), path, compress);
+  }
   if (rc != 0) printd("zv2file: adding %s as type %d failed, rc = %d\n", path ? path : "", type, rc);
   return rc == 0;
 }
@@ -214,13 +216,18 @@ FILE* create_temporary(char* name, int size, const char* stem, const char* ext, 
   for (int attempt = 0; attempt < NAME_ATTEMPTS; ++attempt) {
     int n = attempt ? snprintf(name, static_cast<size_t>(size), "%s-%d%s", stem, attempt, ext)
                     : snprintf(name, static_cast<size_t>(size), "%s%s", stem, ext);
-    if (n < 0 || n >= size || n >= TEMP_NAME_SIZE) {
+    if (n < 0 || n >= size) {
       errno = ENAMETOOLONG;
       return nullptr;
     }
-    FILE* f = create_new_file(name, mode);
+    // Always readable too: the finished file is read back through this
+    // descriptor, never reopened by name.
+    char rw_mode[8];
+    snprintf(rw_mode, sizeof rw_mode, "%s%s", mode, strchr(mode, '+') ? "" : "+");
+    temp_files_hold_signals hold;
+    FILE* f = create_new_file(name, rw_mode);
     if (f) {
-      remember_temporary(name);
+      if (!temp_files_add(name, fileno(f))) printd("zv2file: too many temporaries to track %s\n", name);
       return f;
     }
     if (errno != EEXIST) return nullptr;
@@ -231,25 +238,16 @@ FILE* create_temporary(char* name, int size, const char* stem, const char* ext, 
 }
 
 int remove_temporary(const char* name) {
+  temp_files_hold_signals hold;
   forget_temporary(name);
-  int rc = remove(name);
+  int rc = unlink(name);
   if (rc != 0) print_error(name, errno);
   return rc;
 }
 
-void forget_temporary(const char* name) {
-  if (!name) return;
-  for (auto& slot : temporaries)
-    if (slot[0] && strcmp(slot, name) == 0) slot[0] = '\0';
-}
+void forget_temporary(const char* name) { temp_files_forget(name); }
 
-void remove_temporaries() {
-  for (auto& slot : temporaries)
-    if (slot[0]) {
-      remove(slot);
-      slot[0] = '\0';
-    }
-}
+void remove_temporaries() { temp_files_remove_all(); }
 
 FILE* open_temp_file(char* name, int size, int kind) {
   char stem[32];

@@ -1,5 +1,8 @@
 // zv2tool.cpp - the receiving side: lists, extracts and checks container files, read-only.
 
+#include <signal.h>
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -137,8 +140,15 @@ int Extract(const char* path, const char* index_text, const char* out) {
     return 0;
   }
   rc = g.ExtractItem(index, out);
-  if (rc == GTH_E_CREATE)
+  if (rc == GTH_E_CREATE) {
+    std::string dir = out;
+    size_t slash = dir.find_last_of('/');
+    dir = slash == std::string::npos ? "." : slash == 0 ? "/" : dir.substr(0, slash);
+    struct stat st;
+    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+      return Fail("cannot create %s: its directory is missing", out);
     return Fail("cannot create %s (it must not exist yet)", out);
+  }
   if (rc != GTH_OK) return Fail("item %s: extraction failed", index_text);
   return 0;
 }
@@ -170,9 +180,16 @@ int Usage() {
   return 2;
 }
 
-}  // namespace
+/// Whatever went to standard output must have reached it: a write error
+/// (a full disk, a closed pipe) turns success into status 1.
+int CheckOutput(int rc) {
+  if (fflush(stdout) == 0 && !ferror(stdout)) return rc;
+  int error = errno ? errno : EIO;
+  fprintf(stderr, "zv2tool: cannot write standard output: %s\n", strerror(error));
+  return rc == 0 ? 1 : rc;
+}
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   if (argc == 2 && (strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "--help") == 0)) {
     fputs(kUsage, stdout);
     return 0;
@@ -184,4 +201,13 @@ int main(int argc, char** argv) {
   if (cmd == "verify" && argc == 3) return Verify(argv[2]);
   if (cmd == "extract" && argc == 5) return Extract(argv[2], argv[3], argv[4]);
   return Usage();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A closed pipe on standard output is a write error, not a silent death.
+  signal(SIGPIPE, SIG_IGN);
+  errno = 0;
+  return CheckOutput(Run(argc, argv));
 }

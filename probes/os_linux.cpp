@@ -67,7 +67,7 @@ os_info_linux::os_info_linux() {
 
 bool os_info_linux::read_release_file(const char* path) {
   printd("Checking %s\n", path);
-  FILE* f = sys_fopen(path, "r");
+  FILE* f = sys_fopen_bounded(path);
   if (!f) {
     print_error("\tfailed", errno);
     return false;
@@ -83,7 +83,7 @@ bool os_info_linux::read_release_file(const char* path) {
 
 bool os_info_linux::read_os_release(const char* path) {
   printd("Checking %s\n", path);
-  FILE* f = sys_fopen(path, "r");
+  FILE* f = sys_fopen_bounded(path);
   if (!f) {
     print_error("\tfailed", errno);
     return false;

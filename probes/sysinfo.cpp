@@ -71,7 +71,7 @@ std::string cleaned(const char* text, const char* when_empty) {
 int get_dist(const char* path, char* out) {
   if (!out) return -1;
   out[0] = 0;
-  FILE* f = sys_fopen(path, "r");
+  FILE* f = sys_fopen_bounded(path);
   if (!f) return -1;
   std::string line;
   int length = 0;

@@ -167,6 +167,24 @@ TEST_F(ContainerE2E, ImportedFilesGoInWithoutReport) {
   EXPECT_EQ(it[3].data, "dgml");
 }
 
+TEST_F(ContainerE2E, ImportThatFailsSaysWhyAndFailsTheRun) {
+  ASSERT_TRUE(zvtest::write_file(scratch.path(), "f.xml", "<a/>"));
+  const struct {
+    std::vector<std::string> args;
+    const char* status;
+  } cases[] = {
+      {{"-binaryfile", scratch.file("absent")}, "Not found"},
+      {{"-textfile", scratch.path()}, "Not a regular file"},
+      {{"-local", "-xmlfile", scratch.file("f.xml")}, "Not imported: no container in this mode"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.status);
+    run_result r = run(c.args);
+    EXPECT_EQ(r.status, 1);
+    expect_shown(r.err, {std::string(" ") + c.status + "\n", "Run complete, rc = 1\n"});
+  }
+}
+
 TEST_F(ContainerE2E, LinksPlantedAtFinalNamesAreNotFollowed) {
   ASSERT_TRUE(zvtest::write_file(scratch.path(), "victim", "precious"));
   ASSERT_EQ(symlink(scratch.file("victim").c_str(), cwd.file("site.ZV2").c_str()), 0);

@@ -1,11 +1,15 @@
 // runcontrol_test.cpp - the program as a user meets it: help, probe listing,
 // silent and batch runs, the disclaimer, the debug log and the exit status.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "channels.h"
 #include "harness.h"
 
 namespace {
@@ -163,6 +167,67 @@ TEST_F(RunControlE2E, PropertiesFileAppliesItsWords) {
   EXPECT_TRUE(has(r.err, "Using properties from " + cwd.file("run.zvp") + "\n"));
   EXPECT_TRUE(has(r.err, "I don't understand frobnicate\n"));
   EXPECT_FALSE(has(r.err, kPrompt));
+}
+
+}  // namespace
+
+namespace {
+
+// Standard output that cannot be written fails the run, whatever the cause;
+// a closed channel is never taken by a file of the run.
+TEST_F(RunControlE2E, StandardOutputThatCannotBeWrittenFailsTheRun) {
+  int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(full, 0);
+  const struct {
+    std::vector<std::string> args;
+    int out;
+    const char* said;
+  } cases[] = {
+      {{"-listprobes"}, full, "Report incomplete: No space left on device"},
+      {{"-listprobes"}, -1, "Report incomplete: Bad file descriptor"},
+      {{"-batch", "-level", "0", "-sysroot", root.path(), "-stdout"}, -1, "Report incomplete: Bad file descriptor"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.back() + (c.out < 0 ? " closed" : " full"));
+    std::string err;
+    EXPECT_EQ(zvtest::run_with_output(zvtest::program_path(), c.args, cwd.path(), c.out, err), 1);
+    EXPECT_TRUE(has(err, c.said)) << err;
+  }
+  close(full);
+  for (const std::string& n : zvtest::list_dir(cwd.path())) EXPECT_EQ(n.find(".tmp"), std::string::npos) << n;
+}
+
+// An interrupted run leaves nothing behind: the container being written and
+// the temporaries go, and the status tells the signal.
+TEST_F(RunControlE2E, TerminationSignalRemovesTheRunsFilesAndEndsWith128PlusSignal) {
+  // A container of an earlier run under the same name stays whole.
+  const std::string earlier = "Unknown-Unknown-Unknown.ZV2";
+  ASSERT_TRUE(zvtest::write_file(cwd.path(), earlier, "earlier run"));
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(sig);
+    int in[2];
+    ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
+    int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    pid_t pid = zvtest::spawn(zvtest::program_path(), {"-batch", "-step", "-level", "1", "-sysroot", root.path()},
+                              cwd.path(), in[0], null_fd, null_fd);
+    close(in[0]);
+    close(null_fd);
+    // The run waits at its first question with the report and the container
+    // under their temporary names.
+    size_t made = 0;
+    for (int wait = 0; wait < 500 && made < 2; ++wait) {
+      usleep(20000);
+      made = 0;
+      for (const std::string& n : zvtest::list_dir(cwd.path()))
+        if (n.size() > 4 && n.compare(n.size() - 4, 4, ".tmp") == 0) ++made;
+    }
+    EXPECT_GE(made, 2u);
+    kill(pid, sig);
+    EXPECT_EQ(zvtest::wait_status(pid), 128 + sig);
+    close(in[1]);
+    EXPECT_EQ(zvtest::list_dir(cwd.path()), std::vector<std::string>{earlier});
+    EXPECT_EQ(zvtest::read_file(cwd.file(earlier)), "earlier run");
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // zv2tool_test.cpp - the container reader program on good, stuffed and malformed containers.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "gthfile.h"
+#include "channels.h"
 #include "harness.h"
 
 namespace {
@@ -169,9 +171,15 @@ TEST_F(Zv2Tool, MalformedInputsGetAClearErrorNeverACrash) {
   Bytes stuffed = {'_', 'Z', 'E', 'L', 'V', 'A', 'F', 'F', '_', 0xFF, 0x07};
   stuffed.resize(40, 'x');
   Spit("stuffed", stuffed);
+  // A zero byte cannot occur in the stuffed form: refused where it stands,
+  // not after expanding the (sparse, 256 MiB) rest.
+  Bytes zeroed = {'_', 'Z', 'E', 'L', 'V', 'A', 'F', 'F', '_', 0};
+  Spit("zeroed", zeroed);
+  ASSERT_EQ(truncate(P("zeroed").c_str(), 256 << 20), 0);
   ASSERT_EQ(mkdir(P("dir").c_str(), 0700), 0);
   const char* cases[][2] = {{"empty", "too short"},     {"foreign", "not a container file"},
                             {"claims", "item 0 of 200"}, {"stuffed", "damaged byte stuffing"},
+                            {"zeroed", "damaged byte stuffing"},
                             {"dir", "cannot open"},      {"absent", "cannot open"}};
   for (const auto& c : cases) {
     for (const char* cmd : {"list", "verify"}) {
@@ -183,6 +191,23 @@ TEST_F(Zv2Tool, MalformedInputsGetAClearErrorNeverACrash) {
     }
     EXPECT_EQ(Tool({"extract", c[0], "0", "out"}).status, 1);
   }
+}
+
+TEST_F(Zv2Tool, OutputThatCannotBeWrittenOrPlacedFailsWithTheReason) {
+  BuildSample();
+  int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(full, 0);
+  std::string err;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"list", "c.zv2"}, {"verify", "c.zv2"}, {"extract", "c.zv2", "0", "-"}, {"-h"}}) {
+    SCOPED_TRACE(args[0]);
+    EXPECT_EQ(zvtest::run_with_output(tool(), args, dir.path(), full, err), 1);
+    EXPECT_NE(err.find("No space left on device"), std::string::npos) << err;
+  }
+  close(full);
+  zvtest::run_result r = Tool({"extract", "c.zv2", "0", "missing/out"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cannot create missing/out: its directory is missing"), std::string::npos) << r.err;
 }
 
 TEST_F(Zv2Tool, PrintsItsManualAndRefusesWrongUsage) {

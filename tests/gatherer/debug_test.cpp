@@ -194,13 +194,14 @@ TEST_F(DebugLog, WordDumpShowsWordsAndTheirCharacters) {
       << out;
 }
 
-TEST_F(DebugLog, InternalErrorReportsToLogAndStandardErrorThenAbortsEvenWithoutALog) {
+TEST_F(DebugLog, InternalErrorReportsToLogAndStandardErrorThenExitsEvenWithoutALog) {
   enable_log_to_file(log.c_str());
-  EXPECT_DEATH(internal_error("broken %d\n", 7),
-               "AN INTERNAL ERROR OCCURRED -- THE PROGRAM CANNOT COMPLETE\nbroken 7");
+  EXPECT_EXIT((errno = ENOSPC, internal_error("broken %d\n", 7)), ::testing::ExitedWithCode(1),
+              "AN INTERNAL ERROR OCCURRED -- THE PROGRAM CANNOT COMPLETE\nbroken 7\nSystem error: "
+              "No space left on device");
   EXPECT_EQ(read(log), "Internal error: broken 7\n");
   enable_append_log_to_file(dir.file("missing/gatherer.log").c_str());
-  EXPECT_DEATH(internal_error("broken %d\n", 8), "CANNOT COMPLETE\nbroken 8");
+  EXPECT_EXIT(internal_error("broken %d\n", 8), ::testing::ExitedWithCode(1), "CANNOT COMPLETE\nbroken 8");
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "probe.h"
 #include "table.h"
 #include "zelvarn2.h"
+#include "temp_files.h"
 #include "zv2file.h"
 
 namespace {
@@ -75,6 +76,24 @@ class FileTask : public ::testing::Test {
   const char* saved = nullptr;
   const char* error = nullptr;
 };
+
+void swap_in_link(const char* name) {
+  ASSERT_EQ(rename(name, "moved.tmp"), 0);
+  ASSERT_EQ(symlink("secret", name), 0);
+}
+
+TEST_F(FileTask, ReportSwappedAtItsTemporaryNameIsSavedFromItsOwnDescriptor) {
+  gatherer_setting(SETTING_CONTAINER, SETTING_OFF);
+  ASSERT_TRUE(zvtest::write_file(dir.path(), "secret", "root-only"));
+  temp_files_handover_hook = swap_in_link;
+  bool ok = run_report<xml_output_file_task>();
+  temp_files_handover_hook = nullptr;
+  EXPECT_TRUE(ok);
+  std::string saved_report = zvtest::read_file(dir.file("T.XML"));
+  EXPECT_FALSE(is_link(dir.file("T.XML")));
+  EXPECT_EQ(saved_report.find("root-only"), std::string::npos);
+  EXPECT_NE(saved_report.find("<?xml"), std::string::npos) << saved_report;
+}
 
 TEST_F(FileTask, KeepLooseStoresAndSavesUnderTheFinalName) {
   open_container();

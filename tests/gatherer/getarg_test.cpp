@@ -169,12 +169,24 @@ TEST_F(CommandLine, InstallPassesAnOptionalReferenceAndSelectsTheFixedList) {
   EXPECT_TRUE(gatherer_task_list.uninstall);
 }
 
-TEST_F(CommandLine, SysrootWordSetsTheSystemRootOnlyForADirectory) {
-  parse({L"-sysroot", std::wstring(dir.path().begin(), dir.path().end())});
+TEST_F(CommandLine, SysrootWordSetsTheSystemRootOnlyForADirectoryWithContentElseStops) {
+  zvtest::write_file(dir.path(), "captured/etc/issue", "x");
+  zvtest::write_file(dir.path(), "plain", "x");
+  ASSERT_EQ(mkdir(dir.file("empty").c_str(), 0700), 0);
+  std::string captured = dir.file("captured");
+  parse({L"-sysroot", std::wstring(captured.begin(), captured.end())});
   EXPECT_TRUE(sysroot_is_set());
   sysroot_set(nullptr);
-  EXPECT_NE(parse({L"-sysroot", L"/no/such/directory"}).find("not a directory"), std::string::npos);
-  EXPECT_FALSE(sysroot_is_set());
+  const struct {
+    std::string path;
+    const char* said;
+  } refused[] = {{"/no/such/directory", "does not exist"}, {dir.file("plain"), "is not a directory"},
+                 {dir.file("empty"), "is empty"}, {"", "directory expected"}};
+  for (const auto& r : refused) {
+    std::wstring words[] = {L"zelvarn2", L"-sysroot", std::wstring(r.path.begin(), r.path.end())};
+    wchar_t* argv[] = {&words[0][0], &words[1][0], &words[2][0], nullptr};
+    EXPECT_EXIT(gatherer_parse_command_line(3, argv), ::testing::ExitedWithCode(1), r.said);
+  }
 }
 
 TEST_F(CommandLine, PropertiesIgnoreBlankAndCommentLinesAndApplyWordsAndTaskParameters) {
@@ -207,15 +219,43 @@ TEST_F(CommandLine, PropertiesFileNamingItselfIsReadOnceAndStopsAtTheNestingLimi
   EXPECT_EQ(setting(SETTING_BATCH), 1);
 }
 
-TEST_F(CommandLine, PropertiesReaderRefusesMissingFilesDirectoriesAndFifos) {
+TEST_F(CommandLine, PropertiesReaderRefusesMissingFilesDirectoriesAndFifosSayingWhy) {
   std::string fifo = dir.file("fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  for (const std::string& p : {dir.file("absent"), dir.path(), fifo}) {
-    std::wstring w(p.begin(), p.end());
+  const struct {
+    std::string path;
+    const char* why;
+  } cases[] = {{dir.file("absent"), "No such file"}, {dir.path(), "not a regular file"}, {fifo, "not a regular file"}};
+  for (const auto& c : cases) {
+    std::wstring w(c.path.begin(), c.path.end());
     testing::internal::CaptureStderr();
     gatherer_parse_properties(w.c_str());  // must return at once, even for the FIFO
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << p;
+    std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("Cannot read properties from " + c.path + ": " + c.why), std::string::npos) << said;
   }
+}
+
+// Names reach the file system as given, whatever the locale made of them;
+// the console never passes a control sequence through.
+TEST_F(CommandLine, PropertiesNamedByTheirBytesSkipAByteOrderMarkAndEchoNoControls) {
+  const std::string name = "caf\xC3\xA9\x01.zvp";
+  zvtest::write_file(dir.path(), name, "\xEF\xBB\xBF" "batch\n\x1b[2Jclear\n");
+  std::string bytes = "-properties";
+  std::string path = dir.file(name);
+  char* argv[] = {&bytes[0], &path[0], nullptr};
+  // What an ASCII-only locale makes of the name: the accent undecodable.
+  std::wstring wname = std::wstring(dir.path().begin(), dir.path().end()) + L"/caf\xFFFD\xFFFD\x01.zvp";
+  std::wstring woption = L"-properties";
+  wchar_t* wargv[] = {&woption[0], &wname[0], nullptr};
+  gatherer_keep_argument_bytes(2, argv, wargv);
+  testing::internal::CaptureStderr();
+  gatherer_parse_properties(wargv[1]);
+  std::string said = testing::internal::GetCapturedStderr();
+  gatherer_keep_argument_bytes(0, nullptr, nullptr);
+  EXPECT_EQ(setting(SETTING_BATCH), 1) << said;
+  EXPECT_NE(said.find("I don't understand ?[2Jclear"), std::string::npos) << said;
+  EXPECT_NE(said.find(".zvp"), std::string::npos) << said;
+  EXPECT_EQ(said.find_first_of("\x01\x1b"), std::string::npos) << said;
 }
 
 }  // namespace

@@ -63,11 +63,21 @@ TEST_F(Files, ReadsRegularPlatformFilesUnderTheRoot) {
   EXPECT_EQ(errno, ENOENT);
 }
 
-TEST_F(Files, RefusesFifosAndDirectoriesWithoutBlocking) {
+TEST_F(Files, RefusesFifosAndDirectoriesWithoutBlockingAndReadsReleaseFilesUpToABound) {
   ASSERT_EQ(mkdir((dir + "/etc").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir((dir + "/dev").c_str(), 0700), 0);
   ASSERT_EQ(mkfifo((dir + "/etc/issue").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((dir + "/dev/mem").c_str(), 0600), 0);
+  std::string huge = write("etc/os-release", "");
+  ASSERT_EQ(truncate(huge.c_str(), 1LL << 30), 0);  // sparse: no line end for 1 GiB
   sysroot_set(dir.c_str());
   auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(sys_open(platform_path::dev_mem, O_RDONLY), -1);
+  EXPECT_EQ(errno, EINVAL);
+  FILE* bounded = sys_fopen_bounded(platform_path::os_release);
+  ASSERT_NE(bounded, nullptr);
+  EXPECT_EQ(slurp(bounded).size(), 65536u);
+  fclose(bounded);
   EXPECT_EQ(sys_fopen(platform_path::issue, "r"), nullptr);
   EXPECT_EQ(errno, EINVAL);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
@@ -86,6 +96,74 @@ TEST_F(Files, OpensTheMemoryDeviceWithoutTheRegularFileRule) {
   EXPECT_EQ(c, '\x5a');
   EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
   close(fd);
+}
+
+// Links and ".." inside a captured tree resolve inside it, never on the live
+// machine: each path is read through the kernel's resolution and through the
+// component walk, which must agree.
+TEST_F(Files, ResolvesEveryPathInsideTheRoot) {
+  write("outside/secret", "live machine");
+  const std::string root = dir + "/root";
+  write("root/usr/lib/os-release", "inside");
+  write("root/outside/.keep", "");
+  const struct {
+    const char* link;
+    std::string target;
+  } links[] = {
+      {"etc/os-release", "/usr/lib/os-release"},     {"etc/relative", "../usr/lib/os-release"},
+      {"etc/climb", "../../../../usr/lib/os-release"}, {"etc/escape", "../../outside/secret"},
+      {"etc/absolute", dir + "/outside/secret"},    {"etc/loop", "loop"},
+      {"etc/libdir", "/usr/lib"},                     {"etc/chain", "/etc/libdir/../lib/os-release"},
+  };
+  for (const auto& l : links) {
+    std::string path = root + "/" + l.link;
+    mkdir((root + "/etc").c_str(), 0700);
+    ASSERT_EQ(symlink(l.target.c_str(), path.c_str()), 0) << l.link;
+  }
+  ASSERT_EQ(mkfifo((root + "/etc/fifo").c_str(), 0600), 0);
+  const struct {
+    const char* path;
+    const char* text;  // null: fails with `error`
+    int error;
+  } cases[] = {
+      {"/etc/os-release", "inside", 0},  {"/etc/relative", "inside", 0},
+      {"/etc/climb", "inside", 0},       {"/../../usr/lib/os-release", "inside", 0},
+      {"/etc/libdir/os-release", "inside", 0}, {"/etc/chain", "inside", 0},
+      {"/etc/escape", nullptr, ENOENT},  {"/etc/absolute", nullptr, ENOENT},
+      {"/../outside/secret", nullptr, ENOENT}, {"/etc/loop", nullptr, ELOOP},
+      {"/etc/fifo", nullptr, EINVAL},    {"/etc/libdir", nullptr, EINVAL},
+  };
+  sysroot_set(root.c_str());
+  for (bool walk : {false, true}) {
+    sysroot_force_walk(walk);
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.path) + (walk ? " (walk)" : " (kernel)"));
+      errno = 0;
+      FILE* f = sys_fopen(c.path, "r");
+      if (!c.text) {
+        EXPECT_EQ(f, nullptr);
+        EXPECT_EQ(errno, c.error);
+        if (f) fclose(f);
+        continue;
+      }
+      ASSERT_NE(f, nullptr) << strerror(errno);
+      EXPECT_EQ(slurp(f), c.text);
+      fclose(f);
+      struct stat st;
+      EXPECT_EQ(sys_stat(c.path, &st), 0);
+      EXPECT_EQ(sys_access(c.path, R_OK), 0);
+    }
+    struct stat st;
+    ASSERT_EQ(sys_lstat("/etc/os-release", &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(sys_readlink("/etc/os-release"), "/usr/lib/os-release");
+    EXPECT_EQ(sys_readlink("/usr/lib/os-release"), "");
+    EXPECT_NE(sys_access("/etc/absolute", F_OK), 0);
+    DIR* d = sys_opendir("/etc/libdir");
+    ASSERT_NE(d, nullptr);
+    closedir(d);
+  }
+  sysroot_force_walk(false);
 }
 
 TEST_F(Files, CreatesOnlyNewFiles) {

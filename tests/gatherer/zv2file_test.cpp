@@ -13,6 +13,7 @@
 #include "harness.h"
 #include "postbox_task.h"
 #include "report_check.h"
+#include "temp_files.h"
 #include "zelvarn2.h"
 
 namespace {
@@ -156,6 +157,25 @@ TEST_F(Zv2File, LinkPlantedAtTheTemporaryNameIsNeitherFollowedNorRemoved) {
   ASSERT_EQ(lstat(taken.c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
   EXPECT_EQ(leftovers(), std::vector<std::string>{taken});
+}
+
+// A racing user swaps a link to a root-only file in at the temporary's name
+// after it was written: the container still gets the bytes written.
+std::string swap_target;
+void swap_in_link(const char* name) {
+  ASSERT_EQ(rename(name, "moved.tmp"), 0);
+  ASSERT_EQ(symlink(swap_target.c_str(), name), 0);
+}
+
+TEST_F(Zv2File, FinishedTemporaryIsReadFromItsOwnDescriptorNotByName) {
+  swap_target = input("shadow", "root-only secret");
+  std::string path = input("b.bin", "data");
+  temp_files_handover_hook = swap_in_link;
+  bool stored = store_binary_file(path.c_str(), "application/octet-stream");
+  temp_files_handover_hook = nullptr;
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(item(0), header(path, "application/octet-stream") + "data");
+  EXPECT_EQ(zvtest::read_file(swap_target), "root-only secret");
 }
 
 TEST_F(Zv2File, TemporariesStillRememberedAreRemovedOnAFatalPath) {

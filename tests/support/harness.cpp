@@ -231,6 +231,8 @@ std::vector<std::string> list_dir(const std::string& dir) {
   return names;
 }
 
+fixture_root::fixture_root() { add("/.fixture-root", ""); }
+
 fixture_root& fixture_root::add(const std::string& platform_path, const std::string& content) {
   write_file(dir.path(), platform_path, content);
   return *this;

@@ -91,6 +91,9 @@ std::vector<std::string> list_dir(const std::string& dir);
 /// filled with the platform files a test needs.
 class fixture_root {
  public:
+  /// A root is never empty (the program refuses an empty one): it starts
+  /// with one marker file, "/.fixture-root", that no probe reads.
+  fixture_root();
   /// Adds a file under the root; platform_path is absolute ("/etc/issue").
   fixture_root& add(const std::string& platform_path, const std::string& content);
   const std::string& path() const { return dir.path(); }
