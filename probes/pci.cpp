@@ -9,8 +9,6 @@
 #include "sysinfo.h"
 #include "util_string.h"
 
-pci_config_space* pci_proc_config_space();  // pci_linux.cpp
-
 namespace {
 
 pci_config_space* current_space = nullptr;

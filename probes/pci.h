@@ -50,6 +50,8 @@ class pci_config_space {
   virtual void pause(int ms);
 };
 
+/// The kernel's per-function files under the system root (the default).
+pci_config_space* pci_proc_config_space();
 /// Installs a configuration space (null: the kernel's files again); returns
 /// the one it replaces. The caller keeps ownership.
 pci_config_space* pci_set_config_space(pci_config_space* space);
