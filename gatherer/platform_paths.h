@@ -22,4 +22,12 @@ constexpr const char* utmp = "/var/run/utmp";
 constexpr const char* wtmp = "/var/log/wtmp";
 constexpr const char* smbios_entry_point = "/sys/firmware/dmi/tables/smbios_entry_point";
 constexpr const char* smbios_table = "/sys/firmware/dmi/tables/DMI";
+// PCI configuration access and device reports: the kernel's per-function
+// configuration files, one directory per bus ("BB", or "DDDD:BB" outside
+// domain 0), and its list of every function.
+constexpr const char* proc_bus_pci = "/proc/bus/pci";
+constexpr const char* proc_bus_pci_devices = "/proc/bus/pci/devices";
+constexpr const char* proc_bus_pci_function_fmt = "/proc/bus/pci/%02x/%02x.%01x";
+constexpr const char* proc_bus_pci_domain_function_fmt = "/proc/bus/pci/%04x:%02x/%02x.%01x";
+constexpr const char* proc_bus_pci_bus_fmt = "/proc/bus/pci/%s";
 }  // namespace platform_path

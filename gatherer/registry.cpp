@@ -8,6 +8,7 @@
 #include "file_task.h"
 #include "firmware_probe.h"
 #include "gthfile_task.h"
+#include "pci_probe.h"
 #include "postbox_task.h"
 #include "probe.h"
 #include "summary.h"
@@ -33,6 +34,8 @@ void register_tasks() {
   /*    */ new old_sysinfo_probe(summary);  // "System Summary"
   /* 16 */ probe_group* firmware = new probe_group("Firmware Information", 16, "Firmware Information");
   /*    */ new firmware_probe(firmware);    // "Firmware Probe"
+  /* 16 */ new pci_probe();                 // "PCI DEVICES"
+  /* 16 */ new pci_adapter_probe();         // "PCI ADAPTER INFORMATION"
   /* 16 */ new smbios_probe("SMBIOS INFORMATION", 0xFFEF);
   /* 16 */ new smbios_probe("SMBIOS INFO", 0x10);
   /* 18 */ new postbox_task();              // "Gathering plug-in output files"
