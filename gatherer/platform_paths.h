@@ -22,4 +22,9 @@ constexpr const char* utmp = "/var/run/utmp";
 constexpr const char* wtmp = "/var/log/wtmp";
 constexpr const char* smbios_entry_point = "/sys/firmware/dmi/tables/smbios_entry_point";
 constexpr const char* smbios_table = "/sys/firmware/dmi/tables/DMI";
+// Processor, memory and SCSI probes: the kernel's memory counts, and the
+// directory of the SCSI generic and class device nodes (the node names are
+// built from it: sg0, sga, sda, sr0, ...).
+constexpr const char* proc_meminfo = "/proc/meminfo";
+constexpr const char* dev_dir = "/dev/";
 }  // namespace platform_path
