@@ -30,4 +30,9 @@ constexpr const char* proc_bus_pci_devices = "/proc/bus/pci/devices";
 constexpr const char* proc_bus_pci_function_fmt = "/proc/bus/pci/%02x/%02x.%01x";
 constexpr const char* proc_bus_pci_domain_function_fmt = "/proc/bus/pci/%04x:%02x/%02x.%01x";
 constexpr const char* proc_bus_pci_bus_fmt = "/proc/bus/pci/%s";
+// Processor, memory and SCSI probes: the kernel's memory counts, and the
+// directory of the SCSI generic and class device nodes (the node names are
+// built from it: sg0, sga, sda, sr0, ...).
+constexpr const char* proc_meminfo = "/proc/meminfo";
+constexpr const char* dev_dir = "/dev/";
 }  // namespace platform_path

@@ -4,13 +4,16 @@
 // they are made here, so the rows below are the run order: one statement per
 // task, a group's member probes right after the group, in member order. The
 // objects live for the whole process.
+#include "cpu.h"
 #include "dmi_info.h"
 #include "file_task.h"
 #include "firmware_probe.h"
 #include "gthfile_task.h"
 #include "pci_probe.h"
+#include "memory_probe.h"
 #include "postbox_task.h"
 #include "probe.h"
+#include "scsi_probe.h"
 #include "summary.h"
 #include "task.h"
 
@@ -32,10 +35,18 @@ void register_tasks() {
   /* 13 */ probe_group* summary = new probe_group("SYSTEM SUMMARY", 13, "SYSTEM SUMMARY");
   /*    */ new sysinfo_probe(summary);      // "System Summary"
   /*    */ new old_sysinfo_probe(summary);  // "System Summary"
+  /* 16 */ probe_group* scsi = new probe_group("SCSI Devices", 16, "SCSI Devices");
+  /*    */ new scsi_table(scsi);             // "SCSI PROBE"
+  /*    */ new optical_table(scsi);          // "OPTICAL PROBE"
+  /*    */ new optical_table_uc2(scsi);      // "OPTICAL PROBE 2"
+  /* 16 */ probe_group* memory = new probe_group("MEMORY INFORMATION", 16, "MEMORY INFORMATION");
+  /*    */ new memory_probe(memory, 0x2F70, 0xFFEF);  // "Memory Probe", other platforms
+  /*    */ new memory_probe(memory, 0x0001, 0xFFFF);  // "Memory Probe"
   /* 16 */ probe_group* firmware = new probe_group("Firmware Information", 16, "Firmware Information");
   /*    */ new firmware_probe(firmware);    // "Firmware Probe"
   /* 16 */ new pci_probe();                 // "PCI DEVICES"
   /* 16 */ new pci_adapter_probe();         // "PCI ADAPTER INFORMATION"
+  /* 16 */ new cpu_probe();                 // "CPU Information"
   /* 16 */ new smbios_probe("SMBIOS INFORMATION", 0xFFEF);
   /* 16 */ new smbios_probe("SMBIOS INFO", 0x10);
   /* 18 */ new postbox_task();              // "Gathering plug-in output files"

@@ -19,7 +19,13 @@ uint64_t checked_product(uint64_t a, uint64_t b) {
 
 char* calculate_storage_capacity(unsigned count, unsigned unit_size, char* out, int size,
                                  unsigned unit) {
-  uint64_t c = static_cast<uint64_t>(count) * unit_size;
+  return calculate_storage_capacity64(count, unit_size, out, size, unit);
+}
+
+char* calculate_storage_capacity64(unsigned long long count, unsigned unit_size, char* out, int size,
+                                   unsigned unit) {
+  uint64_t c;
+  if (__builtin_mul_overflow(static_cast<uint64_t>(count), static_cast<uint64_t>(unit_size), &c)) c = UINT64_MAX;
   printd("capacity:\tc = %llu\n", static_cast<unsigned long long>(c));
   if (!out || size <= 0) return out;
   out[0] = '\0';

@@ -6,6 +6,10 @@
 /// rounded), as "%u.%u %s"; below one KB "%u bytes". Returns out.
 char* calculate_storage_capacity(unsigned count, unsigned unit_size, char* out, int size,
                                  unsigned unit);
+/// The same for a 64-bit count (disks of 2 TiB and more); a size beyond 64
+/// bits counts as the largest 64-bit size.
+char* calculate_storage_capacity64(unsigned long long count, unsigned unit_size, char* out, int size,
+                                   unsigned unit);
 
 /// count x unit_size bytes in units of powers of two: below 1 GB whole units
 /// ("%u MB", "%u KB", "%u bytes", cut); from 1 GB up with two decimals,

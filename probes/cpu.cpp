@@ -1,0 +1,195 @@
+// cpu.cpp - the "CPU Information" task: vendor, family and model names from
+// built-in decision tables, and four feature flags.
+#include "cpu.h"
+
+#include <cstring>
+
+#include "table.h"
+#include "xml.h"
+
+namespace {
+
+/// A name table row: -1 in a match field matches any value.
+struct cpu_name_row {
+  int type, family, extended_family, model, extended_model, stepping;
+  const char* family_name;
+  const char* model_name;
+};
+
+const cpu_name_row intel_rows[] = {
+    {0, 3, -1, 0, -1, -1, "386", "DX"},
+    {2, 3, -1, 0, -1, -1, "386", "SX"},
+    {4, 3, -1, 0, -1, -1, "386", "SL"},
+    {4, 3, -1, 1, -1, -1, "386", "SL"},
+    {0, 3, -1, 4, -1, -1, "386", "RapidCAD coprocessor"},
+    {0, 4, -1, 0, -1, -1, "486", "DX"},
+    {0, 4, -1, 1, -1, -1, "486", "DX"},
+    {0, 4, -1, 2, -1, -1, "486", "SX"},
+    {0, 4, -1, 3, -1, -1, "486", "DX2"},
+    {0, 4, -1, 4, -1, -1, "486", "SL"},
+    {0, 4, -1, 5, -1, -1, "486", "SX2"},
+    {0, 4, -1, 7, -1, -1, "486", "Write-Back Enhanced DX2"},
+    {0, 4, -1, 8, -1, -1, "486", "DX4"},
+    {1, 4, -1, 8, -1, -1, "486", "DX4 OverDrive"},
+    {0, 5, -1, 1, -1, -1, "Pentium", "Pentium"},
+    {0, 5, -1, 2, -1, -1, "Pentium", "Pentium"},
+    {1, 5, -1, 1, -1, -1, "Pentium", "Pentium OverDrive"},
+    {1, 5, -1, 2, -1, -1, "Pentium", "Pentium OverDrive"},
+    {1, 5, -1, 3, -1, -1, "Pentium", "Pentium OverDrive for 486"},
+    {0, 5, -1, 4, -1, -1, "Pentium", "Pentium with MMX"},
+    {1, 5, -1, 4, -1, -1, "Pentium", "Pentium OverDrive with MMX"},
+    {0, 6, -1, 1, -1, -1, "Pentium 2", "Pentium Pro"},
+    {0, 6, -1, 3, -1, -1, "Pentium 2", "Pentium 2"},
+    {0, 6, -1, 5, -1, -1, "Pentium 2", "Pentium 2"},
+    {1, 6, -1, 3, -1, -1, "Pentium 2", "Pentium 2 OverDrive"},
+    {0, 6, -1, 6, -1, -1, "Pentium 3", "Celeron"},
+    {0, 6, -1, 7, -1, -1, "Pentium 3", "Pentium 3"},
+    {0, 6, -1, 8, -1, -1, "Pentium 3", "Pentium 3"},
+    {0, 6, -1, 9, -1, -1, "Pentium 3", "Pentium M"},
+    {0, 6, -1, 10, -1, -1, "Pentium 3", "Xeon"},
+    {0, 6, -1, 11, -1, -1, "Pentium 3", "Pentium 3"},
+    {0, 6, -1, 13, -1, -1, "Pentium 3", "Pentium M"},
+    {0, 15, -1, 0, -1, -1, "Pentium 4", "Xeon"},
+    {0, 15, -1, 1, -1, -1, "Pentium 4", "Pentium 4"},
+    {0, 15, -1, 2, -1, -1, "Pentium 4", "Pentium 4"},
+    {0, 15, -1, 3, -1, -1, "Pentium 4", "Pentium 4"},
+    {0, 15, -1, 4, -1, -1, "Pentium 4", "Pentium 4"},
+};
+
+const cpu_name_row amd_rows[] = {
+    {-1, 5, -1, 0, -1, -1, "K5", "K5"},         {-1, 5, -1, 1, -1, -1, "K5", "K5"},
+    {-1, 5, -1, 2, -1, -1, "K5", "K5"},         {-1, 5, -1, 3, -1, -1, "K5", "K5"},
+    {-1, 5, -1, 6, -1, -1, "K6", "K6"},         {-1, 5, -1, 7, -1, -1, "K6", "K6"},
+    {-1, 5, -1, 8, -1, -1, "K6", "K6-2"},       {-1, 5, -1, 9, -1, -1, "K6", "K6-3"},
+    {-1, 6, -1, 1, -1, -1, "Athlon", "Athlon"}, {-1, 6, -1, 2, -1, -1, "Athlon", "Athlon"},
+    {-1, 6, -1, 3, -1, -1, "Duron", "Duron"},   {-1, 6, -1, 4, -1, -1, "Athlon", "Athlon"},
+    {-1, 6, -1, 6, -1, -1, "Athlon", "Athlon"}, {-1, 6, -1, 7, -1, -1, "Duron", "Duron"},
+    {-1, 6, -1, 8, -1, -1, "Athlon", "Athlon"}, {-1, 6, -1, 10, -1, -1, "Athlon", "Athlon"},
+};
+
+bool field_matches(int wanted, int value) { return wanted == -1 || wanted == value; }
+
+template <size_t N>
+void search_rows(const cpu_name_row (&rows)[N], const int fields[6], const char** family_name,
+                 const char** model_name) {
+  *family_name = "Unknown";
+  *model_name = "Unknown";
+  for (const cpu_name_row& r : rows) {
+    const int wanted[6] = {r.type, r.family, r.extended_family, r.model, r.extended_model, r.stepping};
+    bool all = true;
+    for (int i = 0; i < 6 && all; ++i) all = field_matches(wanted[i], fields[i]);
+    if (all) {
+      *family_name = r.family_name;
+      *model_name = r.model_name;
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+cpu_signature decode_cpu_signature(uint32_t eax) {
+  cpu_signature s;
+  s.stepping = eax & 0xF;
+  s.model = (eax >> 4) & 0xF;
+  s.family = (eax >> 8) & 0xF;
+  s.type = (eax >> 12) & 0xF;
+  s.extended_model = (eax >> 16) & 0xF;
+  s.extended_family = (eax >> 20) & 0xF;
+  return s;
+}
+
+const char* cpu_probe::get_display_strings(const char* vendor_id, int type, int family,
+                                           int extended_family, int model, int extended_model,
+                                           int stepping, const char** vendor_name,
+                                           const char** family_name, const char** model_name) {
+  const int fields[6] = {type, family, extended_family, model, extended_model, stepping};
+  if (!vendor_id) return "Unknown";
+  if (strcmp(vendor_id, "GenuineIntel") == 0) {
+    *vendor_name = "Intel";
+    search_rows(intel_rows, fields, family_name, model_name);
+  } else if (strcmp(vendor_id, "AuthenticAMD") == 0) {
+    *vendor_name = "AMD";
+    search_rows(amd_rows, fields, family_name, model_name);
+  } else if (strcmp(vendor_id, "CyrixInstead") == 0) {
+    *vendor_name = "Cyrix";
+    *family_name = "Unknown";
+    *model_name = "Unknown";
+  } else if (strcmp(vendor_id, "CentaurHauls") == 0) {
+    *vendor_name = "Centaur";
+    *family_name = "Unknown";
+    *model_name = "Unknown";
+  }
+  return "Unknown";
+}
+
+cpu_probe::cpu_probe(cpuid_source* cpuid_from) : probe_task("CPU Information", 16), source(cpuid_from) {
+  detail = 1;
+  platform = 0x2F71;
+  customers = 0xFFEF;
+}
+
+bool cpu_probe::run(FILE* report) {
+  cpuid_source& cpu = source ? *source : native_cpuid();
+  start_section(report, "CPU Information");
+
+  int32_t eax, ebx, ecx, edx;
+  cpu.cpuid(0, eax, ebx, ecx, edx);
+  char vendor_id[13];
+  memcpy(vendor_id, &ebx, 4);
+  memcpy(vendor_id + 4, &edx, 4);
+  memcpy(vendor_id + 8, &ecx, 4);
+  vendor_id[12] = '\0';
+
+  int32_t signature, features;
+  cpu.cpuid(1, signature, ebx, ecx, features);
+  cpu_signature s = decode_cpu_signature(static_cast<uint32_t>(signature));
+
+  const char* vendor_name = nullptr;
+  const char* family_name = nullptr;
+  const char* model_name = nullptr;
+  get_display_strings(vendor_id, s.type, s.family, s.extended_family, s.model, s.extended_model,
+                      s.stepping, &vendor_name, &family_name, &model_name);
+  {
+    Table table(report, "CPU Family Information");
+    table.start_heading();
+    table.add_column("Vendor", STRING);
+    table.set_column_width(0, 16);
+    table.add_column("Family", STRING);
+    table.set_column_width(1, 32);
+    table.add_column("Family ID", INTEGER);
+    table.add_column("Model", STRING);
+    table.set_column_width(3, 32);
+    table.add_column("Model ID", INTEGER);
+    table.add_column("Stepping", INTEGER);
+    table.end_heading();
+    table.start_row(vendor_id);
+    table.log_data(vendor_name ? vendor_name : "");
+    table.log_data(family_name ? family_name : "");
+    table.log_data(s.family);
+    table.log_data(model_name ? model_name : "");
+    table.log_data(s.model);
+    table.log_data(s.stepping);
+    table.end_row();
+  }
+  {
+    static const struct {
+      const char* id;
+      const char* name;
+      int bit;
+    } flags[] = {{"mmx", "MMX", 23}, {"sse", "SSE", 25}, {"sse2", "SSE2", 26}, {"ht", "Hyper-Threading", 28}};
+    Table table(report, "CPU Flags");
+    table.start_heading();
+    table.add_column("Flag Name", STRING);
+    table.add_column("Enabled", BOOL);
+    table.end_heading();
+    for (const auto& f : flags) {
+      table.start_row(f.id);
+      table.log_data(f.name);
+      table.log_data((static_cast<uint32_t>(features) >> f.bit) & 1 ? 1 : 0);
+      table.end_row();
+    }
+  }
+  end_section(report);
+  return true;
+}

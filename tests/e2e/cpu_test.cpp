@@ -1,0 +1,46 @@
+// cpu_test.cpp - the processor the program runs on, as the kernel decodes it.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <string>
+
+#include "harness.h"
+
+namespace {
+
+/// The first value of a /proc/cpuinfo field ("cpu family", "model").
+int cpuinfo_field(const std::string& name) {
+  std::ifstream in("/proc/cpuinfo");
+  for (std::string line; std::getline(in, line);) {
+    if (line.compare(0, name.size(), name) != 0) continue;
+    size_t colon = line.find(':');
+    if (colon != std::string::npos && line.find_first_not_of(" \t", name.size()) == colon)
+      return std::stoi(line.substr(colon + 1));
+  }
+  return -1;
+}
+
+int report_number(const std::string& report, const std::string& column) {
+  std::smatch m;
+  if (!std::regex_search(report, m, std::regex("ID=\"" + column + "\"[^>]*>\\s*(\\d+)<"))) return -1;
+  return std::stoi(m[1]);
+}
+
+}  // namespace
+
+TEST(CpuE2E, FamilyAndModelAgreeWithTheKernel) {
+  int family = cpuinfo_field("cpu family"), model = cpuinfo_field("model");
+  if (family < 0 || model < 0) GTEST_SKIP() << "no x86 /proc/cpuinfo here";
+  zvtest::temp_dir cwd;
+  zvtest::run_result r = zvtest::run({"-batch", "-local", "-stdout", "-probe", "CPU_INFORMATION"}, cwd.path());
+  ASSERT_TRUE(r.exited) << r.err;
+  EXPECT_EQ(r.status, 0) << r.err;
+  // The kernel adds the extended family to family 15 and the extended model
+  // to families 6 and 15; the table shows the base fields only.
+  int base_family = family >= 15 ? 15 : family;
+  int base_model = (family == 6 || family >= 15) ? model & 0xF : model;
+  EXPECT_EQ(report_number(r.out, "Family ID"), base_family) << r.out;
+  EXPECT_EQ(report_number(r.out, "Model ID"), base_model) << r.out;
+  EXPECT_EQ(zvtest::count_of(r.out, "<ROW ID="), 5u) << r.out;  // one family row, four flags
+}

@@ -1,0 +1,77 @@
+// memory_test.cpp - the memory statistics of captured-layout meminfo files
+// (tests/fixtures/meminfo), of an absent file, and of this machine.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "memory_probe.h"
+#include "report_check.h"
+#include "report_fixture.h"
+#include "smbios_root.h"
+#include "sysroot.h"
+
+namespace {
+
+using rows = std::vector<std::vector<std::string>>;
+
+rows statistics(const char* root) {
+  sysroot_set(root);
+  probe_group group("MEMORY INFORMATION", 16, "MEMORY INFORMATION");
+  memory_probe probe(&group, 0x0001, 0xFFFF);
+  mem_stream out;
+  EXPECT_TRUE(probe.run(out.get()));
+  fflush(out.get());
+  sysroot_set(nullptr);
+  return smbios_test::text_table(out.text(), "Memory Statistics");
+}
+
+std::string without_comments(const std::string& text) {
+  std::istringstream in(text);
+  std::string kept;
+  for (std::string line; std::getline(in, line);)
+    if (line.compare(0, 1, "#") != 0) kept += line + "\n";
+  return kept;
+}
+
+class MemoryTest : public ReportWriterTest {};
+
+}  // namespace
+
+TEST_F(MemoryTest, MeminfoFilesGiveTheirExpectedRows) {
+  const std::string dir = std::string(ZV_SOURCE_DIR) + "/tests/fixtures/meminfo/";
+  int files = 0;
+  for (const std::string& name : zvtest::list_dir(dir)) {
+    if (name.size() < 9 || name.compare(name.size() - 8, 8, ".meminfo") != 0) continue;
+    SCOPED_TRACE(name);
+    smbios_test::temp_root root;
+    ASSERT_TRUE(root.write("proc/meminfo", without_comments(zvtest::read_file(dir + name))));
+    rows expected;
+    std::istringstream want(zvtest::read_file(dir + name.substr(0, name.size() - 8) + ".expected"));
+    for (std::string line; std::getline(want, line);) {
+      expected.emplace_back();
+      std::istringstream cells(line + "|");
+      for (std::string c; std::getline(cells, c, '|');) expected.back().push_back(c);
+    }
+    EXPECT_EQ(statistics(root.path().c_str()), expected);
+    ++files;
+  }
+  EXPECT_EQ(files, 4);
+
+  smbios_test::temp_root empty;
+  rows zeros = {{"Memory", "0%", "0 bytes", "0", "0 bytes", "0", "0 bytes", "0"},
+                {"Swap", "0%", "0 bytes", "0", "0 bytes", "0", "0 bytes", "0"}};
+  EXPECT_EQ(statistics(empty.path().c_str()), zeros);
+}
+
+TEST_F(MemoryTest, ThisMachineReportsTheKernelsTotal) {
+  std::ifstream in("/proc/meminfo");
+  unsigned long long total_kb = 0;
+  for (std::string word; in >> word;)
+    if (word == "MemTotal:" && in >> total_kb) break;
+  ASSERT_GT(total_kb, 0u);
+  rows r = statistics(nullptr);
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(r[0][3], std::to_string(total_kb * 1024));
+  EXPECT_LE(std::stoull(r[0][7]), total_kb * 1024);
+}
