@@ -22,4 +22,7 @@ constexpr const char* utmp = "/var/run/utmp";
 constexpr const char* wtmp = "/var/log/wtmp";
 constexpr const char* smbios_entry_point = "/sys/firmware/dmi/tables/smbios_entry_point";
 constexpr const char* smbios_table = "/sys/firmware/dmi/tables/DMI";
+// Network probe: the hosts file and the resolver configuration.
+constexpr const char* etc_hosts = "/etc/hosts";
+constexpr const char* etc_resolv_conf = "/etc/resolv.conf";
 }  // namespace platform_path

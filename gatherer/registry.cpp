@@ -8,6 +8,7 @@
 #include "file_task.h"
 #include "firmware_probe.h"
 #include "gthfile_task.h"
+#include "net_probe.h"
 #include "postbox_task.h"
 #include "probe.h"
 #include "summary.h"
@@ -31,6 +32,10 @@ void register_tasks() {
   /* 13 */ probe_group* summary = new probe_group("SYSTEM SUMMARY", 13, "SYSTEM SUMMARY");
   /*    */ new sysinfo_probe(summary);      // "System Summary"
   /*    */ new old_sysinfo_probe(summary);  // "System Summary"
+  /* 16 */ probe_group* network = new probe_group("NETWORK", 16, "NETWORK");
+  /*    */ new net_probe(network);         // "NETWORK"
+  /*    */ new hosts_probe(network);       // "Hosts"
+  /*    */ new resolv_probe(network);      // "Resolver Configuration"
   /* 16 */ probe_group* firmware = new probe_group("Firmware Information", 16, "Firmware Information");
   /*    */ new firmware_probe(firmware);    // "Firmware Probe"
   /* 16 */ new smbios_probe("SMBIOS INFORMATION", 0xFFEF);
