@@ -79,7 +79,7 @@ struct rtnl_link_info {
   char type[16];
   char address[25];
   uint32_t mtu;
-  char flags[130];
+  char flags[131];  // every flag word set fits whole
   /// rx packets, tx packets, rx bytes, tx bytes, rx errors, tx errors, rx
   /// dropped, tx dropped, multicast, collisions, then detail counters. The
   /// 64-bit statistics are taken when the kernel gives them.
