@@ -35,4 +35,7 @@ constexpr const char* proc_bus_pci_bus_fmt = "/proc/bus/pci/%s";
 // built from it: sg0, sga, sda, sr0, ...).
 constexpr const char* proc_meminfo = "/proc/meminfo";
 constexpr const char* dev_dir = "/dev/";
+// Network probe: the hosts file and the resolver configuration.
+constexpr const char* etc_hosts = "/etc/hosts";
+constexpr const char* etc_resolv_conf = "/etc/resolv.conf";
 }  // namespace platform_path

@@ -11,6 +11,7 @@
 #include "gthfile_task.h"
 #include "pci_probe.h"
 #include "memory_probe.h"
+#include "net_probe.h"
 #include "postbox_task.h"
 #include "probe.h"
 #include "scsi_probe.h"
@@ -42,6 +43,10 @@ void register_tasks() {
   /* 16 */ probe_group* memory = new probe_group("MEMORY INFORMATION", 16, "MEMORY INFORMATION");
   /*    */ new memory_probe(memory, 0x2F70, 0xFFEF);  // "Memory Probe", other platforms
   /*    */ new memory_probe(memory, 0x0001, 0xFFFF);  // "Memory Probe"
+  /* 16 */ probe_group* network = new probe_group("NETWORK", 16, "NETWORK");
+  /*    */ new net_probe(network);         // "NETWORK"
+  /*    */ new hosts_probe(network);       // "Hosts"
+  /*    */ new resolv_probe(network);      // "Resolver Configuration"
   /* 16 */ probe_group* firmware = new probe_group("Firmware Information", 16, "Firmware Information");
   /*    */ new firmware_probe(firmware);    // "Firmware Probe"
   /* 16 */ new pci_probe();                 // "PCI DEVICES"

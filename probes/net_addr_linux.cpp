@@ -1,0 +1,58 @@
+// net_addr_linux.cpp - IPv4 address records and their names.
+#include "net_addr_linux.h"
+
+#include <sys/socket.h>
+
+#include <cstring>
+
+#include "util_string.h"
+
+int rtnl_parse_addr(const unsigned char* body, size_t length, rtnl_addr_info* record) {
+  memset(record, 0, sizeof *record);
+  // ifaddrmsg: family, prefix length, flags, scope, index (32).
+  const size_t fixed = 8;
+  if (length < fixed) return -1;
+  int family = body[0];
+  record->prefix = body[1];
+  memcpy(&record->index, body + 4, sizeof record->index);
+  rtnl_address_family(family, record->family, sizeof record->family);
+  rtnl_netmask(record->prefix, record->netmask, sizeof record->netmask);
+  size_t pos = fixed;
+  rtnl_attr a;
+  while (rtnl_next_attr(body, length, &pos, &a)) {
+    switch (a.type) {
+      case 2:  // local address
+        rtnl_format_address(family, a.data, a.length, record->local, sizeof record->local);
+        break;
+      case 3:  // label
+        rtnl_attr_text(a, record->label, sizeof record->label);
+        break;
+      case 4:  // broadcast
+        rtnl_format_address(family, a.data, a.length, record->broadcast, sizeof record->broadcast);
+        break;
+    }
+  }
+  return 0;
+}
+
+int rtnl_next_addr(netlink_buffer* buffer, rtnl_addr_info* record) {
+  const unsigned char* body;
+  size_t length;
+  memset(record, 0, sizeof *record);
+  int got = netlink_next_body(buffer, RTNL_GET_ADDR, AF_INET, RTNL_NEW_ADDR, &body, &length);
+  if (got != 0) return got;
+  return rtnl_parse_addr(body, length, record);
+}
+
+char* rtnl_address_family(int family, char* out, size_t size) {
+  const char* name = family == AF_INET ? "inet" : family == AF_INET6 ? "inet6" : "unknown";
+  return format_string(out, static_cast<int>(size), "%s", name);
+}
+
+char* rtnl_netmask(int prefix, char* out, size_t size) {
+  if (prefix < 0) prefix = 0;
+  if (prefix > 32) prefix = 32;
+  uint32_t mask = prefix ? 0xFFFFFFFFu << (32 - prefix) : 0;
+  return format_string(out, static_cast<int>(size), "%u.%u.%u.%u", mask >> 24, (mask >> 16) & 255,
+                       (mask >> 8) & 255, mask & 255);
+}

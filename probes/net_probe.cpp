@@ -1,0 +1,280 @@
+// net_probe.cpp - the "NETWORK" probe group.
+//
+// Interfaces, addresses and routes come from the kernel over routing netlink,
+// one socket per dump; the packet-filter chains from the iptables command,
+// read to the end of its output; the hosts file and the resolver
+// configuration from the files under the system root.
+#include "net_probe.h"
+
+#include <errno.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+
+#include <cstring>
+#include <string>
+
+#include "debug.h"
+#include "net_addr_linux.h"
+#include "net_conf_linux.h"
+#include "net_route_linux.h"
+#include "platform_paths.h"
+#include "run_command.h"
+#include "sysroot.h"
+#include "table.h"
+#include "util_string.h"
+
+namespace {
+
+struct column {
+  const char* name;
+  datatype type;
+  int width;
+};
+
+template <size_t N>
+void write_heading(Table& table, const column (&columns)[N]) {
+  table.start_heading();
+  for (size_t i = 0; i < N; i++) {
+    table.add_column(columns[i].name, columns[i].type);
+    if (columns[i].width) table.set_column_width(static_cast<int>(i), columns[i].width);
+  }
+  table.end_heading();
+}
+
+/// Longest line kept from a text source; the rest of a longer line is dropped.
+const size_t MAX_LINE = 65536;
+
+bool readable_regular_file(const char* platform_path) {
+  FILE* f = sys_fopen(platform_path, "r");
+  if (!f) return false;
+  fclose(f);
+  return true;
+}
+
+}  // namespace
+
+net_probe::net_probe(probe_group* group) : probe(group, "NETWORK", 3, 1) {}
+
+const rtnl_link_info* net_probe::find_interface(int32_t index) const {
+  for (const rtnl_link_info& link : interfaces)
+    if (link.index == index) return &link;
+  return nullptr;
+}
+
+bool net_probe::run(FILE* report) {
+  interfaces.clear();
+  if (netlink_buffer* buffer = netlink_open()) {
+    rtnl_link_info record;
+    while (rtnl_next_link(buffer, &record) == 0) interfaces.push_back(record);
+    netlink_close(buffer);
+  }
+  interface_tables(report);
+  address_table(report);
+  iptables_tables(report);
+  return route_table(report);
+}
+
+void net_probe::interface_tables(FILE* report) {
+  {
+    Table table(report, "Network Interfaces");
+    static const column columns[] = {{"Interface", ASCII_STRING, 16},
+                                     {"Type", ASCII_STRING, 16},
+                                     {"Address", ASCII_STRING, 32},
+                                     {"Flags", ASCII_STRING, 130},
+                                     {"MTU", INTEGER, 0}};
+    write_heading(table, columns);
+    for (const rtnl_link_info& link : interfaces) {
+      table.start_row(link.name);
+      table.log_data(link.name);
+      table.log_data(link.type);
+      table.log_data(link.address);
+      table.log_data(link.flags);
+      table.log_data(static_cast<unsigned long long>(link.mtu));
+      table.end_row();
+    }
+  }
+  Table table(report, "Network Interface Statistics");
+  static const column columns[] = {
+      {"Name", ASCII_STRING, 16},  {"rx packets", INTEGER, 0}, {"tx packets", INTEGER, 0},
+      {"rx bytes", INTEGER, 0},    {"tx bytes", INTEGER, 0},   {"rx errors", INTEGER, 0},
+      {"tx errors", INTEGER, 0},   {"rx dropped", INTEGER, 0}, {"tx dropped", INTEGER, 0},
+      {"multicast", INTEGER, 0},   {"collisions", INTEGER, 0}};
+  write_heading(table, columns);
+  for (const rtnl_link_info& link : interfaces) {
+    table.start_row(link.name);
+    table.log_data(link.name);
+    for (int i = 0; i < RTNL_STAT_REPORTED; i++)
+      table.log_data(static_cast<unsigned long long>(link.stats[i]));
+    table.end_row();
+  }
+}
+
+void net_probe::address_table(FILE* report) {
+  Table table(report, "Network Addresses");
+  static const column columns[] = {{"Name", ASCII_STRING, 16},     {"Family", ASCII_STRING, 16},
+                                   {"Address", ASCII_STRING, 46},  {"Netmask", ASCII_STRING, 46},
+                                   {"Broadcast", ASCII_STRING, 46}, {"Interface", ASCII_STRING, 16}};
+  write_heading(table, columns);
+  netlink_buffer* buffer = netlink_open();
+  if (!buffer) return;
+  rtnl_addr_info record;
+  while (rtnl_next_addr(buffer, &record) == 0) {
+    const rtnl_link_info* link = find_interface(record.index);
+    table.start_row(record.label);
+    table.log_data(record.label);
+    table.log_data(record.family);
+    table.log_data(record.local);
+    table.log_data(record.netmask);
+    table.log_data(record.broadcast);
+    table.log_data(link ? link->name : "unknown");
+    table.end_row();
+  }
+  netlink_close(buffer);
+}
+
+void net_probe::iptables_tables(FILE* report) {
+  // Numeric output (no name look-ups) read to its end, so a large rule set
+  // neither stalls on DNS nor dies of a closed pipe.
+  FILE* probe_pipe = command_open("iptables -L -n 2>&1");
+  if (!probe_pipe) {
+    print_error("iptables: popen", errno);
+    return;
+  }
+  std::string line;
+  while (read_line(probe_pipe, line, MAX_LINE)) {
+  }
+  int status = command_close(probe_pipe);
+  if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    printd("iptables: error finding iptables\n");
+    return;
+  }
+  static const column columns[] = {
+      {"Rule Order", INTEGER, 0},        {"No. Packets", INTEGER, 0},      {"No. Bytes", INTEGER, 0},
+      {"Target", STRING, 32},            {"Protocol", STRING, 32},         {"Options", STRING, 32},
+      {"Input Interface", STRING, 32},   {"Output Interface", STRING, 32}, {"Source", STRING, 64},
+      {"Destination", STRING, 64},       {"Filter", STRING, 128}};
+  for (const char* chain : {"INPUT", "FORWARD", "OUTPUT"}) {
+    char title[64];
+    format_string(title, sizeof title, "iptables %s Chain", chain);
+    Table table(report, title);
+    write_heading(table, columns);
+    // Exact counts (-x): no unit suffix to lose.
+    std::string command = "iptables -L " + shell_quote(chain) + " -n -v -x --line-numbers 2>&1";
+    FILE* pipe = command_open(command.c_str());
+    if (!pipe) {
+      print_error("iptables: popen", errno);
+      continue;
+    }
+    int line_number = 0;
+    iptables_rule rule;
+    while (read_line(pipe, line, MAX_LINE)) {
+      if (++line_number <= 2) continue;  // the chain line and the column heading
+      if (!parse_iptables_rule(line.c_str(), &rule)) continue;
+      char id[64];
+      format_string(id, sizeof id, "%s%lld", chain, rule.number);
+      table.start_row(id);
+      table.log_data(rule.number);
+      table.log_data(rule.packets);
+      table.log_data(rule.bytes);
+      for (const std::string* text : {&rule.target, &rule.protocol, &rule.options, &rule.input,
+                                      &rule.output, &rule.source, &rule.destination, &rule.filter})
+        table.log_data(text->c_str());
+      table.end_row();
+    }
+    printd("iptables: end of %s listing\n", chain);
+    command_close(pipe);
+  }
+}
+
+bool net_probe::route_table(FILE* report) {
+  printd("checking network routing table\n");
+  Table table(report, "Network Routing Table");
+  static const column columns[] = {{"Destination", ASCII_STRING, 46}, {"Gateway", ASCII_STRING, 46},
+                                   {"Netmask", ASCII_STRING, 46},     {"Scope", ASCII_STRING, 16},
+                                   {"Type", ASCII_STRING, 16},        {"Interface", ASCII_STRING, 16}};
+  write_heading(table, columns);
+  netlink_buffer* buffer = netlink_open();
+  if (!buffer) return true;
+  rtnl_route_info record;
+  while (rtnl_next_route(buffer, &record) == 0) {
+    const rtnl_link_info* link = find_interface(record.output_interface);
+    table.start_row(record.destination);
+    table.log_data(record.destination);
+    table.log_data(record.gateway);
+    table.log_data(record.netmask);
+    table.log_data(record.scope);
+    table.log_data(record.type);
+    table.log_data(link ? link->name : "unknown");
+    table.end_row();
+  }
+  netlink_close(buffer);
+  return true;
+}
+
+hosts_probe::hosts_probe(probe_group* group) : probe(group, "Hosts", 2, 1) {}
+
+bool hosts_probe::test() { return readable_regular_file(platform_path::etc_hosts); }
+
+bool hosts_probe::run(FILE* report) {
+  Table table(report, "Hosts File");
+  static const column columns[] = {{"IP", STRING, 64}, {"Hostname", STRING, 128}};
+  write_heading(table, columns);
+  FILE* f = sys_fopen(platform_path::etc_hosts, "r");
+  if (!f) {
+    print_error("hosts: fopen", errno);
+    return true;
+  }
+  std::string line;
+  hosts_entry entry;
+  while (read_line(f, line, MAX_LINE)) {
+    if (line.empty() || line[0] == '#') continue;
+    if (!parse_hosts_line(line.c_str(), &entry)) continue;
+    for (const std::string& name : entry.names) {
+      table.start_row(name.c_str());
+      table.log_data(entry.address.c_str());
+      table.log_data(name.c_str());
+      table.end_row();
+    }
+  }
+  print_error("hosts: getline", ferror(f) ? errno : 0);
+  fclose(f);
+  return true;
+}
+
+resolv_probe::resolv_probe(probe_group* group) : probe(group, "Resolver Configuration", 2, 1) {}
+
+bool resolv_probe::test() { return readable_regular_file(platform_path::etc_resolv_conf); }
+
+bool resolv_probe::run(FILE* report) {
+  Table table(report, "Resolver Configuration");
+  static const column columns[] = {{"Option", STRING, 64}, {"Value", STRING, 128}};
+  write_heading(table, columns);
+  FILE* f = sys_fopen(platform_path::etc_resolv_conf, "r");
+  if (!f) {
+    print_error("resolv: fopen", errno);
+    return true;
+  }
+  std::string line;
+  std::vector<std::string> values;
+  while (read_line(f, line, MAX_LINE)) {
+    resolv_option option = parse_resolv_line(line.c_str(), &values);
+    const char* text = option == RESOLV_SEARCH       ? "Host-name lookup search domain"
+                       : option == RESOLV_NAMESERVER ? "DNS Name Server"
+                                                     : nullptr;
+    if (!text) continue;
+    for (const std::string& value : values) {
+      table.start_row(value.c_str());
+      table.log_data(text);
+      table.log_data(value.c_str());
+      table.end_row();
+    }
+  }
+  print_error("resolv: getline", ferror(f) ? errno : 0);
+  fclose(f);
+  return true;
+}
+
+char* get_ws_domain(char* buffer, int size) {
+  if (buffer && size > 0) buffer[0] = '\0';
+  return buffer;
+}

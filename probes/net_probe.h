@@ -1,0 +1,46 @@
+// net_probe.h - the "NETWORK" probe group: interfaces, addresses, routes and
+// packet-filter chains, the hosts file and the resolver configuration.
+#pragma once
+
+#include <cstdio>
+#include <vector>
+
+#include "net_link_linux.h"
+#include "probe.h"
+
+/// "NETWORK": interface, statistics, address, packet-filter and route tables.
+class net_probe : public probe {
+ public:
+  explicit net_probe(probe_group* group);
+  bool test() override { return true; }
+  /// Writes every table (empty ones when the kernel cannot be asked).
+  bool run(FILE* report) override;
+
+ private:
+  const rtnl_link_info* find_interface(int32_t index) const;
+  void interface_tables(FILE* report);
+  void address_table(FILE* report);
+  void iptables_tables(FILE* report);
+  bool route_table(FILE* report);
+
+  std::vector<rtnl_link_info> interfaces;
+};
+
+/// "Hosts": the hosts file, one row per host name.
+class hosts_probe : public probe {
+ public:
+  explicit hosts_probe(probe_group* group);
+  bool test() override;
+  bool run(FILE* report) override;
+};
+
+/// "Resolver Configuration": search domains and name servers.
+class resolv_probe : public probe {
+ public:
+  explicit resolv_probe(probe_group* group);
+  bool test() override;
+  bool run(FILE* report) override;
+};
+
+/// The workstation's domain for the output file name: always empty on Linux.
+char* get_ws_domain(char* buffer, int size);

@@ -1,0 +1,186 @@
+// net_test.cpp - the network parsers on recorded routing netlink answers,
+// damaged copies of them, and hosts, resolver and rule-listing texts; each
+// fixture's expected rows are in tests/fixtures/net/expected.tsv. Then one
+// live dump of this machine's loopback interface.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+#include "net_addr_linux.h"
+#include "net_conf_linux.h"
+#include "net_link_linux.h"
+#include "net_route_linux.h"
+
+namespace {
+
+const std::string dir = std::string(ZV_SOURCE_DIR) + "/tests/fixtures/net/";
+using rows = std::vector<std::string>;
+
+std::string join(std::initializer_list<std::string> cells) {
+  std::string s;
+  for (const std::string& c : cells) s += (s.empty() ? "" : "|") + c;
+  return s;
+}
+
+/// Every record of a dump held in bytes, then "end <last result>".
+rows dump_rows(const std::string& kind, const std::string& bytes) {
+  netlink_buffer buffer;
+  buffer.data.assign(bytes.begin(), bytes.end());
+  buffer.received = bytes.size();
+  buffer.sequence = 1;  // the recorder's request
+  rows out;
+  int got;
+  for (;;) {
+    if (kind == "links") {
+      rtnl_link_info l;
+      if ((got = rtnl_next_link(&buffer, &l)) != 0) break;
+      std::string stats;
+      for (int i = 0; i < RTNL_STAT_REPORTED; i++) stats += (i ? " " : "") + std::to_string(l.stats[i]);
+      out.push_back(join({std::to_string(l.index), l.name, l.type, l.address, l.flags, std::to_string(l.mtu), stats}));
+    } else if (kind == "addrs") {
+      rtnl_addr_info a;
+      if ((got = rtnl_next_addr(&buffer, &a)) != 0) break;
+      out.push_back(join({std::to_string(a.index), a.label, a.family, a.local, a.netmask, a.broadcast}));
+    } else {
+      rtnl_route_info r;
+      if ((got = rtnl_next_route(&buffer, &r)) != 0) break;
+      out.push_back(join({r.destination, r.gateway, r.netmask, r.scope, r.type, std::to_string(r.output_interface),
+                          r.protocol, std::to_string(r.table), r.preferred_source}));
+    }
+  }
+  out.push_back("end " + std::to_string(got < 0 ? -1 : got));
+  return out;
+}
+
+/// Applies "offset:hexbytes,offset:hexbytes" to a copy of the bytes.
+std::string patched(std::string bytes, const std::string& patches) {
+  std::stringstream list(patches);
+  std::string patch;
+  while (std::getline(list, patch, ',')) {
+    size_t colon = patch.find(':');
+    size_t at = std::stoul(patch.substr(0, colon));
+    std::string hex = patch.substr(colon + 1);
+    if (hex == "cut") {
+      bytes.resize(at);
+      continue;
+    }
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes.at(at + i / 2) = (char)std::stoi(hex.substr(i, 2), nullptr, 16);
+  }
+  return bytes;
+}
+
+rows text_rows(const std::string& kind, const std::string& text) {
+  rows out;
+  std::stringstream lines(text);
+  std::string line;
+  int n = 0;
+  while (std::getline(lines, line)) {
+    n++;
+    if (kind == "hosts") {
+      hosts_entry e;
+      if (line.empty() || line[0] == '#' || !parse_hosts_line(line.c_str(), &e)) continue;
+      for (const std::string& name : e.names) out.push_back(join({e.address, name}));
+    } else if (kind == "resolv") {
+      std::vector<std::string> values;
+      resolv_option o = parse_resolv_line(line.c_str(), &values);
+      for (const std::string& v : values) out.push_back(join({std::to_string(o), v}));
+    } else if (n > 2) {
+      iptables_rule r;
+      if (!parse_iptables_rule(line.c_str(), &r)) continue;
+      out.push_back(join({std::to_string(r.number), std::to_string(r.packets), std::to_string(r.bytes), r.target,
+                          r.protocol, r.options, r.input, r.output, r.source, r.destination, r.filter}));
+    }
+  }
+  return out;
+}
+
+TEST(NetParsers, RecordedAnswersDamagedCopiesAndTextsGiveTheExpectedRows) {
+  // expected.tsv: "= case kind file [patches]" opens a case; its rows follow.
+  std::ifstream expected(dir + "expected.tsv");
+  ASSERT_TRUE(expected.good());
+  std::vector<std::pair<std::string, rows>> cases;
+  std::string line;
+  while (std::getline(expected, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    if (line.rfind("= ", 0) == 0) cases.push_back({line.substr(2), {}});
+    else if (!cases.empty()) cases.back().second.push_back(line);
+  }
+  ASSERT_GE(cases.size(), 10u);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    std::stringstream words(c.first);
+    std::string name, kind, file, patches;
+    words >> name >> kind >> file >> patches;
+    std::string bytes = zvtest::read_file(dir + file);
+    ASSERT_FALSE(bytes.empty()) << file;
+    rows got = kind == "links" || kind == "addrs" || kind == "routes" ? dump_rows(kind, patched(bytes, patches))
+                                                                     : text_rows(kind, bytes);
+    std::string all;
+    for (const std::string& r : got) all += r + "\n";
+    EXPECT_EQ(got, c.second) << all;
+  }
+}
+
+TEST(NetParsers, NameTablesAndFieldBounds) {
+  char buf[160];
+  const size_t flags_size = sizeof(rtnl_link_info{}.flags);
+  const struct {
+    std::string got, want;
+  } cases[] = {
+      {rtnl_link_flags(0x1 | 0x2 | 0x40 | 0x1000, buf, sizeof buf), "UP RUNNING BROADCAST MULTICAST"},
+      {rtnl_link_flags(0, buf, sizeof buf), ""},
+      {rtnl_link_flags(0xFFFF, buf, flags_size),
+       "UP RUNNING LOOPBACK BROADCAST POINTOPOINT MULTICAST NOARP ALLMULTI PROMISC MASTER SLAVE DEBUG DYNAMIC "
+       "AUTOMEDIA PORTSEL NOTRAILERS"},
+      {rtnl_link_type(799, buf, sizeof buf), "fcfb12"},
+      {rtnl_link_type(801, buf, sizeof buf), "ieee802.11"},
+      {rtnl_link_type(65534, buf, 16), "uknown type 655"},
+      {rtnl_netmask(0, buf, sizeof buf), "0.0.0.0"},
+      {rtnl_netmask(23, buf, sizeof buf), "255.255.254.0"},
+      {rtnl_netmask(32, buf, sizeof buf), "255.255.255.255"},
+      {rtnl_netmask(200, buf, sizeof buf), "255.255.255.255"},
+      {rtnl_address_family(10, buf, sizeof buf), "inet6"},
+      {rtnl_address_family(7, buf, sizeof buf), "unknown"},
+      {rtnl_route_protocol(186, buf, sizeof buf), "unknown 186"},
+      {rtnl_route_scope(200, buf, sizeof buf), "200"},
+      {rtnl_route_type(12, buf, sizeof buf), "0xc"},
+      // Eight bytes fill the 25-byte address field; more are cut at a whole byte.
+      {rtnl_link_address((const unsigned char*)"\x01\x02\x03\x04\x05\x06\x07\x08\x09", 9, buf, 25),
+       "01:02:03:04:05:06:07:08"},
+      {rtnl_format_address(2, (const unsigned char*)"\x0a\x00", 2, buf, 47), ""},
+      {rtnl_format_address(10, (const unsigned char*)"\xfe\x80\0\0\0\0\0\0\0\0\0\0\0\0\0\x01", 16, buf, 47), "fe80::1"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.got, c.want);
+}
+
+TEST(NetParsers, LiveDumpFindsTheLoopbackInterface) {
+  netlink_buffer* links = netlink_open();
+  if (!links) GTEST_SKIP() << "no routing netlink socket here";
+  rtnl_link_info l;
+  int32_t lo = -1;
+  int got;
+  while ((got = rtnl_next_link(links, &l)) == 0)
+    if (std::string(l.name) == "lo") {
+      lo = l.index;
+      EXPECT_EQ(std::string(l.type), "loopback");
+      EXPECT_NE(std::string(l.flags).find("LOOPBACK"), std::string::npos);
+    }
+  netlink_close(links);
+  EXPECT_EQ(got, 1);
+  ASSERT_NE(lo, -1);
+  netlink_buffer* addrs = netlink_open();
+  ASSERT_NE(addrs, nullptr);
+  rtnl_addr_info a;
+  bool seen = false;
+  while (rtnl_next_addr(addrs, &a) == 0) seen |= a.index == lo && std::string(a.local) == "127.0.0.1";
+  netlink_close(addrs);
+  EXPECT_TRUE(seen);
+}
+
+}  // namespace
