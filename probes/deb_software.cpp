@@ -56,7 +56,7 @@ bool parse_deb_line(const char* line, package_record& out) {
 }
 
 std::string aptitude_query_command() {
-  return "aptitude search '~i~T' -F 'install ok installed|%p|%v|%s|%I|%m|%d' -w 512 2>&1";
+  return "aptitude search '~i~T' -F 'install ok installed|%64p|%32v|%64s|%16I|%128m|%256d' -w 600 2>&1";
 }
 
 std::string dpkg_query_command() {
