@@ -230,6 +230,7 @@ int command_close(FILE* stream) {
   if (slot->limit != COMMAND_COMPLETE) kill(-pid, SIGKILL);
   int status = 0;
   pid_t r;
+  useconds_t pause = 1000;
   for (;;) {
     r = waitpid(pid, &status, WNOHANG);
     if (r != 0 && !(r < 0 && errno == EINTR)) break;
@@ -241,7 +242,8 @@ int command_close(FILE* stream) {
       } while (r < 0 && errno == EINTR);
       break;
     }
-    usleep(2000);
+    usleep(pause);
+    if (pause < 50000) pause *= 2;
   }
   // Nothing of the group may outlive the command (a background child that
   // let go of the pipe), once a limit was hit.

@@ -17,7 +17,8 @@
 
 /// Runs "/bin/sh -c command" with standard input from /dev/null and returns
 /// its standard output as a stream for reading, or null with errno set.
-/// Close it with command_close, never with fclose.
+/// Close it with command_close, never with fclose. The stream reads through
+/// the limits, so it has no descriptor of its own (fileno gives -1).
 FILE* command_open(const char* command);
 
 /// As command_open, with the command's standard input read from the platform

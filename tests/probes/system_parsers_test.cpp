@@ -4,6 +4,9 @@
 // expected table (tests/fixtures/system/recorded/<name>.expected.tsv).
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cstdlib>
 #include <functional>
 #include <set>
 #include <sstream>
@@ -13,6 +16,10 @@
 #include "harness.h"
 #include "modules_linux.h"
 #include "ps_probe.h"
+#include "report_check.h"
+#include "report_fixture.h"
+#include "run_command.h"
+#include "table.h"
 #include "resources_linux.h"
 #include "schedule_linux.h"
 #include "software_linux.h"
@@ -173,4 +180,30 @@ TEST(SystemParsers, ShortAndOverlongLinesStayInTheirFields) {
   EXPECT_FALSE(parse_range_line("abc :", range));
   EXPECT_TRUE(parse_range_line((huge + " : " + huge).c_str(), range));
   EXPECT_EQ(std::string(range.description).size(), 63u);
+}
+
+// A tool that floods its output: the listing stops at the bound, keeps the
+// packages read whole and says in the report that the output was cut.
+TEST(SystemParsers, AFloodingToolIsCutAtTheOutputBound) {
+  zvtest::temp_dir bin;
+  ASSERT_TRUE(zvtest::write_file(bin.path(), "/rpm", "#!/bin/sh\nexec yes 'Name: p\n---EOP---'\n"));
+  chmod(bin.file("rpm").c_str(), 0755);
+  const std::string saved_path = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin";
+  setenv("PATH", (bin.path() + ":" + saved_path).c_str(), 1);
+  const long long saved_bound = command_output_limit();
+  command_set_output_limit(1000);
+  reset_rpm_tool();
+  mem_stream report;
+  Table::set_output_format(OUTPUT_TEXT);
+  EXPECT_TRUE(rpm_packages_test());
+  EXPECT_TRUE(get_rpm_packages(report.get()));
+  command_set_output_limit(saved_bound);
+  setenv("PATH", saved_path.c_str(), 1);
+  reset_rpm_tool();
+  std::string text = report.text();
+  reset_report_state();
+  // Each package is 18 bytes: "Name: p\n---EOP---\n".
+  EXPECT_EQ(zvtest::count_of(text, "| p "), 1000u / 18);
+  EXPECT_NE(text.find("output cut at 1000 bytes"), std::string::npos) << text;
+  EXPECT_EQ(command_last_limit(), COMMAND_OUTPUT_CUT);
 }
