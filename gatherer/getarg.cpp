@@ -19,6 +19,7 @@
 
 #include "debug.h"
 #include "probe.h"
+#include "run_command.h"
 #include "safe_file.h"
 #include "sysroot.h"
 #include "task.h"
@@ -132,6 +133,17 @@ void set_system_root(const wchar_t* value) {
   }
   sysroot_set(dir);  // keeps its own copy
   delete[] dir;
+}
+
+/// "-timeout N": the time limit of every outside command, in whole seconds.
+void set_command_time_limit(const wchar_t* value) {
+  wchar_t* end = nullptr;
+  long seconds = value ? wcstol(value, &end, 10) : 0;
+  if (!value || end == value || *end || seconds < 1 || seconds > 86400) {
+    printm("Seconds (1 to 86400) expected after timeout\n");
+    return;
+  }
+  command_set_time_limit(static_cast<int>(seconds));
 }
 
 void select_driver(const char* task_name, int argc, wchar_t** wargv, int& i, bool install) {
@@ -282,6 +294,8 @@ void gatherer_parse_common(const wchar_t* word, const wchar_t* value) {
     gatherer_setting(SETTING_VPD, SETTING_ON);
   } else if (same_word(word, L"sysroot")) {
     set_system_root(value);
+  } else if (same_word(word, L"timeout")) {
+    set_command_time_limit(value);
   } else if (same_word(word, L"properties")) {
     if (value)
       gatherer_parse_properties(value);

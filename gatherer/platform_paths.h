@@ -39,3 +39,18 @@ constexpr const char* dev_dir = "/dev/";
 constexpr const char* etc_hosts = "/etc/hosts";
 constexpr const char* etc_resolv_conf = "/etc/resolv.conf";
 }  // namespace platform_path
+
+// Users, schedules, kernel modules and resources probes.
+namespace platform_path {
+constexpr const char* etc_passwd = "/etc/passwd";
+constexpr const char* etc_group = "/etc/group";
+constexpr const char* etc_crontab = "/etc/crontab";
+constexpr const char* etc_modules_conf = "/etc/modules.conf";
+constexpr const char* lib_modules = "/lib/modules";
+constexpr const char* proc_modules = "/proc/modules";
+constexpr const char* proc_kernel_osrelease = "/proc/sys/kernel/osrelease";
+constexpr const char* proc_dma = "/proc/dma";
+constexpr const char* proc_iomem = "/proc/iomem";
+constexpr const char* proc_ioports = "/proc/ioports";
+constexpr const char* proc_interrupts = "/proc/interrupts";
+}  // namespace platform_path

@@ -6,6 +6,7 @@
 // objects live for the whole process.
 #include "cpu.h"
 #include "dmi_info.h"
+#include "environment_linux.h"
 #include "file_task.h"
 #include "firmware_probe.h"
 #include "gthfile_task.h"
@@ -15,8 +16,17 @@
 #include "postbox_task.h"
 #include "probe.h"
 #include "scsi_probe.h"
+#include "modules_linux.h"
+#include "platform_paths.h"
+#include "postbox_task.h"
+#include "probe.h"
+#include "ps_probe.h"
+#include "resources_linux.h"
+#include "schedule_linux.h"
+#include "software_linux.h"
 #include "summary.h"
 #include "task.h"
+#include "users_linux.h"
 
 void register_tasks() {
   static bool registered = false;
@@ -52,6 +62,25 @@ void register_tasks() {
   /* 16 */ new pci_probe();                 // "PCI DEVICES"
   /* 16 */ new pci_adapter_probe();         // "PCI ADAPTER INFORMATION"
   /* 16 */ new cpu_probe();                 // "CPU Information"
+  /* 16 */ probe_group* security = new probe_group("Workstation Security", 16, "Workstation Security");
+  /*    */ new passwd_probe(security);      // "Users"
+  /* 16 */ probe_group* schedules = new probe_group("Scheduled Tasks", 16, "Scheduled Tasks");
+  /*    */ new crontab_probe(schedules);    // "Crontab"
+  /* 16 */ probe_group* resources = new probe_group("Resource Information", 16, "Resource Information");
+  /*    */ new dma_probe(resources);        // "Memory Mapped I/O"
+  /*    */ new iomem_probe(resources);      // "Memory Mapped I/O"
+  /*    */ new ioports_probe(resources);    // "I/O Ports"
+  /*    */ new interrupts_probe(resources); // "Interrupts"
+  /* 16 */ probe_group* processes = new probe_group("Processes", 16, "Processes");
+  /*    */ new ps_probe(processes);         // "ps probe"
+  /* 16 */ new packages_probe();            // "Installed Software"
+  /* 16 */ probe_group* drivers = new probe_group("Device Driver Information", 16, "Device Driver Information");
+  /*    */ new modules_probe(drivers);        // "Kernel Modules"
+  /*    */ new loaded_modules_probe(drivers); // "Loaded Modules"
+  /*    */ new file_probe(drivers, "Modules Configuration", 3, 0x0001, platform_path::etc_modules_conf, 0xFFEF);
+  /* 16 */ probe_group* firmware = new probe_group("Firmware Information", 16, "Firmware Information");
+  /*    */ new firmware_probe(firmware);    // "Firmware Probe"
+  /* 16 */ new environment_probe();         // "ENVIRONMENT"
   /* 16 */ new smbios_probe("SMBIOS INFORMATION", 0xFFEF);
   /* 16 */ new smbios_probe("SMBIOS INFO", 0x10);
   /* 18 */ new postbox_task();              // "Gathering plug-in output files"

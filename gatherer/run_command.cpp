@@ -3,11 +3,17 @@
 
 #include <sys/stat.h>
 
+#include "debug.h"
 #include "sysroot.h"
+#include "table.h"
+#include "zelvarn2.h"
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -17,14 +23,88 @@ extern char** environ;
 
 namespace {
 
-/// The commands running now: the stream read by the caller and the child.
+int time_limit_seconds = 120;
+long long output_limit_bytes = 64LL << 20;
+command_limit last_limit = COMMAND_COMPLETE;
+
+/// Milliseconds on the monotonic clock.
+long long now_ms() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+const int COMMAND_TEXT_SIZE = 256;
+
+/// The commands running now: the stream read by the caller, the child (the
+/// leader of its own process group) and the limits of its pipe.
 struct running_command {
   FILE* stream;
   pid_t pid;
+  int fd;                  ///< read end of the pipe
+  long long deadline_ms;   ///< monotonic time the command must end by
+  long long bytes;         ///< bytes handed to the reader so far
+  long long bound;         ///< output bound in bytes
+  command_limit limit;     ///< why reading stopped early
+  bool at_line_start;      ///< the last byte handed over was a line feed
+  char text[COMMAND_TEXT_SIZE];  ///< the command, cut, for the debug log
 };
 
 const int MAX_RUNNING = 16;
 running_command running[MAX_RUNNING];
+
+void note_limit(running_command* r, command_limit limit) {
+  if (r->limit != COMMAND_COMPLETE) return;
+  r->limit = limit;
+  if (limit == COMMAND_TIMED_OUT)
+    printd("command: timed out after %d s: %s\n", time_limit_seconds, r->text);
+  else
+    printd("command: output cut at %lld bytes: %s\n", r->bytes, r->text);
+}
+
+/// Read function of a command stream: waits no longer than the deadline and
+/// hands over no more than the bound, ending at a line feed where it can.
+ssize_t limited_read(void* cookie, char* buf, size_t size) {
+  running_command* r = static_cast<running_command*>(cookie);
+  if (r->limit != COMMAND_COMPLETE || size == 0) return 0;
+  for (;;) {
+    long long left = r->deadline_ms - now_ms();
+    if (left <= 0) {
+      note_limit(r, COMMAND_TIMED_OUT);
+      return 0;
+    }
+    struct pollfd p = {r->fd, POLLIN, 0};
+    int ready = poll(&p, 1, left > 60000 ? 60000 : static_cast<int>(left));
+    if (ready < 0 && errno != EINTR) return -1;
+    if (ready > 0) break;
+  }
+  ssize_t n;
+  do {
+    n = read(r->fd, buf, size);
+  } while (n < 0 && errno == EINTR);
+  if (n <= 0) return n;
+  long long room = r->bound - r->bytes;
+  if (n > room) {
+    // Keep whole lines: the part after the last line feed within the bound
+    // would only give a broken last row.
+    ssize_t keep = room > 0 ? static_cast<ssize_t>(room) : 0;
+    while (keep > 0 && buf[keep - 1] != '\n') --keep;
+    r->bytes += keep;
+    note_limit(r, COMMAND_OUTPUT_CUT);
+    n = keep;
+  } else {
+    r->bytes += n;
+  }
+  if (n > 0) r->at_line_start = buf[n - 1] == '\n';
+  return n;
+}
+
+int limited_close(void* cookie) {
+  running_command* r = static_cast<running_command*>(cookie);
+  int rc = close(r->fd);
+  r->fd = -1;
+  return rc;
+}
 
 running_command* find_slot(FILE* stream) {
   for (auto& r : running)
@@ -56,7 +136,10 @@ pid_t spawn_shell(const char* command, int out_fd, int in_fd) {
   sigaddset(&pipe_only, SIGPIPE);
   posix_spawnattr_setsigmask(&attr, &none);
   posix_spawnattr_setsigdefault(&attr, &pipe_only);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  // A group of its own, so that every process of the pipeline can be ended.
+  posix_spawnattr_setpgroup(&attr, 0);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
+                                      POSIX_SPAWN_SETPGROUP);
   pid_t pid = -1;
   int rc = posix_spawn(&pid, "/bin/sh", &actions, &attr, const_cast<char**>(argv), environ);
   posix_spawnattr_destroy(&attr);
@@ -90,16 +173,26 @@ FILE* start_command(const char* command, int in_fd) {
     errno = err;
     return nullptr;
   }
-  FILE* stream = fdopen(fds[0], "r");
+  slot->pid = pid;
+  slot->fd = fds[0];
+  slot->deadline_ms = now_ms() + time_limit_seconds * 1000LL;
+  slot->bytes = 0;
+  slot->bound = output_limit_bytes;
+  slot->limit = COMMAND_COMPLETE;
+  slot->at_line_start = true;
+  snprintf(slot->text, sizeof slot->text, "%s", command);
+  cookie_io_functions_t io = {limited_read, nullptr, nullptr, limited_close};
+  FILE* stream = fopencookie(slot, "r", io);
   if (!stream) {
     err = errno;
     close(fds[0]);
+    kill(-pid, SIGKILL);
     waitpid(pid, nullptr, 0);
+    slot->pid = 0;
     errno = err;
     return nullptr;
   }
   slot->stream = stream;
-  slot->pid = pid;
   return stream;
 }
 
@@ -132,15 +225,82 @@ int command_close(FILE* stream) {
     return -1;
   }
   pid_t pid = slot->pid;
-  slot->stream = nullptr;
-  slot->pid = 0;
+  // Closing the pipe first lets a command that is still writing end on SIGPIPE.
   fclose(stream);
+  if (slot->limit != COMMAND_COMPLETE) kill(-pid, SIGKILL);
   int status = 0;
   pid_t r;
-  do {
-    r = waitpid(pid, &status, 0);
-  } while (r < 0 && errno == EINTR);
+  useconds_t pause = 1000;
+  for (;;) {
+    r = waitpid(pid, &status, WNOHANG);
+    if (r != 0 && !(r < 0 && errno == EINTR)) break;
+    if (now_ms() >= slot->deadline_ms) {
+      note_limit(slot, COMMAND_TIMED_OUT);
+      kill(-pid, SIGKILL);
+      do {
+        r = waitpid(pid, &status, 0);
+      } while (r < 0 && errno == EINTR);
+      break;
+    }
+    usleep(pause);
+    if (pause < 50000) pause *= 2;
+  }
+  // Nothing of the group may outlive the command (a background child that
+  // let go of the pipe), once a limit was hit.
+  if (slot->limit != COMMAND_COMPLETE) kill(-pid, SIGKILL);
+  last_limit = slot->limit;
+  slot->stream = nullptr;
+  slot->pid = 0;
   return r < 0 ? -1 : status;
+}
+
+command_limit command_limit_hit(FILE* stream) {
+  running_command* slot = stream ? find_slot(stream) : nullptr;
+  return slot ? slot->limit : COMMAND_COMPLETE;
+}
+
+command_limit command_last_limit() { return last_limit; }
+
+const char* command_limit_text(command_limit limit) {
+  switch (limit) {
+    case COMMAND_TIMED_OUT:
+      return "timed out";
+    case COMMAND_OUTPUT_CUT:
+      return "output cut";
+    default:
+      return "";
+  }
+}
+
+void command_set_time_limit(int seconds) { time_limit_seconds = seconds < 1 ? 1 : seconds; }
+int command_time_limit() { return time_limit_seconds; }
+void command_set_output_limit(long long bytes) { output_limit_bytes = bytes < 1 ? 1 : bytes; }
+long long command_output_limit() { return output_limit_bytes; }
+
+command_limit command_note_limit(FILE* report, FILE* stream, const char* tool) {
+  command_limit limit = command_limit_hit(stream);
+  if (limit == COMMAND_COMPLETE) return limit;
+  if (!tool) tool = "command";
+  printm("%s %s ", tool, command_limit_text(limit));
+  if (!report) return limit;
+  char status[96];
+  if (limit == COMMAND_TIMED_OUT)
+    snprintf(status, sizeof status, "timed out after %d s; rows before it kept", time_limit_seconds);
+  else
+    snprintf(status, sizeof status, "output cut at %lld bytes; rows before it kept",
+             output_limit_bytes);
+  Table table(report, "Command Status");
+  table.start_heading();
+  table.add_column("Command", STRING);
+  table.set_column_width(0, 32);
+  table.add_column("Status", STRING);
+  table.set_column_width(1, 64);
+  table.end_heading();
+  table.start_row(tool);
+  table.log_data(tool);
+  table.log_data(status);
+  table.end_row();
+  return limit;
 }
 
 std::string shell_quote(const char* s) {

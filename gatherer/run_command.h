@@ -3,6 +3,13 @@
 // Commands never read the operator's terminal: their standard input is
 // /dev/null, so a tool that prompts cannot stall the run or swallow the
 // answers meant for the step prompt.
+//
+// No command can stall the run: each one has a time limit and an output
+// bound. The command runs in a process group of its own; when its time is up
+// the stream reads as ended, and when its output passes the bound reading
+// stops after the last whole line within it. Either way the group is ended
+// when the stream is closed, whatever the caller read so far stays valid, and
+// the debug log names the command.
 #pragma once
 
 #include <cstdio>
@@ -10,7 +17,8 @@
 
 /// Runs "/bin/sh -c command" with standard input from /dev/null and returns
 /// its standard output as a stream for reading, or null with errno set.
-/// Close it with command_close, never with fclose.
+/// Close it with command_close, never with fclose. The stream reads through
+/// the limits, so it has no descriptor of its own (fileno gives -1).
 FILE* command_open(const char* command);
 
 /// As command_open, with the command's standard input read from the platform
@@ -22,8 +30,38 @@ FILE* command_open(const char* command);
 FILE* command_open_input(const char* command, const char* platform_path);
 
 /// Closes a stream from command_open and waits for the command. Returns the
-/// wait status (as waitpid gives it), or -1 with errno set.
+/// wait status (as waitpid gives it), or -1 with errno set. A command whose
+/// limit was hit, or that is still running when its time is up, has its
+/// whole process group killed first.
 int command_close(FILE* stream);
+
+/// Why reading a command's output stopped early.
+enum command_limit {
+  COMMAND_COMPLETE = 0,   ///< the output ended by itself
+  COMMAND_TIMED_OUT = 1,  ///< the time limit expired
+  COMMAND_OUTPUT_CUT = 2  ///< the output passed the bound
+};
+
+/// The limit a still-open command stream has hit (COMPLETE when none, or
+/// when the stream is not a command's).
+command_limit command_limit_hit(FILE* stream);
+/// The limit hit by the command closed last (COMPLETE when none).
+command_limit command_last_limit();
+/// "timed out", "output cut" or "" for COMPLETE.
+const char* command_limit_text(command_limit limit);
+
+/// The time limit of every command started from now on, in seconds (at least
+/// 1; default 120), and the output bound in bytes (default 64 MiB).
+void command_set_time_limit(int seconds);
+int command_time_limit();
+void command_set_output_limit(long long bytes);
+long long command_output_limit();
+
+/// When the command of `stream` hit a limit: says so on the console line of
+/// the running task ("<tool> timed out ") and writes the table "Command
+/// Status" (Command, Status) into the report after the probe's table.
+/// Call before command_close. Returns the limit.
+command_limit command_note_limit(FILE* report, FILE* stream, const char* tool);
 
 /// Quotes `s` as one shell word: the text between single quotes, each single
 /// quote written as '\''. Null gives ''.

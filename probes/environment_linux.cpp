@@ -1,0 +1,44 @@
+// environment_linux.cpp - the environment variables of this process.
+#include "environment_linux.h"
+
+#include <cstring>
+
+#include "table.h"
+#include "xml.h"
+
+extern char** environ;
+
+void split_environment_entry(const char* entry, std::string& name, std::string& value) {
+  const char* eq = strchr(entry, '=');
+  name.assign(entry, eq ? static_cast<size_t>(eq - entry) : strlen(entry));
+  value = eq ? eq + 1 : "";
+}
+
+environment_probe::environment_probe() : probe_task("ENVIRONMENT", 16) {
+  detail = 2;
+  platform = 0x0001;
+  customers = 0xFFEF;
+}
+
+bool environment_probe::run(FILE* report) {
+  start_section(report, "ENVIRONMENT");
+  if (environ) {
+    Table table(report, "Shell variables");
+    table.start_heading();
+    table.add_column("Name", STRING);
+    table.set_column_width(0, 40);
+    table.add_column("Value", STRING);
+    table.set_column_width(1, 256);
+    table.end_heading();
+    std::string name, value;
+    for (char** e = environ; *e; ++e) {
+      split_environment_entry(*e, name, value);
+      table.start_row(name.c_str());
+      table.log_data(name.c_str());
+      table.log_data(value.c_str());
+      table.end_row();
+    }
+  }
+  end_section(report);
+  return true;
+}

@@ -1,0 +1,181 @@
+// system_probes_test.cpp - whole runs of the users, schedules, processes,
+// packages, modules and resource probes: a fixture system root whose tables
+// must come out exactly (tests/fixtures/system/expected/<title>.tsv), this
+// machine's own files, the real package tools, and outside commands that
+// hang.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+#include "smbios_root.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using rows = std::vector<std::vector<std::string>>;
+
+const std::string fixtures = std::string(ZV_SOURCE_DIR) + "/tests/fixtures/system/";
+
+rows expected_rows(const std::string& title) {
+  rows out;
+  std::string name = title;
+  std::replace(name.begin(), name.end(), '/', '_');
+  std::istringstream in(zvtest::read_file(fixtures + "expected/" + name + ".tsv"));
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> cells;
+    std::istringstream cell_in(line);
+    for (std::string cell; std::getline(cell_in, cell, '\t');) cells.push_back(cell);
+    if (!line.empty() && line.back() == '\t') cells.push_back("");
+    out.push_back(cells);
+  }
+  return out;
+}
+
+/// Writes an executable stand-in tool into dir.
+void stand_in(const std::string& dir, const std::string& tool, const std::string& script) {
+  ASSERT_TRUE(zvtest::write_file(dir, "/" + tool, "#!/bin/sh\n" + script + "\n"));
+  chmod((dir + "/" + tool).c_str(), 0755);
+}
+
+/// The text report of a run in cwd.
+std::string text_report(const zvtest::temp_dir& cwd) {
+  for (const std::string& name : zvtest::list_dir(cwd.path()))
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".TXT") == 0)
+      return zvtest::read_file(cwd.file(name));
+  return "";
+}
+
+zvtest::run_result run_probes(const zvtest::temp_dir& cwd, const std::string& root, const std::string& probes,
+                              const std::string& path_first, std::vector<std::string> extra = {}) {
+  zvtest::run_options o;
+  o.args = {"-batch", "-local", "-text", "-debug", "-probe", probes};
+  if (!root.empty()) o.args.insert(o.args.end(), {"-sysroot", root});
+  o.args.insert(o.args.end(), extra.begin(), extra.end());
+  o.cwd = cwd.path();
+  const char* path = getenv("PATH");
+  o.env = {{"PATH", path_first.empty() ? std::string(path ? path : "/usr/bin:/bin")
+                                       : path_first + ":" + (path ? path : "/usr/bin:/bin")}};
+  return zvtest::run_program(o);
+}
+
+}  // namespace
+
+TEST(SystemProbesE2E, FixtureRootTablesComeOutExactly) {
+  zvtest::temp_dir root, bin, cwd;
+  fs::copy(fixtures + "root", root.path(), fs::copy_options::recursive);
+  // Installed modules of the root's kernel, compressed and plain; module
+  // information comes from a stand-in (the tool is not installed everywhere).
+  for (const char* m : {"kernel/drivers/net/e1000/e1000.ko.xz", "kernel/sound/snd-hda-intel.ko",
+                        "extra/fuse.ko.zst", "kernel/net/README"})
+    ASSERT_TRUE(zvtest::write_file(root.path(), std::string("/lib/modules/5.10.0-test/") + m, ""));
+  stand_in(bin.path(), "modinfo",
+           "printf 'filename: %s\\nauthor: A. Author\\nauthor: B. Author\\nlicense: GPL\\n"
+           "description: module %s\\n' \"$1\" \"${1##*/}\"");
+  zvtest::run_result r = run_probes(
+      cwd, root.path(), "WORKSTATION_SECURITY;SCHEDULED_TASKS;RESOURCE_INFORMATION;DEVICE_DRIVER_INFORMATION",
+      bin.path());
+  ASSERT_TRUE(r.exited) << r.err;
+  std::string report = text_report(cwd);
+  ASSERT_FALSE(report.empty()) << r.err;
+  for (const char* title : {"User Accounts", "Groups", "Scheduled Tasks", "DMA Channels in use",
+                            "I/O Memory Map", "I/O Ports", "IRQs", "Loaded Modules", "Kernel Modules"}) {
+    SCOPED_TRACE(title);
+    rows got = smbios_test::text_table(report, title), want = expected_rows(title);
+    // find lists files in directory order.
+    if (std::string(title) == "Kernel Modules") std::sort(got.begin(), got.end());
+    ASSERT_EQ(got.size(), want.size()) << report;
+    for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], want[i]) << "row " << i;
+  }
+  EXPECT_NE(report.find("options snd-hda-intel model=auto"), std::string::npos);
+  // 32 processors: 17 count columns keep Type and Device; the rest are logged.
+  EXPECT_NE(zvtest::read_file(cwd.file("gatherer.log")).find("IRQs"), std::string::npos);
+  EXPECT_NE(zvtest::read_file(cwd.file("gatherer.log")).find("processors 18 to 32: 170 180"),
+            std::string::npos);
+}
+
+TEST(SystemProbesE2E, ThisMachinesOwnFilesGiveOneRowPerEntry) {
+  zvtest::temp_dir root, cwd;
+  for (const char* f : {"/etc/passwd", "/etc/group", "/proc/iomem", "/proc/interrupts"}) {
+    std::string text = zvtest::read_file(f);
+    if (text.empty()) GTEST_SKIP() << f << " is not readable here";
+    ASSERT_TRUE(zvtest::write_file(root.path(), f, text));
+  }
+  zvtest::run_result r = run_probes(cwd, root.path(), "WORKSTATION_SECURITY;RESOURCE_INFORMATION", "");
+  ASSERT_TRUE(r.exited) << r.err;
+  std::string report = text_report(cwd);
+  EXPECT_EQ(smbios_test::text_table(report, "User Accounts").size(),
+            zvtest::count_of(zvtest::read_file("/etc/passwd"), "\n"));
+  EXPECT_EQ(smbios_test::text_table(report, "Groups").size(),
+            zvtest::count_of(zvtest::read_file("/etc/group"), "\n"));
+  EXPECT_FALSE(smbios_test::text_table(report, "IRQs").empty());
+  EXPECT_FALSE(smbios_test::text_table(report, "I/O Memory Map").empty());
+  // Files the root lacks give tables with headings and no rows.
+  EXPECT_NE(report.find("Table: DMA Channels in use"), std::string::npos);
+  EXPECT_TRUE(smbios_test::text_table(report, "DMA Channels in use").empty());
+}
+
+// A tool that never ends is stopped at the time limit; the rows it wrote
+// before stay, and the run goes on.
+TEST(SystemProbesE2E, AHangingToolIsEndedAndItsRowsStay) {
+  zvtest::temp_dir bin, cwd;
+  stand_in(bin.path(), "ps", "printf '    7 root 0 0.0 0.1 S stuck tool\\n'; exec sleep 1000");
+  auto start = std::chrono::steady_clock::now();
+  zvtest::run_result r = run_probes(cwd, "", "PROCESSES;ENVIRONMENT", bin.path(), {"-timeout", "1"});
+  ASSERT_TRUE(r.exited) << r.err;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  EXPECT_NE(r.err.find("ps timed out"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Run complete, rc = 0"), std::string::npos) << r.err;
+  std::string report = text_report(cwd);
+  rows processes = smbios_test::text_table(report, "Process List");
+  ASSERT_EQ(processes.size(), 1u) << report;
+  EXPECT_EQ(processes[0][0], "7");
+  rows status = smbios_test::text_table(report, "Command Status");
+  ASSERT_EQ(status.size(), 1u) << report;
+  EXPECT_EQ(status[0][0], "ps");
+  EXPECT_FALSE(smbios_test::text_table(report, "Shell variables").empty());
+  EXPECT_NE(zvtest::read_file(cwd.file("gatherer.log")).find("command: timed out after 1 s: '" + bin.path() + "/ps'"),
+            std::string::npos);
+}
+
+// The real package tools: aptitude where installed, dpkg-query where it is not.
+TEST(SystemProbesE2E, PackagesComeFromTheRealTools) {
+  zvtest::temp_dir cwd;
+  zvtest::run_result r = run_probes(cwd, "", "INSTALLED_SOFTWARE", "");
+  ASSERT_TRUE(r.exited) << r.err;
+  std::string report = text_report(cwd), log = zvtest::read_file(cwd.file("gatherer.log"));
+  if (access("/usr/bin/rpm", X_OK) == 0) {
+    EXPECT_NE(report.find("Table: RPM Packages"), std::string::npos);
+  }
+  if (access("/usr/bin/aptitude", X_OK) == 0) {
+    EXPECT_NE(log.find("package list from aptitude"), std::string::npos);
+    EXPECT_GT(smbios_test::text_table(report, "DPKG Packages").size(), 10u);
+  }
+  if (access("/usr/bin/dpkg-query", X_OK) != 0) return;
+  // A search path without aptitude: only the tools the probe needs.
+  zvtest::temp_dir bin, cwd2;
+  for (const char* tool : {"which", "dpkg-query"})
+    ASSERT_EQ(symlink((std::string("/usr/bin/") + tool).c_str(), (bin.path() + "/" + tool).c_str()), 0);
+  zvtest::run_options o;
+  o.args = {"-batch", "-local", "-text", "-debug", "-probe", "INSTALLED_SOFTWARE"};
+  o.cwd = cwd2.path();
+  o.env = {{"PATH", bin.path()}};
+  r = zvtest::run_program(o);
+  ASSERT_TRUE(r.exited) << r.err;
+  report = text_report(cwd2);
+  EXPECT_NE(zvtest::read_file(cwd2.file("gatherer.log")).find("package list from dpkg-query"), std::string::npos);
+  rows packages = smbios_test::text_table(report, "DPKG Packages");
+  EXPECT_TRUE(std::any_of(packages.begin(), packages.end(),
+                          [](const std::vector<std::string>& p) { return p.at(0).rfind("dpkg", 0) == 0; }))
+      << report;
+}
