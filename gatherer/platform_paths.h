@@ -22,4 +22,15 @@ constexpr const char* utmp = "/var/run/utmp";
 constexpr const char* wtmp = "/var/log/wtmp";
 constexpr const char* smbios_entry_point = "/sys/firmware/dmi/tables/smbios_entry_point";
 constexpr const char* smbios_table = "/sys/firmware/dmi/tables/DMI";
+// File scan and boot configuration probes.
+constexpr const char* root_dir = "/";
+constexpr const char* inittab = "/etc/inittab";
+constexpr const char* grub_conf = "/boot/grub.conf";
+constexpr const char* grub_grub_conf = "/boot/grub/grub.conf";
+constexpr const char* grub_menu_lst = "/boot/menu.lst";
+constexpr const char* grub_grub_menu_lst = "/boot/grub/menu.lst";
+constexpr const char* boot_dir = "/boot";
+constexpr const char* proc_cmdline = "/proc/cmdline";
+constexpr const char* init_d_dir = "/etc/init.d";
+constexpr const char* rc_d_dir_fmt = "/etc/rc%d.d";
 }  // namespace platform_path

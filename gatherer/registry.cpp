@@ -4,8 +4,10 @@
 // they are made here, so the rows below are the run order: one statement per
 // task, a group's member probes right after the group, in member order. The
 // objects live for the whole process.
+#include "boot_linux.h"
 #include "dmi_info.h"
 #include "file_task.h"
+#include "filescan_probe.h"
 #include "firmware_probe.h"
 #include "gthfile_task.h"
 #include "postbox_task.h"
@@ -33,6 +35,10 @@ void register_tasks() {
   /*    */ new old_sysinfo_probe(summary);  // "System Summary"
   /* 16 */ probe_group* firmware = new probe_group("Firmware Information", 16, "Firmware Information");
   /*    */ new firmware_probe(firmware);    // "Firmware Probe"
+  /* 16 */ new filescan_probe();            // "FILESCAN"
+  /* 16 */ make_startup_group();            // "Linux Startup Information": INIT Configuration,
+  /*    */                                  // GRUB configuration, Current boot properties,
+  /*    */                                  // Startup services
   /* 16 */ new smbios_probe("SMBIOS INFORMATION", 0xFFEF);
   /* 16 */ new smbios_probe("SMBIOS INFO", 0x10);
   /* 18 */ new postbox_task();              // "Gathering plug-in output files"
