@@ -229,17 +229,22 @@ char* filescan_linux::get_full_pathname(char* out, int size) {
   return out;
 }
 
-char* filescan_linux::format_time(time_t t, char* out, int size) const {
+char* filescan_linux::format_time(time_t t, char* out, int size) {
   if (size <= 0) return out;
-  struct tm local;
-  if (!localtime_r(&t, &local)) {
-    out[0] = '\0';
-    return out;
+  // The three times of a file are often the same second: convert once.
+  if (!have_last_time || t != last_time) {
+    struct tm local;
+    last_text[0] = '\0';
+    if (localtime_r(&t, &local)) {
+      gathered_datetime value;
+      value.set_current_year(this_year);
+      value.setDate(&local);
+      snprintf(last_text, sizeof last_text, "%s", value.format());
+    }
+    last_time = t;
+    have_last_time = true;
   }
-  gathered_datetime value;
-  value.set_current_year(this_year);
-  value.setDate(&local);
-  snprintf(out, size, "%s", value.format());
+  snprintf(out, size, "%s", last_text);
   return out;
 }
 

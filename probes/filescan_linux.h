@@ -57,7 +57,7 @@ class filescan_linux : public filescan {
   void close_directory();
   /// Path, "/" unless the path ends with one, name; false when it does not fit.
   bool build_full_name(char* out, size_t size) const;
-  char* format_time(time_t t, char* out, int size) const;
+  char* format_time(time_t t, char* out, int size);
   const std::string& user_name(uid_t uid);
   const std::string& group_name(gid_t gid);
 
@@ -81,6 +81,9 @@ class filescan_linux : public filescan {
   int perm_check;
   str_list* ignore;
   int this_year;
+  bool have_last_time = false;
+  time_t last_time = 0;
+  char last_text[32] = {};
   std::unordered_map<uid_t, std::string> user_names;
   std::unordered_map<gid_t, std::string> group_names;
 };
