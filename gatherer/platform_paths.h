@@ -53,4 +53,15 @@ constexpr const char* proc_dma = "/proc/dma";
 constexpr const char* proc_iomem = "/proc/iomem";
 constexpr const char* proc_ioports = "/proc/ioports";
 constexpr const char* proc_interrupts = "/proc/interrupts";
+// File scan and boot configuration probes.
+constexpr const char* root_dir = "/";
+constexpr const char* inittab = "/etc/inittab";
+constexpr const char* grub_conf = "/boot/grub.conf";
+constexpr const char* grub_grub_conf = "/boot/grub/grub.conf";
+constexpr const char* grub_menu_lst = "/boot/menu.lst";
+constexpr const char* grub_grub_menu_lst = "/boot/grub/menu.lst";
+constexpr const char* boot_dir = "/boot";
+constexpr const char* proc_cmdline = "/proc/cmdline";
+constexpr const char* init_d_dir = "/etc/init.d";
+constexpr const char* rc_d_dir_fmt = "/etc/rc%d.d";
 }  // namespace platform_path

@@ -5,9 +5,11 @@
 // task, a group's member probes right after the group, in member order. The
 // objects live for the whole process.
 #include "cpu.h"
+#include "boot_linux.h"
 #include "dmi_info.h"
 #include "environment_linux.h"
 #include "file_task.h"
+#include "filescan_probe.h"
 #include "firmware_probe.h"
 #include "gthfile_task.h"
 #include "pci_probe.h"
@@ -81,6 +83,10 @@ void register_tasks() {
   /* 16 */ probe_group* firmware = new probe_group("Firmware Information", 16, "Firmware Information");
   /*    */ new firmware_probe(firmware);    // "Firmware Probe"
   /* 16 */ new environment_probe();         // "ENVIRONMENT"
+  /* 16 */ new filescan_probe();            // "FILESCAN"
+  /* 16 */ make_startup_group();            // "Linux Startup Information": INIT Configuration,
+  /*    */                                  // GRUB configuration, Current boot properties,
+  /*    */                                  // Startup services
   /* 16 */ new smbios_probe("SMBIOS INFORMATION", 0xFFEF);
   /* 16 */ new smbios_probe("SMBIOS INFO", 0x10);
   /* 18 */ new postbox_task();              // "Gathering plug-in output files"

@@ -6,6 +6,9 @@
 #include "xml.h"
 
 #include <cerrno>
+#include <clocale>
+#include <cwchar>
+#include <string>
 #include <cstring>
 
 #include "debug.h"
@@ -46,6 +49,35 @@ char* xml_utf8(const wchar_t* text) {
 wchar_t* to_wide(const char* text) { return text ? mbcs_to_wide(text) : nullptr; }
 
 /// The tag name of a narrow element name, as UTF-8 (caller frees with delete[]).
+/// True when every character of the text is printable ASCII.
+bool plain_ascii(const char* s) {
+  for (; *s; s++)
+    if (static_cast<unsigned char>(*s) < 0x20 || static_cast<unsigned char>(*s) > 0x7E) return false;
+  return true;
+}
+
+/// True when printable ASCII reads as the same characters in the current
+/// locale: such text then goes into the report without any conversion (its
+/// multibyte, wide and UTF-8 forms are the same bytes). Checked again
+/// whenever the locale changes.
+bool locale_keeps_ascii() {
+  static std::string checked;
+  static bool keeps = false;
+  const char* name = setlocale(LC_CTYPE, nullptr);
+  if (!name) name = "";
+  if (!checked.empty() && checked == name) return keeps;
+  checked = name;
+  keeps = true;
+  for (int c = 0x20; c < 0x7F && keeps; c++) {
+    char b = static_cast<char>(c);
+    wchar_t w = 0;
+    mbstate_t state;
+    memset(&state, 0, sizeof state);
+    keeps = mbrtowc(&w, &b, 1, &state) == 1 && w == static_cast<wchar_t>(c);
+  }
+  return keeps;
+}
+
 char* tag_utf8(const char* name) {
   wchar_t* wide = to_wide(name);
   wchar_t* tag = wide_make_xml_tag(wide);
@@ -61,6 +93,90 @@ char* value_utf8(const wchar_t* value) {
   char* out = xml_utf8(escaped);
   delete[] escaped;
   return out;
+}
+
+/// Escaped locale text as UTF-8 (caller frees with delete[]); null is empty.
+char* narrow_value_utf8(const char* value) {
+  wchar_t* wide = to_wide(value ? value : "");
+  char* out = value_utf8(wide);
+  delete[] wide;
+  return out;
+}
+
+/// The element name of an ASCII name into out, by the rules of
+/// wide_make_xml_tag; false when the name is not plain ASCII or too long.
+bool ascii_tag(const char* name, char* out, size_t size) {
+  if (!name || !plain_ascii(name)) return false;
+  size_t n = strlen(name);
+  bool needs_start = !xml_tag_prefix && (n == 0 || (name[0] >= '0' && name[0] <= '9') ||
+                                          name[0] == '.' || name[0] == '-');
+  size_t lead = xml_tag_prefix ? 3 : (needs_start ? 1 : 0);
+  if (lead + n + 1 > size) return false;
+  if (xml_tag_prefix) memcpy(out, "ZV_", 3);
+  if (needs_start) out[0] = '_';
+  for (size_t i = 0; i < n; i++) {
+    char c = name[i];
+    if (c >= 'a' && c <= 'z')
+      c = force_tag_to_uppercase ? static_cast<char>(c - 32) : c;
+    else if (c >= 'A' && c <= 'Z')
+      c = force_tag_to_lowercase ? static_cast<char>(c + 32) : c;
+    else if (!((c >= '0' && c <= '9') || c == '.' || c == '-'))
+      c = '_';
+    out[lead + i] = c;
+  }
+  out[lead + n] = '\0';
+  return true;
+}
+
+/// Writes plain ASCII text with XML's five special characters escaped.
+void put_escaped(FILE* stream, const char* s) {
+  while (*s) {
+    size_t n = strcspn(s, "&<>\"'");
+    if (n) fwrite(s, 1, n, stream);
+    s += n;
+    switch (*s) {
+      case '&': fputs("&amp;", stream); break;
+      case '<': fputs("&lt;", stream); break;
+      case '>': fputs("&gt;", stream); break;
+      case '"': fputs("&quot;", stream); break;
+      case '\'': fputs("&apos;", stream); break;
+      default: return;
+    }
+    s++;
+  }
+}
+
+/// The common case of the element writers: a name, an optional identifying
+/// value and width, and a text, all plain ASCII in a locale that keeps ASCII
+/// as it is, written straight to the stream. False (nothing written) when
+/// the texts need the general conversion. `close` adds the text and the end
+/// tag; without it only the start tag is written.
+bool write_ascii_element(FILE* stream, const char* name, const char* id, int width,
+                         const char* value, bool close, int* result) {
+  char tag[128];
+  if (!ascii_tag(name, tag, sizeof tag) || (id && !plain_ascii(id)) ||
+      (value && !plain_ascii(value)) || !locale_keeps_ascii())
+    return false;
+  fputc('<', stream);
+  fputs(tag, stream);
+  if (id && attribute_id) {
+    fputc(' ', stream);
+    fputs(attribute_id, stream);
+    fputs("=\"", stream);
+    put_escaped(stream, id);
+    fputc('"', stream);
+    if (width != 0) fprintf(stream, " W=\"%d\"", width);
+  }
+  fputc('>', stream);
+  if (close) {
+    if (value) put_escaped(stream, value);
+    fputs("</", stream);
+    fputs(tag, stream);
+    fputc('>', stream);
+  }
+  fputs("\r\n", stream);
+  *result = ferror(stream) ? -1 : 1;
+  return true;
 }
 
 /// Writes narrow locale text with the characters HTML gives meaning escaped.
@@ -604,9 +720,14 @@ int xml_open_wide_tag(FILE* stream, const char* name, const wchar_t* value) {
 }
 
 int xml_open_tag(FILE* stream, const char* name, const char* value) {
-  wchar_t* wide = to_wide(value);
-  int r = xml_open_wide_tag(stream, name, wide);
-  delete[] wide;
+  if (!(value && attribute_id)) return xml_open_wide_tag(stream, name, nullptr);
+  int fast;
+  if (write_ascii_element(stream, name, value, 0, nullptr, false, &fast)) return fast;
+  char* tag = tag_utf8(name);
+  char* v = narrow_value_utf8(value);
+  int r = fprintf(stream, "<%s %s=\"%s\">\r\n", tag, attribute_id, v);
+  delete[] v;
+  delete[] tag;
   return r;
 }
 
@@ -629,9 +750,13 @@ int xml_wide_tag_value(FILE* stream, const char* name, const wchar_t* value) {
 }
 
 int xml_tag_value(FILE* stream, const char* name, const char* value) {
-  wchar_t* wide = to_wide(value);
-  int r = xml_wide_tag_value(stream, name, wide);
-  delete[] wide;
+  int fast;
+  if (write_ascii_element(stream, name, nullptr, 0, value ? value : "", true, &fast)) return fast;
+  char* tag = tag_utf8(name);
+  char* v = narrow_value_utf8(value);
+  int r = fprintf(stream, "<%s>%s</%s>\r\n", tag, v, tag);
+  delete[] v;
+  delete[] tag;
   return r;
 }
 
@@ -656,11 +781,25 @@ int xml_wide_named_value(FILE* stream, const char* name, const wchar_t* id, int 
 }
 
 int xml_named_value(FILE* stream, const char* name, const char* id, int width, const char* value) {
-  wchar_t* wide_id = to_wide(id);
-  wchar_t* wide_value = to_wide(value);
-  int r = xml_wide_named_value(stream, name, wide_id, width, wide_value);
-  delete[] wide_value;
-  delete[] wide_id;
+  int fast;
+  if (write_ascii_element(stream, name, attribute_id ? (id ? id : "") : nullptr, width,
+                          value ? value : "", true, &fast))
+    return fast;
+  char* tag = tag_utf8(name);
+  char* v = narrow_value_utf8(value);
+  int r;
+  if (!attribute_id) {
+    r = fprintf(stream, "<%s>%s</%s>\r\n", tag, v, tag);
+  } else {
+    char* i = narrow_value_utf8(id);
+    if (width != 0)
+      r = fprintf(stream, "<%s %s=\"%s\" W=\"%d\">%s</%s>\r\n", tag, attribute_id, i, width, v, tag);
+    else
+      r = fprintf(stream, "<%s %s=\"%s\">%s</%s>\r\n", tag, attribute_id, i, v, tag);
+    delete[] i;
+  }
+  delete[] v;
+  delete[] tag;
   return r;
 }
 

@@ -1,0 +1,327 @@
+// boot_linux.cpp - the "Linux Startup Information" probes.
+#include "boot_linux.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "debug.h"
+#include "filescan.h"
+#include "platform_paths.h"
+#include "sysroot.h"
+#include "table.h"
+#include "util_string.h"
+
+namespace {
+
+/// The keyword when the line starts with it as a whole word (followed by a
+/// blank, "=" or the end); the text after it and its blanks goes to *rest.
+bool keyword(const char* line, const char* word, const char** rest) {
+  size_t n = strlen(word);
+  if (strncmp(line, word, n) != 0) return false;
+  char c = line[n];
+  if (c != '\0' && c != ' ' && c != '\t' && c != '=') return false;
+  const char* p = line + n;
+  if (*p) p++;  // the separator
+  while (*p == ' ' || *p == '\t') p++;
+  if (rest) *rest = p;
+  return true;
+}
+
+void copy_cut(char* dst, size_t size, const char* src, size_t len) {
+  if (len >= size) len = size - 1;
+  memcpy(dst, src, len);
+  dst[len] = '\0';
+}
+
+void copy_cut(char* dst, size_t size, const char* src) { copy_cut(dst, size, src, strlen(src)); }
+
+/// Reads the lines of a menu file that carry content (trimmed, no comments).
+template <class F>
+void for_each_menu_line(const char* path, F each) {
+  FILE* f = sys_fopen(path, "r");
+  if (!f) {
+    print_error("grub: fopen", errno);
+    return;
+  }
+  std::string line;
+  while (read_line(f, line, 4096)) {
+    std::unique_ptr<char[]> text(duplicate_string(line.c_str()));
+    char* t = trim_whitespace(strip_line_end(text.get()));
+    if (!t || !*t || *t == '#') continue;
+    each(t);
+  }
+  print_error("grub: getline", errno);
+  fclose(f);
+}
+
+/// A name with the pattern characters of glob escaped, so it matches itself only.
+std::string glob_escape(const char* name) {
+  std::string out;
+  for (const char* p = name; *p; p++) {
+    if (strchr("*?[]\\", *p)) out += '\\';
+    out += *p;
+  }
+  return out;
+}
+
+}  // namespace
+
+// ---- boot menu -----------------------------------------------------------
+
+grub_menu_parser::grub_menu_parser() { clear(); }
+
+void grub_menu_parser::clear() { memset(&current, 0, sizeof current); }
+
+bool grub_menu_parser::feed(const char* line, grub_entry* out) {
+  if (!line) return false;
+  while (*line == ' ' || *line == '\t') line++;
+  if (!*line || *line == '#') return false;
+  const char* rest = nullptr;
+  bool chain = keyword(line, "chainloader", nullptr);
+  bool ends = chain || keyword(line, "boot", nullptr) ||
+              (keyword(line, "title", nullptr) && current.title[0]);
+  bool ended = false;
+  if (ends) {
+    *out = current;
+    if (!out->title[0]) copy_cut(out->title, sizeof out->title, "Unnamed Entry");
+    out->chain_loaded = chain;
+    clear();
+    ended = true;
+  }
+  if (keyword(line, "title", &rest)) {
+    copy_cut(current.title, sizeof current.title, rest);
+  } else if (keyword(line, "root", &rest) || keyword(line, "rootnoverify", &rest)) {
+    copy_cut(current.root, sizeof current.root, rest);
+  } else if (keyword(line, "kernel", &rest)) {
+    size_t len = strnlen(rest, 256);
+    size_t word = 0;
+    while (word < len && rest[word] != ' ' && rest[word] != '\t') word++;
+    copy_cut(current.kernel, sizeof current.kernel, rest, word);
+    size_t opt = word;
+    while (opt < len && (rest[opt] == ' ' || rest[opt] == '\t')) opt++;
+    copy_cut(current.options, sizeof current.options, rest + opt, len - opt);
+  } else if (keyword(line, "initrd", &rest)) {
+    copy_cut(current.initrd, sizeof current.initrd, rest);
+  }
+  return ended;
+}
+
+bool grub_menu_parser::finish(grub_entry* out) {
+  if (!current.title[0]) return false;
+  *out = current;
+  out->chain_loaded = false;
+  clear();
+  return true;
+}
+
+bool parse_grub_option(const char* line, const char** kw, const char** name, char* value,
+                       size_t value_size) {
+  static const char* const keywords[][2] = {{"default", "Default Entry"},
+                                            {"fallback", "Fallback Entry"},
+                                            {"timeout", "Menu Timeout"},
+                                            {"color", "Menu Colours"}};
+  if (!line || !value || value_size == 0) return false;
+  for (const auto& k : keywords) {
+    const char* rest;
+    if (!keyword(line, k[0], &rest)) continue;
+    *kw = k[0];
+    *name = k[1];
+    copy_cut(value, value_size, rest);
+    return true;
+  }
+  return false;
+}
+
+grub_probe::grub_probe(probe_group* group)
+    : probe(group, "GRUB configuration", 2, 1), tested(false), menu_file(nullptr) {}
+
+bool grub_probe::test() {
+  if (tested) return menu_file != nullptr;
+  tested = true;
+  const char* candidates[] = {platform_path::grub_conf, platform_path::grub_grub_conf,
+                              platform_path::grub_menu_lst, platform_path::grub_grub_menu_lst};
+  for (const char* c : candidates) {
+    FILE* f = sys_fopen(c, "r");  // regular files only
+    if (!f) continue;
+    fclose(f);
+    menu_file = c;
+    printd("grub: using %s\n", c);
+    break;
+  }
+  return menu_file != nullptr;
+}
+
+static void write_entry(Table& table, const grub_entry& e) {
+  table.start_row(e.title);
+  table.log_data(e.title);
+  table.log_data(e.root);
+  table.log_data(e.kernel);
+  table.log_data(e.options);
+  table.log_data(e.initrd);
+  table.log_data(e.chain_loaded ? 1 : 0);
+  table.end_row();
+}
+
+bool grub_probe::run(FILE* report) {
+  if (!menu_file && !test()) return false;
+  int rows = 0;
+  {
+    Table table(report, "GRUB Boot entries", "Linux Startup Information");
+    table.start_heading();
+    const char* columns[] = {"Boot Entry Title", "Root Device", "Kernel Image", "Kernel Options",
+                             "Initial RAM Disk"};
+    const int widths[] = {128, 16, 128, 128, 80};
+    for (int i = 0; i < 5; i++) {
+      table.add_column(columns[i], STRING);
+      table.set_column_width(i, widths[i]);
+    }
+    table.add_column("Chain Loaded", BOOL);
+    table.end_heading();
+    grub_menu_parser parser;
+    grub_entry e;
+    for_each_menu_line(menu_file, [&](const char* line) {
+      if (parser.feed(line, &e)) {
+        write_entry(table, e);
+        rows++;
+      }
+    });
+    if (parser.finish(&e)) {
+      write_entry(table, e);
+      rows++;
+    }
+  }
+  {
+    Table table(report, "GRUB Options", "Linux Startup Information");
+    table.start_heading();
+    table.add_column("Name", STRING);
+    table.set_column_width(0, 128);
+    table.add_column("Value", STRING);
+    table.set_column_width(1, 128);
+    table.end_heading();
+    for_each_menu_line(menu_file, [&](const char* line) {
+      const char *kw, *name;
+      char value[128];
+      if (!parse_grub_option(line, &kw, &name, value, sizeof value)) return;
+      table.start_row(kw);
+      table.log_data(name);
+      table.log_data(value);
+      table.end_row();
+      rows++;
+    });
+  }
+  return rows > 0;
+}
+
+// ---- /boot and the kernel command line -----------------------------------
+
+boot_probe::boot_probe(probe_group* group) : probe(group, "Current boot properties", 2, 1) {}
+
+bool boot_probe::test() {
+  // The command line is a plain file: reading it is enough.
+  return sys_access(platform_path::boot_dir, R_OK | X_OK) == 0 ||
+         sys_access(platform_path::proc_cmdline, R_OK) == 0;
+}
+
+bool boot_probe::run(FILE* report) {
+  {
+    Table table(report, "/boot Contents", "Linux Startup Information");
+    table.start_heading();
+    table.add_column("Filename", STRING);
+    table.set_column_width(0, 128);
+    table.add_column("Permissions", STRING);
+    table.set_column_width(1, 32);
+    table.add_column("Filesize", STRING);
+    table.set_column_width(2, 32);
+    table.end_heading();
+    std::unique_ptr<filescan> scan(make_filescan());
+    scan->add_path_to_scan(platform_path::boot_dir);
+    int count = 0;
+    size_t prefix = strlen(platform_path::boot_dir) + 1;
+    char full[FILESCAN_PATH_MAX], buf[64];
+    while (scan->next()) {
+      scan->get_full_pathname(full, sizeof full);
+      table.start_row(full);
+      table.log_data(strlen(full) >= prefix ? full + prefix : full);
+      table.log_data(scan->get_permissions(buf, sizeof buf));
+      table.log_data(scan->get_file_size(buf, sizeof buf));
+      table.end_row();
+      count++;
+    }
+    printd("boot: %d files found\n", count);
+  }
+
+  bool with_value = false;
+  Table table(report, "Kernel Command Line", "Linux Startup Information");
+  table.start_heading();
+  table.add_column("Option", STRING);
+  table.set_column_width(0, 128);
+  table.add_column("Value", STRING);
+  table.set_column_width(1, 128);
+  table.end_heading();
+  FILE* f = sys_fopen(platform_path::proc_cmdline, "r");
+  if (!f) {
+    print_error("boot_cmdline: fopen", errno);
+    return false;
+  }
+  std::string line;
+  if (!read_line(f, line, 65536)) {
+    print_error("boot_cmdline: getline", errno);
+    line.clear();
+  }
+  fclose(f);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  parse_cmdline(line, [&](const cmdline_option& o) {
+    table.start_row(o.has_value ? o.value.c_str() : o.word.c_str());
+    table.log_data(o.option.c_str());
+    table.log_data(o.has_value ? o.value.c_str() : "");
+    table.end_row();
+    if (o.has_value) with_value = true;
+  });
+  return with_value;
+}
+
+// ---- start-up services ---------------------------------------------------
+
+rcd_probe::rcd_probe(probe_group* group) : probe(group, "Startup services", 2, 1) {}
+
+bool rcd_probe::run(FILE* report) {
+  Table table(report, "Startup Services");
+  table.start_heading();
+  table.add_column("Name", STRING);
+  table.set_column_width(0, 64);
+  char heading[16];
+  for (int i = 0; i <= 6; i++) {
+    snprintf(heading, sizeof heading, "Runlevel %d", i);
+    table.add_column(heading, STRING);
+    table.set_column_width(i + 1, 8);
+  }
+  table.end_heading();
+  std::unique_ptr<filescan> scan(make_filescan());
+  scan->add_path_to_scan(platform_path::init_d_dir);
+  char name[FILESCAN_NAME_MAX + 1], dir[64];
+  while (scan->next()) {
+    scan->get_filename(name, sizeof name);
+    std::string pattern = "S??" + glob_escape(name);
+    table.start_row(name);
+    table.log_data(name);
+    for (int i = 0; i <= 6; i++) {
+      snprintf(dir, sizeof dir, platform_path::rc_d_dir_fmt, i);
+      table.log_data(scan->file_exists(dir, pattern.c_str()) ? "on" : "off");
+    }
+    table.end_row();
+  }
+  return false;
+}
+
+probe_group* make_startup_group() {
+  probe_group* group =
+      new probe_group("Linux Startup Information", 16, "Linux Startup Information");
+  new file_probe(group, "INIT Configuration", 2, 1, platform_path::inittab, 0xFFEF);
+  new grub_probe(group);
+  new boot_probe(group);
+  new rcd_probe(group);
+  return group;
+}

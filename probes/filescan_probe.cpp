@@ -1,0 +1,256 @@
+// filescan_probe.cpp - the "FILESCAN" task and its report.
+//
+// The scan normally goes into an XML file of its own (lower-case tags), which
+// is stored in the container as an item of its own; in standard-output mode
+// it goes into the run's stream. The scan's file must not disturb the run's
+// report: the table format, the XML switches and the report checksums are
+// put back as they were afterwards.
+#include "filescan_probe.h"
+
+#include <strings.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+#include "debug.h"
+#include "file_task.h"
+#include "filescan.h"
+#include "sysinfo.h"
+#include "table.h"
+#include "xml.h"
+#include "zelvarn2.h"
+#include "zv2file.h"
+
+filescan_probe::filescan_probe() : legacy_probe("FILESCAN", 16) {
+  detail = 1;
+  platform = 0x2F71;
+  customers = 0xFFE1;
+}
+
+bool filescan_probe::test() {
+  return params.path.set && !params.path.value.empty() && params.filter.set &&
+         !params.filter.value.empty();
+}
+
+static bool set_flag(bool& flag, const char* value, const char* name) {
+  if (value && (value[0] == 'y' || value[0] == 'Y')) {
+    flag = true;
+  } else if (value && (value[0] == 'n' || value[0] == 'N')) {
+    flag = false;
+  } else {
+    printm("Valid values for 'filescan %s' are 'Yes' or 'No', default is '%s'\n", name, "Yes");
+  }
+  return true;
+}
+
+bool filescan_probe::set_parameter(const char* key, const char* value) {
+  if (!key) return false;
+  static const char* const names[] = {"path", "filter", "ignore", "mask", "check", "version"};
+  filescan_parameters::text* slots[] = {&params.path, &params.filter, &params.ignore,
+                                        &params.mask, &params.check,  &params.version};
+  for (int i = 0; i < 6; i++) {
+    if (strcasecmp(key, names[i]) != 0) continue;
+    if (!value || !*value)
+      printm("The filescan %s parameter requires a non-empty value.\n", names[i]);
+    if (value) {
+      slots[i]->set = true;
+      slots[i]->value = value;
+    }
+    return true;
+  }
+  if (strcasecmp(key, "date") == 0) return set_flag(params.date, value, "date");
+  if (strcasecmp(key, "size") == 0) return set_flag(params.size, value, "size");
+  printm("%s is not a valid parameter for filescan\n", key);
+  return false;
+}
+
+int filescan_octal(const char* text) {
+  if (!text) return -1;
+  unsigned value;
+  char rest;
+  // One octal number, optionally surrounded by blanks; anything else is unreadable.
+  if (sscanf(text, " %o %c", &value, &rest) != 1) return -1;
+  if (value > 07777) return -1;
+  return static_cast<int>(value);
+}
+
+void get_vpd(FILE* out) {
+  Table table(out, "VPD");
+  table.start_heading();
+  const char* columns[] = {"Computername", "Vendor", "Model", "Serial", "UUID", "Operating System"};
+  for (const char* c : columns) table.add_column(c, STRING);
+  table.end_heading();
+  SysInfo* info = SysInfo::get();
+  table.start_row("");
+  table.log_data(info->NodeName());
+  table.log_data(info->OEM());
+  table.log_data(info->Model());
+  table.log_data(info->Serial());
+  table.log_data(info->UUID());
+  table.log_data(info->OSName());
+  table.end_row();
+}
+
+bool get_filescan_info(FILE* out, const filescan_parameters& p) {
+  int mask = filescan_octal(p.mask.get());
+  int check = filescan_octal(p.check.get());
+  bool with_version = p.version.set;
+  start_section(out, "FILESCAN");
+  {
+    Table table(out, "FILESCAN PARAMETERS");
+    table.start_heading();
+    table.add_column("Path", STRING);
+    table.add_column("Filter", STRING);
+    table.add_column("Ignore Filter", STRING);
+    table.add_column("Permission Check", INTEGER);
+    table.add_column("Permission Mask", INTEGER);
+    table.add_column("Version", STRING);
+    table.add_column("Date", BOOL);
+    table.add_column("Size", BOOL);
+    table.end_heading();
+    table.start_row("");
+    table.log_data(p.path.get());
+    table.log_data(p.filter.get());
+    table.log_data(p.ignore.set ? p.ignore.get() : "");
+    table.log_data(check);
+    table.log_data(mask);
+    table.log_data(with_version ? p.version.get() : "");
+    table.log_data(p.date ? 1 : 0);
+    table.log_data(p.size ? 1 : 0);
+    table.end_row();
+  }
+
+  unsigned files_scanned = 0, directories_scanned = 0, files_found = 0, seconds = 0;
+  {
+    Table table(out, "SCANNED FILES", "file");
+    table.start_heading();
+    table.add_column("Filename", STRING);
+    table.add_column("Path", STRING);
+    if (p.date) {
+      table.add_column("Create Time", STRING);
+      table.add_column("Last Access Time", STRING);
+      table.add_column("Last Write Time", STRING);
+    }
+    if (p.size) table.add_column("Size", STRING);
+    table.add_column("Permissions", STRING);
+    table.add_column("User ID", STRING);
+    table.add_column("Group ID", STRING);
+    static const char* const version_columns[] = {"Language",    "File Version", "Product Version",
+                                                  "CompanyName", "ProductName",  "ProductVersion",
+                                                  "FileVersion"};
+    if (with_version)
+      for (const char* c : version_columns) table.add_column(c, STRING);
+    table.end_heading();
+
+    std::unique_ptr<filescan> scan(make_filescan());
+    scan->add_path_to_scan(p.path.get());
+    if (p.filter.set) scan->set_filter(p.filter.get());
+    if (p.ignore.set) scan->set_ignore_filter(p.ignore.get());
+    if (mask >= 0) scan->set_perm_mask(mask);
+    if (check >= 0) scan->set_perm_check(check);
+
+    printm("Please wait.\n");
+    const int interval = with_version ? 11 : 231;
+    int countdown = interval;
+    clock_t started = clock();
+    char full[FILESCAN_PATH_MAX], buf[FILESCAN_PATH_MAX];
+    while (scan->next()) {
+      table.start_row(scan->get_full_pathname(full, sizeof full));
+      table.log_data(scan->get_filename(buf, sizeof buf));
+      table.log_data(scan->get_path(buf, sizeof buf));
+      if (p.date) {
+        table.log_data(scan->get_create_time(buf, sizeof buf));
+        table.log_data(scan->get_last_access_time(buf, sizeof buf));
+        table.log_data(scan->get_last_write_time(buf, sizeof buf));
+      }
+      if (p.size) table.log_data(scan->get_file_size(buf, sizeof buf));
+      table.log_data(scan->get_permissions(buf, sizeof buf));
+      table.log_data(scan->get_user_id(buf, sizeof buf));
+      table.log_data(scan->get_group_id(buf, sizeof buf));
+      // No source of version resources on this platform: the cells stay empty.
+      if (with_version)
+        for (int i = 0; i < 7; i++) table.log_data("");
+      table.end_row();
+      if (--countdown == 0) {
+        countdown = interval;
+        printm("\r   Scanned %u files in %u directories, %u files found ...",
+               scan->get_files_scanned(), scan->get_directories_scanned(), scan->get_files_found());
+      }
+    }
+    clock_t used = clock() - started;
+    seconds = used > 0 ? static_cast<unsigned>(static_cast<unsigned long long>(used) / CLOCKS_PER_SEC) : 0;
+    files_scanned = scan->get_files_scanned();
+    directories_scanned = scan->get_directories_scanned();
+    files_found = scan->get_files_found();
+    printm("\r   Scanned %u files in %u directories, %u files found.    \n", files_scanned,
+           directories_scanned, files_found);
+    printm("   Scanning complete in %u min %u sec.\n", seconds / 60, seconds % 60);
+    printd("filescan: Scanned %u files in %u directories\n", files_scanned, directories_scanned);
+    printd("filescan: %u files found\n", files_found);
+  }
+
+  {
+    Table table(out, "FILESCAN RESULTS");
+    table.start_heading();
+    table.add_column("Files Scanned", INTEGER);
+    table.add_column("Directories Scanned", INTEGER);
+    table.add_column("Files Found", INTEGER);
+    table.add_column("Elapsed Time in seconds", INTEGER);
+    table.end_heading();
+    table.start_row("");
+    table.log_data(files_scanned);
+    table.log_data(directories_scanned);
+    table.log_data(files_found);
+    table.log_data(seconds);
+    table.end_row();
+  }
+  end_section(out);
+  return true;
+}
+
+bool filescan_probe::run(FILE* report) {
+  output_format_type saved_format = Table::get_output_format();
+  if (gatherer_setting(SETTING_STDOUT, SETTING_GET)) {
+    bool ok = get_filescan_info(report, params);
+    Table::set_output_format(saved_format);
+    return ok;
+  }
+
+  // The scan's own file: its tables must not count in the report's checksums.
+  uint32_t saved_output = output_checksum, saved_section = section_checksum;
+  Table::set_output_format(OUTPUT_XML_LOWERCASE);
+  char name[64], stem[32];
+  snprintf(stem, sizeof stem, "fscn%x", static_cast<unsigned>(getpid()));
+  FILE* f = create_temporary(name, sizeof name, stem, ".tmp", "wb");
+  if (!f) {
+    print_error(stem, errno);
+    gatherer_setting(SETTING_RESULT, SETTING_SET, 1);
+    fail_text = "Cannot create temporary file";
+    Table::set_output_format(saved_format);
+    return false;
+  }
+  write_xml_frame_start(f);
+  get_vpd(f);
+  bool ok = get_filescan_info(f, params);
+  bool written = !ferror(f);
+  bool closed = close_xml_file(f) == 1;
+  output_checksum = saved_output;
+  section_checksum = saved_section;
+  Table::set_output_format(saved_format);
+  if (!written || !closed) {
+    // A scan file that did not reach the disk whole is neither stored nor kept.
+    print_error(name, errno ? errno : EIO);
+    gatherer_setting(SETTING_RESULT, SETTING_SET, 1);
+    remove_temporary(name);
+    fail_text = "Cannot write temporary file";
+    return false;
+  }
+  const char* error_text = nullptr;
+  if (store_or_save_file(name, 17, nullptr, &error_text, "XML", "FILESCAN") != 1) {
+    if (error_text) fail_text = error_text;
+    return false;
+  }
+  return ok;
+}
