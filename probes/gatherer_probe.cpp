@@ -193,7 +193,9 @@ std::vector<std::string> message_files(bool uncompressed_only) {
 std::string messages_command(const std::vector<std::string>& files, bool kernel_only) {
   std::string command = "cat";
   for (const std::string& f : files) command += " " + shell_quote(f.c_str());
-  if (kernel_only) command += " | grep \"kernel:\"";
+  // -a: a line with bytes foreign to the locale (a crash leaves NULs) is
+  // still a line, not a reason to call the whole log binary.
+  if (kernel_only) command += " | grep -a \"kernel:\"";
   return command + " | tail -n " + std::to_string(LOG_LINES);
 }
 
