@@ -39,6 +39,7 @@ TEST(SelfReportAndLogsE2E, RunAccountAndLogTailsAreEmbeddedWellFormed) {
       .add("/var/log/messages.1", "Nov 30 host kernel: rotated once\n")
       .add("/var/log/messages.2.gz", "Nov 23 host kernel: rotated twice\n")
       .add("/var/log/boot.log", "Starting services <ok>\n")
+      .add("/etc/sysconfig/i18n", "LANG=\"C.UTF-8\"\n")
       .add("/etc/X11/xorg.conf", "Section \"Device\"\n  Identifier \"Card0\"\nEndSection\n");
   set_mtime(root.path() + "/var/log/messages.2.gz", 1000000000);
   set_mtime(root.path() + "/var/log/messages.1", 1100000000);
@@ -47,9 +48,10 @@ TEST(SelfReportAndLogsE2E, RunAccountAndLogTailsAreEmbeddedWellFormed) {
   zvtest::temp_dir cwd;
   zvtest::run_options o;
   o.args = {"-batch", "-local", "-sysroot", root.path(), "-probe", "GATHERER_INFORMATION", "SYSTEM_LOGS",
-            "DISPLAY_INFORMATION", "PARTITION_INFORMATION", "-skip", "PARTITION_INFORMATION"};
+            "DISPLAY_INFORMATION", "PARTITION_INFORMATION", "TIME_ZONE", "REGIONAL_SETTINGS",
+            "-skip", "PARTITION_INFORMATION"};
   o.cwd = cwd.path();
-  o.env = {{"DISPLAY", ""}};
+  o.env = {{"DISPLAY", ""}, {"LANG", "C"}, {"HOME", cwd.path()}};
   o.timeout_seconds = 60;
   zvtest::run_result r = zvtest::run_program(o);
   ASSERT_TRUE(r.exited) << r.err;
@@ -73,6 +75,11 @@ TEST(SelfReportAndLogsE2E, RunAccountAndLogTailsAreEmbeddedWellFormed) {
   EXPECT_NE(report.substr(skipped, 300).find("\"Enabled\" W=\"5\">false<"), std::string::npos)
       << report.substr(skipped, 300);
   EXPECT_EQ(report.find("<TABLE ID=\"Partition Details\">"), std::string::npos);
+  // The time and locale tables: local and GMT rows, the three locale levels.
+  EXPECT_NE(report.find("<STR ID=\"Daylight Saving\" W=\"15\">No</STR>\r\n<STR ID=\"Time Zone\" W=\"40\">GMT<"),
+            std::string::npos);
+  EXPECT_EQ(zvtest::count_of(report, "<STR ID=\"Locale\" W=\"32\">C.UTF-8<"), 2u);
+  EXPECT_EQ(zvtest::count_of(report, "<STR ID=\"Locale\" W=\"32\">C<"), 1u);
 
   // The newest 500 lines of all messages files, oldest file first.
   std::string all = record(report, "System Log");
