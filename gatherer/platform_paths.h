@@ -64,4 +64,20 @@ constexpr const char* boot_dir = "/boot";
 constexpr const char* proc_cmdline = "/proc/cmdline";
 constexpr const char* init_d_dir = "/etc/init.d";
 constexpr const char* rc_d_dir_fmt = "/etc/rc%d.d";
+// Locale, display and X configuration probes
+constexpr const char* sysconfig_i18n = "/etc/sysconfig/i18n";
+constexpr const char* sysconfig_language = "/etc/sysconfig/language";
+constexpr const char* xorg_conf = "/etc/X11/xorg.conf";
+constexpr const char* xfree86_config = "/etc/X11/XF86Config";
+constexpr const char* xfree86_4_config = "/etc/X11/XF86Config-4";
+// Storage probes: the mount table, the kernel's partitions, device nodes
+constexpr const char* mtab = "/etc/mtab";
+constexpr const char* proc_partitions = "/proc/partitions";
+constexpr const char* dev_dir = "/dev";
+// System log probes
+constexpr const char* var_log = "/var/log";
+constexpr const char* var_log_messages = "/var/log/messages";
+constexpr const char* var_log_boot = "/var/log/boot";
+constexpr const char* var_log_boot_msg = "/var/log/boot.msg";
+constexpr const char* var_log_boot_log = "/var/log/boot.log";
 }  // namespace platform_path

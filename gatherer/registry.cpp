@@ -6,16 +6,21 @@
 // objects live for the whole process.
 #include "cpu.h"
 #include "boot_linux.h"
+#include "browser.h"
+#include "display_linux.h"
 #include "dmi_info.h"
 #include "environment_linux.h"
 #include "file_task.h"
 #include "filescan_probe.h"
 #include "firmware_probe.h"
+#include "fs_linux.h"
+#include "gatherer_probe.h"
 #include "gthfile_task.h"
 #include "pci_probe.h"
 #include "memory_probe.h"
 #include "net_probe.h"
 #include "postbox_task.h"
+#include "platform_paths.h"
 #include "probe.h"
 #include "scsi_probe.h"
 #include "modules_linux.h"
@@ -29,6 +34,10 @@
 #include "summary.h"
 #include "task.h"
 #include "users_linux.h"
+#include "regional_linux.h"
+#include "summary.h"
+#include "task.h"
+#include "tz_info.h"
 
 void register_tasks() {
   static bool registered = false;
@@ -87,8 +96,33 @@ void register_tasks() {
   /* 16 */ make_startup_group();            // "Linux Startup Information": INIT Configuration,
   /*    */                                  // GRUB configuration, Current boot properties,
   /*    */                                  // Startup services
+  /* 14 */ new gatherer_probe();            // "GATHERER INFORMATION"
+  /* 15 */ new timezone_probe("TIME ZONE", 0xFFEF);
+  /* 15 */ new timezone_probe("Time Zone Info", 0x0010);
+  /* 16 */ probe_group* partitions = new probe_group("Partition Information", 16, "Partition Information");
+  /*    */ new disk_probe(partitions);      // "Mounted Filesystems"
+  /*    */ new partition_probe(partitions); // "Partition Information"
+  /* 16 */ probe_group* firmware = new probe_group("Firmware Information", 16, "Firmware Information");
+  /*    */ new firmware_probe(firmware);    // "Firmware Probe"
+  /* 16 */ probe_group* display = new probe_group("Display Information", 16, "Display Information");
+  /*    */ new display_probe(display);      // "Display Settings"
+  /*    */ new file_probe(display, "XOrg Configuration", 4, 0x0001, platform_path::xorg_conf, 0xFFEF);
+  /*    */ new file_probe(display, "XFree86 Configuration", 4, 0x0001, platform_path::xfree86_config, 0xFFEF);
+  /*    */ new file_probe(display, "XFree86-4 Configuration", 4, 0x0001, platform_path::xfree86_4_config,
+                         0xFFEF);
+  /* 16 */ probe_group* browsers = new probe_group("BROWSER INFORMATION", 16, "BROWSER INFORMATION");
+  /*    */ new browser_probe(browsers);     // "Browser Probe"
   /* 16 */ new smbios_probe("SMBIOS INFORMATION", 0xFFEF);
   /* 16 */ new smbios_probe("SMBIOS INFO", 0x10);
+  /* 16 */ new locale_probe();              // "REGIONAL SETTINGS"
+  /* 17 */ probe_group* logs = new probe_group("System Logs", 17, "System Logs");
+  /*    */ new syslog_probe(logs, "System Log", platform_path::var_log_messages, syslog_probe::ALL_MESSAGES);
+  /*    */ new syslog_probe(logs, "Kernel Log", platform_path::var_log_messages, syslog_probe::KERNEL_MESSAGES);
+  /*    */ new syslog_probe(logs, platform_path::var_log_boot, platform_path::var_log_boot, syslog_probe::SINGLE_FILE);
+  /*    */ new syslog_probe(logs, platform_path::var_log_boot_msg, platform_path::var_log_boot_msg,
+                           syslog_probe::SINGLE_FILE);
+  /*    */ new syslog_probe(logs, platform_path::var_log_boot_log, platform_path::var_log_boot_log,
+                           syslog_probe::SINGLE_FILE);
   /* 18 */ new postbox_task();              // "Gathering plug-in output files"
   /* 22 */ new probe_list_task();           // "List Probes"
   /* 26 */ new gthfile_task("Close Gatherer File", 26);

@@ -49,6 +49,7 @@ class task {
   const char* get_name() const { return name; }
   const char* get_id() const { return id; }
   int get_order() const { return order; }
+  int get_detail() const { return detail; }
   bool is_system_task() const { return system_task; }
   task* get_next() const { return next; }
 

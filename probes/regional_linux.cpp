@@ -1,0 +1,222 @@
+// regional_linux.cpp - the "Locale" table: the locale named by the system
+// configuration, by the user's start-up files and by the environment, with
+// the language, country and code set the C library gives for each.
+#include "regional_linux.h"
+
+#include <langinfo.h>
+
+#include <cctype>
+#include <cerrno>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "debug.h"
+#include "platform_paths.h"
+#include "safe_file.h"
+#include "sysroot.h"
+#include "table.h"
+#include "util_string.h"
+#include "xml.h"
+
+namespace {
+
+const int LINE_LIMIT = 1024;
+const int NAME_LENGTH = 32;
+
+/// Copies at most length - 1 characters of [begin, end) into value.
+void copy_value(const char* begin, const char* end, char* value, int length) {
+  size_t n = static_cast<size_t>(end - begin);
+  if (n > static_cast<size_t>(length - 1)) n = static_cast<size_t>(length - 1);
+  memcpy(value, begin, n);
+  value[n] = '\0';
+}
+
+/// The system files: 1 with the value of the first that assigns the locale.
+int system_locale(char* buffer, int length) {
+  if (parse_rcfile(sysroot_path(platform_path::sysconfig_i18n).c_str(), "LANG", buffer, length))
+    return 1;
+  return parse_rcfile(sysroot_path(platform_path::sysconfig_language).c_str(), "RC_LANG", buffer,
+                      length);
+}
+
+int user_locale(char* buffer, int length) {
+  char path[4096];
+  if (build_home_path(".i18n", path, sizeof path) && parse_rcfile(path, "LANG", buffer, length))
+    return 1;
+  if (build_home_path(".profile", path, sizeof path) &&
+      parse_rcfile(path, "export LANG", buffer, length))
+    return 1;
+  return system_locale(buffer, length);
+}
+
+/// A text of the locale in force, as a wide string (its bytes one by one when
+/// it does not decode).
+std::wstring langinfo_text(nl_item item) {
+  const char* s = nl_langinfo(item);
+  std::wstring out;
+  if (!s) return out;
+  mbstate_t state = {};
+  const char* p = s;
+  size_t left = strlen(s);
+  while (left > 0) {
+    wchar_t wc;
+    size_t n = mbrtowc(&wc, p, left, &state);
+    if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2) || n == 0) {
+      wc = static_cast<unsigned char>(*p);
+      n = 1;
+      state = mbstate_t();
+    }
+    out += wc;
+    p += n;
+    left -= n;
+  }
+  return out;
+}
+
+}  // namespace
+
+const char* locale_setting_label(int level) {
+  switch (level) {
+    case LOCALE_SYSTEM_DEFAULT: return "System Default";
+    case LOCALE_CURRENT_USER: return "Current User";
+    case LOCALE_CURRENT_THREAD: return "Current Thread";
+    default: return "";
+  }
+}
+
+bool rcfile_line_value(const char* line, const char* key, char* value, int length) {
+  if (!value || length <= 0) return false;
+  value[0] = '\0';
+  if (!line || !key || length < 2) return false;
+  const char* p = line;
+  for (const char* k = key; *k; ++k) {
+    if (*k == ' ') {
+      // As a blank in a scan format: any run of white space, none included.
+      while (isspace(static_cast<unsigned char>(*p))) ++p;
+    } else if (*p++ != *k) {
+      return false;
+    }
+  }
+  if (*p++ != '=') return false;
+  const char* end;
+  if (*p == '"') {
+    ++p;
+    end = strchr(p, '"');
+    if (!end) end = p + strlen(p);
+    if (end == p) return false;  // an empty quoted value is no value
+  } else {
+    end = p;
+    while (*end && !isspace(static_cast<unsigned char>(*end))) ++end;
+    if (end == p) return false;
+  }
+  copy_value(p, end, value, length);
+  return true;
+}
+
+int parse_rcfile(const char* path, const char* key, char* value, int length) {
+  if (value && length > 0) value[0] = '\0';
+  if (!path || !key || !value || length <= 0) return 0;
+  // A FIFO or device in place of the file is refused without blocking.
+  FILE* f = open_regular_file(path, "r");
+  if (!f) {
+    print_error(path, errno);
+    return 0;
+  }
+  int found = 0;
+  std::string line;
+  while (!found && read_line(f, line, LINE_LIMIT - 1)) found = rcfile_line_value(line.c_str(), key, value, length);
+  fclose(f);
+  return found;
+}
+
+int build_home_path(const char* name, char* buffer, int length) {
+  if (!buffer || length <= 0) return 0;
+  buffer[0] = '\0';
+  const char* home = getenv("HOME");
+  if (!home || !name) return 0;
+  int n = snprintf(buffer, static_cast<size_t>(length), "%s/%s", home, name);
+  if (n < 0 || n >= length) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  return 1;
+}
+
+int get_and_set_locale(int level, char* buffer, int length, bool* applied) {
+  if (applied) *applied = false;
+  if (!buffer || length <= 0) return 0;
+  buffer[0] = '\0';
+  int found = 0;
+  switch (level) {
+    case LOCALE_SYSTEM_DEFAULT: found = system_locale(buffer, length); break;
+    case LOCALE_CURRENT_USER: found = user_locale(buffer, length); break;
+    case LOCALE_CURRENT_THREAD: {
+      const char* lang = getenv("LANG");
+      if (lang) copy_value(lang, lang + strlen(lang), buffer, length);
+      found = 1;
+      break;
+    }
+    default: return 0;
+  }
+  if (!found) return 0;
+  bool ok = setlocale(LC_ALL, buffer) != nullptr;
+  if (!ok) printd("locale: setlocale(%s) failed\n", buffer);
+  if (applied) *applied = ok;
+  return 1;
+}
+
+void get_locale_info(FILE* report) {
+  Table table(report, "Locale", "LOCALE_INSTANCE");
+  table.start_heading();
+  table.add_column("Setting", ASCII_STRING);
+  table.add_column("Locale", STRING);
+  table.add_column("Language", STRING);
+  table.add_column("Country", STRING);
+  table.add_column("Codeset", STRING);
+  for (int i = 0; i < 5; ++i) table.set_column_width(i, 32);
+  table.end_heading();
+
+  for (int level = LOCALE_SYSTEM_DEFAULT; level <= LOCALE_CURRENT_THREAD; ++level) {
+    char name[NAME_LENGTH];
+    bool applied = false;
+    int found = get_and_set_locale(level, name, sizeof name, &applied);
+    std::wstring language = L"Unknown", country = L"Unknown", codeset = L"Unknown";
+    // A name the library refused leaves the previous locale in force: its
+    // language must not be shown beside this name.
+    if (found && applied) {
+#ifdef __GLIBC__
+      language = langinfo_text(_NL_IDENTIFICATION_LANGUAGE);
+      country = langinfo_text(_NL_IDENTIFICATION_TERRITORY);
+#endif
+      codeset = langinfo_text(CODESET);
+    }
+    setlocale(LC_ALL, "");
+    const char* label = locale_setting_label(level);
+    table.start_row(label);
+    table.log_data(label);
+    table.log_data(found ? name : "Unknown");
+    table.log_wide_data(language.c_str());
+    table.log_wide_data(country.c_str());
+    table.log_wide_data(codeset.c_str());
+    table.end_row();
+  }
+}
+
+void get_regional_info(FILE* report) {
+  start_section(report, "REGIONAL SETTINGS");
+  get_locale_info(report);
+  end_section(report);
+}
+
+locale_probe::locale_probe() : legacy_probe("REGIONAL SETTINGS", 16) {
+  detail = 3;
+  platform = 0x2F71;
+  customers = 0xFFFF;
+}
+
+bool locale_probe::run(FILE* report) {
+  get_regional_info(report);
+  return true;
+}
