@@ -22,4 +22,9 @@ constexpr const char* utmp = "/var/run/utmp";
 constexpr const char* wtmp = "/var/log/wtmp";
 constexpr const char* smbios_entry_point = "/sys/firmware/dmi/tables/smbios_entry_point";
 constexpr const char* smbios_table = "/sys/firmware/dmi/tables/DMI";
+// OS identification: the kernel's identity as the captured machine gave it.
+constexpr const char* kernel_ostype = "/proc/sys/kernel/ostype";
+constexpr const char* kernel_osrelease = "/proc/sys/kernel/osrelease";
+constexpr const char* kernel_version = "/proc/sys/kernel/version";
+constexpr const char* kernel_hostname = "/proc/sys/kernel/hostname";
 }  // namespace platform_path
