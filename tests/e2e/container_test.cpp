@@ -125,7 +125,8 @@ TEST_F(ContainerE2E, LocalHtmlTextAndStdoutRunsLeaveTheirOwnOutput) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(files(), names{"site.HTML"});
   std::string html = zvtest::read_file(cwd.file("site.HTML"));
-  EXPECT_EQ(html.rfind("<html>\n<head>\n<title>Zelvarn Output</title>\n", 0), 0u);
+  EXPECT_EQ(html.rfind("<html>\n<head>\n<meta http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">\n"
+                       "<title>Zelvarn Output</title>\n", 0), 0u);
   EXPECT_EQ(html.substr(html.size() - 7), "</body>");
   expect_shown(r.err, {line("Close HTML Output File", "site.HTML")});
   unlink(cwd.file("site.HTML").c_str());
