@@ -202,6 +202,23 @@ TEST_F(ContainerE2E, ContainerOfAnEarlierRunIsReplacedButADirectoryIsNot) {
   EXPECT_TRUE(zvtest::file_exists(cwd.file("other.XML")));
 }
 
+TEST_F(ContainerE2E, ImportsOnlyWellFormedReportsSoTheReportAlwaysVerifies) {
+  const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  ASSERT_TRUE(zvtest::write_file(scratch.path(), "bad.xml", head + "<A>]]></GATHERED_DATA><!-- </A>\n"));
+  ASSERT_TRUE(zvtest::write_file(scratch.path(), "good.xml", head + "<A>caf\xC3\xA9</A>\n"));
+  run_result r = run({"-filename", "site", "-zvmlfile", scratch.file("bad.xml"), "-zvmlfile", scratch.file("good.xml")});
+  expect_shown(r.err, {"Not well-formed: "});
+  std::vector<item> it = items("site.ZV2");
+  ASSERT_EQ(it.size(), 3u) << r.err;
+  EXPECT_EQ(it[2].data.find("</GATHERED_DATA><!--"), std::string::npos);
+  EXPECT_NE(it[2].data.find("<A>caf\xC3\xA9</A>"), std::string::npos);
+  if (have_xml_parser()) {
+    zvml_check_result c = check_zvml(it[2].data);
+    EXPECT_TRUE(c.parsed) << c.error;
+    EXPECT_TRUE(c.mismatches.empty()) << c.mismatches[0];
+  }
+}
+
 TEST_F(ContainerE2E, ReportThatCannotBeWrittenWholeFailsTheRun) {
   // A report much larger than the file size limit: an imported report.
   std::string big = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<BIG>" + std::string(200000, 'x') + "</BIG>\n";
