@@ -1,6 +1,8 @@
 // zvml_import_fuzz.cpp - imports arbitrary files as earlier checksummed
 // reports. A rejected file adds nothing; an accepted one is framed by the two
-// import comments and reaches the report only as UTF-8 that XML accepts.
+// import comments, reaches the report only as UTF-8 that XML accepts, keeps
+// the report well-formed and is summed over the bytes written.
+#include <expat.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -48,5 +50,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string end = "<!-- end of import -->\r\n";
   if (text.compare(0, head.size(), head) != 0) abort();
   if (text.size() < head.size() + end.size() || text.compare(text.size() - end.size(), end.size(), end) != 0) abort();
+  std::string inner = text.substr(head.size(), text.size() - head.size() - end.size());
+  uint32_t sum = 0;
+  for (unsigned char c : inner) sum += c;
+  if (output_checksum != (sum ? sum : 42)) abort();
+  // Inside an element of the report the import is still well-formed.
+  std::string wrapped = "<R>" + inner + "</R>";
+  XML_Parser parser = XML_ParserCreate(nullptr);
+  bool parsed = XML_Parse(parser, wrapped.data(), (int)wrapped.size(), 1) == XML_STATUS_OK;
+  XML_ParserFree(parser);
+  if (!parsed) abort();
   return 0;
 }

@@ -91,11 +91,13 @@ class text_scanner {
 // Reads up to count numbers separated by any single characters ("%u%*c%u...")
 // into fields in turn; a number that does not match ends the reading and
 // leaves that field and the rest unchanged.
-void read_separated(text_scanner& scan, unsigned int* const* fields, int count) {
+/// Reads up to `count` separated numbers; returns how many were read.
+int read_separated(text_scanner& scan, unsigned int* const* fields, int count) {
   for (int i = 0; i < count; ++i) {
-    if (i > 0 && !scan.skip_char()) return;
-    if (!scan.read_unsigned(*fields[i])) return;
+    if (i > 0 && !scan.skip_char()) return i;
+    if (!scan.read_unsigned(*fields[i])) return i;
   }
+  return count;
 }
 
 // "%d%c%d" of the guesser: returns how many items matched; the rest keep
@@ -171,16 +173,22 @@ void gathered_datetime_base::setDate(const struct tm* t) {
   valid = true;
 }
 
-void gathered_datetime_base::setDate(const SP_CLOCK& clock) {
+/// Places a two-digit year within 80 years before and 20 years after the
+/// current year.
+int gathered_datetime_base::windowed_year(int two_digit) {
   if (current_year == 0) current_year = this_year();
   int century = (current_year / 100) * 100;
   int cutoff = current_year - century + 20;
   printd("date: SP_CLOCK current year is %i, current century is %i\n", current_year, century);
-  printd("date: SP_CLOCK year is %i, cutoff is %i\n", clock.year, cutoff);
-  int y = clock.year < cutoff ? clock.year + century : clock.year + century - 100;
-  if (y < 0) y = clock.year;
+  printd("date: SP_CLOCK year is %i, cutoff is %i\n", two_digit, cutoff);
+  int y = two_digit < cutoff ? two_digit + century : two_digit + century - 100;
+  if (y < 0) y = two_digit;
   printd("date: SP_CLOCK so year is %i\n", y);
-  year = static_cast<unsigned int>(y);
+  return y;
+}
+
+void gathered_datetime_base::setDate(const SP_CLOCK& clock) {
+  year = static_cast<unsigned int>(windowed_year(clock.year));
   month = clock.month;
   day = clock.day;
   hour = clock.hour;
@@ -233,7 +241,10 @@ void gathered_datetime_base::parse_date(const char* s, unsigned int hint) {
     if (!scan.skip_word()) return;
     scan.skip_space();
   }
-  read_separated(scan, fields, 3);
+  // A short year after day and month ("12/31/99" of a BIOS) is a year of the
+  // clock's century window, never the year 99.
+  if (read_separated(scan, fields, 3) == 3 && fields[2] == &year && year < 100)
+    year = static_cast<unsigned int>(windowed_year(static_cast<int>(year)));
   printd("date: got date %d-%d-%d\n", static_cast<int>(year), static_cast<int>(month), static_cast<int>(day));
 }
 

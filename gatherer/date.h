@@ -85,6 +85,7 @@ class gathered_datetime_base {
   char* alternative_text;
 
   void keep_text(const char* s);
+  int windowed_year(int two_digit);
   void parse_cim(const char* s);
   void parse_date(const char* s, unsigned int hint);
   void parse_time(const char* s, unsigned int hint);

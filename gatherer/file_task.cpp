@@ -325,7 +325,7 @@ bool txt_output_file_task::run(FILE* report) {
 // HTML
 
 const char* const html_output_file_task::html_header =
-    "<html>\n<head>\n<title>Zelvarn Output</title>\n<style type=\"text/css\">\nh2 {\n"
+    "<html>\n<head>\n<meta http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">\n<title>Zelvarn Output</title>\n<style type=\"text/css\">\nh2 {\n"
     "\tbackground-color: #6666ff;\n\tcolor: white;\n\ttext-align: center;\n}\nth {\n"
     "\tcolor: white;\n\tbackground-color: #6666ff;\n\tpadding: 2;\n\tborder-style: solid;\n"
     "\tborder-color: black;\n\tborder-width: 1;\n}\ntable {\n\tborder-style: none;\n"

@@ -80,4 +80,9 @@ constexpr const char* var_log_messages = "/var/log/messages";
 constexpr const char* var_log_boot = "/var/log/boot";
 constexpr const char* var_log_boot_msg = "/var/log/boot.msg";
 constexpr const char* var_log_boot_log = "/var/log/boot.log";
+// OS identification: the kernel's identity as the captured machine gave it.
+constexpr const char* kernel_ostype = "/proc/sys/kernel/ostype";
+constexpr const char* kernel_osrelease = "/proc/sys/kernel/osrelease";
+constexpr const char* kernel_version = "/proc/sys/kernel/version";
+constexpr const char* kernel_hostname = "/proc/sys/kernel/hostname";
 }  // namespace platform_path

@@ -46,6 +46,28 @@ wchar_t* wide_cut(const wchar_t* text, int width) {
   return out;
 }
 
+/// A text cell of the text report: control characters shown as "?", cut to
+/// `width` characters (never inside a character) and padded to it.
+void write_text_report_cell(FILE* stream, const char* text, const wchar_t* wide, int width) {
+  wchar_t* shown;
+  if (wide) {
+    shown = wide_cut(wide, -1);
+    for (wchar_t* p = shown; *p; ++p)
+      if ((*p >= 0 && *p < 0x20) || (*p >= 0x7F && *p <= 0x9F)) *p = L'?';
+  } else {
+    shown = displayable_wide(text);
+  }
+  int n = (int)wcslen(shown);
+  if (width >= 0 && n > width) {
+    shown[width] = 0;
+    n = width;
+  }
+  char* narrow = wide_to_mbcs(shown);
+  fprintf(stream, " %s%*s |", narrow, width > n ? width - n : 0, "");
+  delete[] narrow;
+  delete[] shown;
+}
+
 void write_html_cell(FILE* stream, const char* text) {
   fputs("<TD>", stream);
   html_write_text(stream, text, false);
@@ -454,15 +476,18 @@ bool Table::log_number(const number_text& value) {
 void Table::write_zvml_value(const char* element, const char* text, const wchar_t* wide) {
   const char* name = column_name[current_column];
   int width = column_width[current_column];
-  if (wide) {
-    wchar_t* wide_name = mbcs_to_wide(name);
-    xml_wide_named_value(stream, element, wide_name, width, wide);
-    delete[] wide_name;
-    row_checksum = (uint16_t)(row_checksum + wide_string_checksum(wide));
-  } else {
-    xml_named_value(stream, element, name, width, text);
-    row_checksum = (uint16_t)(row_checksum + string_checksum(text));
-  }
+  // The checksum is taken over the value as written: its UTF-8 form after
+  // the conversion has replaced what XML cannot carry, the same for narrow
+  // and wide cells, so a receiver can recompute it from the report alone.
+  wchar_t* converted = wide ? nullptr : mbcs_to_wide(text);
+  const wchar_t* value = wide ? wide : converted;
+  wchar_t* wide_name = mbcs_to_wide(name);
+  xml_wide_named_value(stream, element, wide_name, width, value);
+  delete[] wide_name;
+  const char* written = wide_to_utf8(value);
+  row_checksum = (uint16_t)(row_checksum + string_checksum(written));
+  delete[] written;
+  delete[] converted;
 }
 
 bool Table::log_data(int value) {
@@ -547,15 +572,7 @@ void Table::write_text_cell(const char* text, const wchar_t* wide) {
   bool ascii = column_type[current_column] == ASCII_STRING;
   switch (output_format) {
     case OUTPUT_TEXT:
-      if (wide) {
-        wchar_t* cut = wide_cut(wide, width);
-        char* narrow = wide_to_mbcs(cut);
-        fprintf(stream, " %-*s |", width, narrow);
-        delete[] narrow;
-        delete[] cut;
-      } else {
-        fprintf(stream, " %-*.*s |", width, width, text);
-      }
+      write_text_report_cell(stream, text, wide, width);
       break;
     case OUTPUT_XML:
       if (wide)

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <langinfo.h>
+
 #include "debug.h"
 
 namespace {
@@ -102,12 +104,44 @@ size_t decode_utf8(const unsigned char* in, wchar_t* out) {
 
 char* new_zeroed_chars(size_t n) { return new char[n](); }
 
+/// UTF-8 text to wide text for an ASCII locale; a malformed sequence is
+/// reported like an invalid multibyte sequence and gives U+FFFD.
+void utf8_mbcs_to_wide(const char* in, wchar_t* out) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(in);
+  size_t count = 0;
+  while (*p) {
+    wchar_t c;
+    size_t n = decode_utf8(p, &c);
+    if (c == REPLACEMENT && !(n == 3 && p[0] == 0xEF && p[1] == 0xBF && p[2] == 0xBD))
+      print_error("mbcs: mbrtowc", EILSEQ);
+    out[count++] = c;
+    p += n;
+  }
+  out[count] = 0;
+}
+
 }  // namespace
+
+bool codeset_is_ascii() {
+  const char* set = nl_langinfo(CODESET);
+  return set && (strcmp(set, "ANSI_X3.4-1968") == 0 || strcmp(set, "ASCII") == 0 || strcmp(set, "US-ASCII") == 0);
+}
+
+wchar_t* displayable_wide(const char* text) {
+  wchar_t* wide = mbcs_to_wide(text ? text : "");
+  for (wchar_t* p = wide; *p; ++p)
+    if ((*p >= 0 && *p < 0x20) || (*p >= 0x7F && *p <= 0x9F)) *p = L'?';
+  return wide;
+}
 
 wchar_t* mbcs_to_wide(const char* in) {
   if (!in) return nullptr;
   size_t len = strlen(in);
   wchar_t* out = new wchar_t[len + 1]();
+  if (codeset_is_ascii()) {
+    utf8_mbcs_to_wide(in, out);
+    return out;
+  }
   mbstate_t state;
   memset(&state, 0, sizeof state);
   size_t pos = 0, count = 0;
@@ -138,6 +172,22 @@ wchar_t* mbcs_to_wide(const char* in) {
 char* wide_to_mbcs(const wchar_t* in) {
   if (!in) return nullptr;
   size_t len = wcslen(in);
+  if (codeset_is_ascii()) {
+    // Written as UTF-8, the form it was read in.
+    char* out = new_zeroed_chars(4 * len + 1);
+    size_t pos = 0;
+    for (size_t i = 0; i < len; ++i) {
+      if (is_no_character(in[i])) {
+        errno = EILSEQ;
+        print_error("mbcs: wcrtomb", errno);
+        out[pos++] = '?';
+        continue;
+      }
+      pos += encode_utf8(in[i], reinterpret_cast<unsigned char*>(out + pos));
+    }
+    out[pos] = 0;
+    return out;
+  }
   size_t per_char = MB_CUR_MAX;
   char* out = new_zeroed_chars(per_char * len + 1);
   mbstate_t state;

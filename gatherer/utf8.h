@@ -22,5 +22,16 @@ void filter_alphanumeric(char* s, char replacement);
 wchar_t* filter_filename(wchar_t* s, wchar_t replacement);
 void convert_to_uppercase(char* s);
 
+/// True when the locale's codeset is plain ASCII (the C and POSIX locales,
+/// which cron, service units and "env -i" runs get). Text is then read and
+/// written as UTF-8: valid UTF-8 stays what it is instead of becoming U+FFFD.
+bool codeset_is_ascii();
+
+/// A cell value for the text and HTML reports: the locale text as wide text
+/// with every control character (C0, DEL, C1) shown as "?", so a value can
+/// neither break the layout nor reach a terminal as an escape sequence (new
+/// array, caller frees with delete[]; empty text for null).
+wchar_t* displayable_wide(const char* text);
+
 unsigned short string_checksum(const char* s);
 unsigned short wide_string_checksum(const wchar_t* s);

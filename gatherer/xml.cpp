@@ -5,11 +5,14 @@
 // replaced on the way out, never passed through.
 #include "xml.h"
 
+#include <expat.h>
+
 #include <cerrno>
 #include <clocale>
 #include <cwchar>
 #include <string>
 #include <cstring>
+#include <string>
 
 #include "debug.h"
 #include "safe_file.h"
@@ -207,17 +210,19 @@ class char_sink {
 
 /// Writes characters into the report as UTF-8 that XML accepts. In a
 /// character-data block a "]]>" of the file is split across two blocks so the
-/// file cannot end the block early.
+/// file cannot end the block early. The checksum is taken over what is
+/// written: the characters after cleaning (embedded files) or the bytes of
+/// their UTF-8 form (imports), never over what was read.
 class xml_text_writer : public char_sink {
  public:
-  xml_text_writer(FILE* out, bool cdata, bool sum_chars)
-      : out(out), cdata(cdata), sum_chars(sum_chars) {}
+  enum sum_kind { SUM_CHARS, SUM_BYTES };
+  xml_text_writer(FILE* out, bool cdata, sum_kind kind) : out(out), cdata(cdata), kind(kind) {}
   ~xml_text_writer() override { flush(); }
 
   void put(uint32_t c) override {
     c = xml_clean_char(c);
-    if (sum_chars) sum += c;
     if (is_forbidden_control(c)) c = '?';
+    if (kind == SUM_CHARS) sum += c;
     if (cdata) {
       if (c == '>' && brackets >= 2) write_bytes("]]><![CDATA[", 12);
       brackets = c == ']' ? brackets + 1 : 0;
@@ -236,6 +241,11 @@ class xml_text_writer : public char_sink {
     if (used + n > sizeof buffer) flush();
     memcpy(buffer + used, bytes, n);
     used += n;
+  }
+  void write_char_bytes(const char* bytes, size_t n) {
+    if (kind == SUM_BYTES)
+      for (size_t i = 0; i < n; i++) sum += (unsigned char)bytes[i];
+    write_bytes(bytes, n);
   }
   void encode(uint32_t c) {
     char b[4];
@@ -259,12 +269,12 @@ class xml_text_writer : public char_sink {
       b[3] = (char)(0x80 | (c & 0x3F));
       n = 4;
     }
-    write_bytes(b, n);
+    write_char_bytes(b, n);
   }
 
   FILE* out;
   bool cdata;
-  bool sum_chars;
+  sum_kind kind;
   int brackets = 0;
   char buffer[4096];
   size_t used = 0;
@@ -318,9 +328,8 @@ class utf16_decoder {
 };
 
 /// Locale multibyte bytes to characters. The conversion state is carried from
-/// one read to the next: a character split between two reads is reported as
-/// one U+FFFD (the record's checksum counts it so) and the bytes after it
-/// convert normally. A zero byte is a character like any other.
+/// one read to the next, so a character split between two reads is written
+/// whole. A zero byte is a character like any other.
 class mb_decoder {
  public:
   void feed(const char* p, size_t n, char_sink& out) {
@@ -344,7 +353,7 @@ class mb_decoder {
         continue;
       }
       if (r == 0) r = 1;  // a zero byte
-      out.put(split ? REPLACEMENT : (uint32_t)wc);
+      out.put((uint32_t)wc);
       split = false;
       p += r;
       n -= r;
@@ -423,9 +432,11 @@ size_t read_size(unsigned limit, unsigned long long done) {
 
 /// Copies a file into an open character-data block; returns its checksum.
 uint32_t copy_file_as_cdata(FILE* report, FILE* file, unsigned limit) {
-  xml_text_writer writer(report, true, true);
+  xml_text_writer writer(report, true, xml_text_writer::SUM_CHARS);
   utf16_decoder* utf16 = nullptr;
   mb_decoder mb;
+  utf8_decoder utf8;
+  bool ascii = codeset_is_ascii();  // then the file is read as UTF-8
   unsigned char block[FILE_BLOCK];
   unsigned long long done = 0;
   bool first = true;
@@ -439,12 +450,16 @@ uint32_t copy_file_as_cdata(FILE* report, FILE* file, unsigned limit) {
     done += n;
     if (utf16)
       utf16->feed(block, n, writer);
+    else if (ascii)
+      utf8.feed(block, n, writer);
     else
       mb.feed((const char*)block, n, writer);
   }
   if (utf16) {
     utf16->finish(writer);
     delete utf16;
+  } else if (ascii) {
+    utf8.finish(writer);
   } else {
     mb.finish(writer);
   }
@@ -476,14 +491,19 @@ bool log_file_as_text(FILE* report, const char* path, FILE* source, unsigned lim
   }
   if (html) {
     fputs("<H3>", report);
-    write_html_text(report, path, strlen(path), false);
+    html_write_text(report, path, false);
     fputs("</H3>\n<PRE>\n", report);
   }
   fputs("\n---> FILE: ", report);
-  if (html)
-    write_html_text(report, path, strlen(path), false);
-  else
-    fputs(path, report);
+  if (html) {
+    html_write_text(report, path, false);
+  } else {
+    wchar_t* shown = displayable_wide(path);
+    char* text = wide_to_mbcs(shown);
+    fputs(text, report);
+    delete[] text;
+    delete[] shown;
+  }
   fputs(" <---\n", report);
   copy_file_bytes(report, file, limit, html);
   fputs("---> END OF FILE <---\n", report);
@@ -494,6 +514,79 @@ bool log_file_as_text(FILE* report, const char* path, FILE* source, unsigned lim
 }
 
 // ---- Import of another run's checksummed report ----
+
+/// Why the last import was refused, for the import task's console status.
+char import_refusal[256];
+
+struct well_formed_check {
+  XML_Parser parser;
+  bool doctype;
+};
+
+void XMLCALL refuse_doctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+  well_formed_check* check = static_cast<well_formed_check*>(data);
+  check->doctype = true;
+  XML_StopParser(check->parser, XML_FALSE);
+}
+
+/// Parses the whole file: an import is copied into the report only when it is
+/// well-formed XML, so nothing in it (a stray "]]>", an end tag of the
+/// report, an unclosed comment, a second declaration) can break the report.
+/// A document type declaration is refused too: its entities would not
+/// survive the copy. On refusal `message` gets the parser's words.
+bool is_well_formed(FILE* file, char* message, size_t size) {
+  long start = ftell(file);
+  if (start < 0 || fseek(file, 0, SEEK_SET) != 0) {
+    snprintf(message, size, "%s", strerror(errno));
+    return false;
+  }
+  well_formed_check check = {XML_ParserCreate(nullptr), false};
+  if (!check.parser) {
+    snprintf(message, size, "out of memory");
+    return false;
+  }
+  XML_SetUserData(check.parser, &check);
+  XML_SetStartDoctypeDeclHandler(check.parser, refuse_doctype);
+  bool ok = true;
+  static char block[4096];
+  for (;;) {
+    size_t n = fread(block, 1, sizeof block, file);
+    bool last = n < sizeof block;
+    if (last && ferror(file)) {
+      snprintf(message, size, "%s", strerror(errno));
+      ok = false;
+      break;
+    }
+    if (XML_Parse(check.parser, block, (int)n, last) != XML_STATUS_OK) {
+      if (check.doctype)
+        snprintf(message, size, "a document type declaration at line %lu",
+                 (unsigned long)XML_GetCurrentLineNumber(check.parser));
+      else
+        snprintf(message, size, "%s at line %lu", XML_ErrorString(XML_GetErrorCode(check.parser)),
+                 (unsigned long)XML_GetCurrentLineNumber(check.parser));
+      ok = false;
+      break;
+    }
+    if (last) break;
+  }
+  XML_ParserFree(check.parser);
+  clearerr(file);
+  if (fseek(file, start, SEEK_SET) != 0 && ok) {
+    snprintf(message, size, "%s", strerror(errno));
+    ok = false;
+  }
+  return ok;
+}
+
+/// Refuses the import of `path` unless the file is well-formed; the reason
+/// goes to the debug log and is kept for the console.
+bool check_import(FILE* file, const char* path) {
+  char message[200];
+  if (is_well_formed(file, message, sizeof message)) return true;
+  printd("xml: %s is not well-formed XML: %s\n", path, message);
+  snprintf(import_refusal, sizeof import_refusal, "Not well-formed: %s", message);
+  return false;
+}
 
 const char* const XML_DECLARATION_PATTERN = "<?xml version=\"%16[^\"]\" encoding=\"%16[^\"]\"";
 const size_t LINE_BUFFER = 1024;
@@ -561,15 +654,14 @@ bool import_utf8(FILE* report, FILE* file, const char* path, const unsigned char
   line[first_line] = 0;
   long start = declaration_end(line, first_line, "UTF-8");
   line[first_line] = saved;
-  if (start < 0) return false;
+  if (start < 0 || !check_import(file, path)) return false;
 
   write_import_comment(report, path);
-  xml_text_writer writer(report, false, false);
+  xml_text_writer writer(report, false, xml_text_writer::SUM_BYTES);
   utf8_decoder decoder;
   const unsigned char* rest = (const unsigned char*)line + start;
   size_t rest_length = length - (size_t)start;
   for (;;) {
-    for (size_t i = 0; i < rest_length; i++) sum += rest[i];
     decoder.feed(rest, rest_length, writer);
     rest_length = fread(line, 1, LINE_BUFFER, file);
     if (rest_length == 0) break;
@@ -577,6 +669,7 @@ bool import_utf8(FILE* report, FILE* file, const char* path, const unsigned char
   }
   decoder.finish(writer);
   writer.flush();
+  sum = writer.sum;
   return true;
 }
 
@@ -591,7 +684,8 @@ class wide_line : public char_sink {
 };
 
 /// Imports a UTF-16 little-endian report whose byte-order mark is read.
-/// The checksum is the sum of the characters after its declaration.
+/// The checksum is the sum of the bytes written for the characters after its
+/// declaration, as for a UTF-8 report.
 bool import_utf16(FILE* report, FILE* file, const char* path, uint32_t& sum) {
   static unsigned char raw[2 * LINE_BUFFER];
   utf16_decoder decoder(false);
@@ -609,10 +703,10 @@ bool import_utf16(FILE* report, FILE* file, const char* path, uint32_t& sum) {
   line[first_line] = 0;
   dump_first_line(line, first_line);
   long start = declaration_end(line, first_line, "UTF-16");
-  if (start < 0) return false;
+  if (start < 0 || !check_import(file, path)) return false;
 
   write_import_comment(report, path);
-  xml_text_writer writer(report, false, true);
+  xml_text_writer writer(report, false, xml_text_writer::SUM_BYTES);
   for (size_t i = (size_t)start; i < head.length; i++) writer.put(head.text[i]);
   while ((n = fread(raw, 1, sizeof raw, file)) > 0) decoder.feed(raw, n, writer);
   decoder.finish(writer);
@@ -804,8 +898,33 @@ int xml_named_value(FILE* stream, const char* name, const char* id, int width, c
 }
 
 void html_write_text(FILE* stream, const char* text, bool attribute) {
-  if (text) write_html_text(stream, text, strlen(text), attribute);
+  if (!text) return;
+  // The page declares UTF-8; control characters are shown as "?".
+  wchar_t* wide = displayable_wide(text);
+  size_t n = wcslen(wide);
+  for (size_t i = 0; i < n; i++) {
+    wchar_t c = wide[i];
+    if (c == L'&')
+      fputs("&amp;", stream);
+    else if (c == L'<')
+      fputs("&lt;", stream);
+    else if (c == L'>')
+      fputs("&gt;", stream);
+    else if (c == L'"' && attribute)
+      fputs("&quot;", stream);
+    else if (c < 0x80)
+      fputc((int)c, stream);
+    else {
+      wchar_t one[2] = {c, 0};
+      char* utf8 = xml_utf8(one);
+      fputs(utf8, stream);
+      delete[] utf8;
+    }
+  }
+  delete[] wide;
 }
+
+const char* xml_import_refusal() { return import_refusal; }
 
 // ---- Sections ----
 
@@ -879,8 +998,13 @@ unsigned xml_log_file(FILE* report, const char* path, FILE* source, unsigned lim
   wchar_t* wide_path = to_wide(path);
   char* shown = value_utf8(wide_path);
   delete[] wide_path;
-  bool plain_xml = xml_tag_prefix;
-  if (plain_xml)
+  // The plain and the lower-case XML forms name the file in a "name"
+  // attribute and write no checksum.
+  bool lower = force_tag_to_lowercase;
+  bool plain_xml = xml_tag_prefix || lower;
+  if (lower)
+    fprintf(report, "<file name=\"%s\">\r\n", shown);
+  else if (plain_xml)
     fprintf(report, "<ZV_FILE name=\"%s\">\r\n", shown);
   else if (attribute_id)
     fprintf(report, "<FILE %s=\"%s\">\r\n", attribute_id, shown);
@@ -899,7 +1023,7 @@ unsigned xml_log_file(FILE* report, const char* path, FILE* source, unsigned lim
     print_error(path, errno);
   }
   if (plain_xml) {
-    fputs("</ZV_FILE>\r\n", report);
+    fputs(lower ? "</file>\r\n" : "</ZV_FILE>\r\n", report);
   } else {
     char text[16];
     snprintf(text, sizeof text, "%8X", (unsigned)sum);
@@ -927,6 +1051,7 @@ bool log_file(FILE* report, const char* path, FILE* source, unsigned limit) {
 }
 
 unsigned xml_log_zvml_file(FILE* report, const char* path) {
+  import_refusal[0] = 0;
   printd("xml: reading zvml file %s\n", path ? path : "");
   if (!report || !path) return 0;
   FILE* file = open_regular_file(path, "rb");

@@ -78,6 +78,9 @@ unsigned xml_log_file(FILE* report, const char* path, FILE* source = nullptr, un
 /// False when the report is null, the format is not the checksummed form, or
 /// the file is unreadable or not such a report.
 bool log_zvml_file(FILE* report, const char* path);
+/// Why the last import was refused when its file is not well-formed XML (the
+/// parser's message, for the import task's console status); "" otherwise.
+const char* xml_import_refusal();
 /// The import itself; returns the import checksum (42 for an accepted file
 /// with nothing after its declaration), 0 for a rejected or unreadable file.
 unsigned xml_log_zvml_file(FILE* report, const char* path);

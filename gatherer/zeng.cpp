@@ -128,7 +128,11 @@ bool zeng_task::store_import(FILE* report) {
     case GENERIC_TEXT: return store_text_file(filename, mime_type);
     case GENERIC_BINARY: return store_binary_file(filename, mime_type);
     case GENERIC_DGML: return store_file(filename, 18, true);
-    case GENERIC_ZVML: return log_zvml_file(report, filename);
+    case GENERIC_ZVML: {
+      bool imported = log_zvml_file(report, filename);
+      if (!imported && xml_import_refusal()[0]) fail_text = xml_import_refusal();
+      return imported;
+    }
     case GENERIC_ZELVARN: return store_file(filename, 15, true);
     case GENERIC_SYSEVENT: return store_file(filename, 13, true);
     case GENERIC_APPEVENT: return store_file(filename, 14, true);

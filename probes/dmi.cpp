@@ -383,17 +383,22 @@ const char* Dmi::getType06MemoryType(unsigned bits) {
 }
 
 const char* Dmi::getType17MemoryType(unsigned char value) {
-  static const char* const names[] = {"Other", "Unknown", "DRAM", "EDRAM", "VRAM", "SRAM",
-                                      "RAM", "ROM", "Flash", "EEPROM", "FEPROM", "EPROM",
-                                      "CDRAM", "3DRAM", "SDRAM", "SGRAM", "RDRAM", "DDR"};
-  return value >= 1 && value <= 18 ? names[value - 1] : "Error: Invalid Type";
+  // 0x15..0x17 are reserved.
+  static const char* const names[] = {
+      "Other",  "Unknown", "DRAM",   "EDRAM",  "VRAM",   "SRAM",   "RAM",    "ROM",
+      "Flash",  "EEPROM",  "FEPROM", "EPROM",  "CDRAM",  "3DRAM",  "SDRAM",  "SGRAM",
+      "RDRAM",  "DDR",     "DDR2",   "DDR2 FB-DIMM", nullptr, nullptr, nullptr, "DDR3",
+      "FBD2",   "DDR4",    "LPDDR",  "LPDDR2", "LPDDR3", "LPDDR4", "Logical non-volatile device",
+      "HBM",    "HBM2",    "DDR5",   "LPDDR5", "HBM3"};
+  const char* name = value >= 1 && value <= sizeof names / sizeof names[0] ? names[value - 1] : nullptr;
+  return name ? name : "Error: Invalid Type";
 }
 
 const char* Dmi::getType17MemoryFormFactor(unsigned char value) {
   static const char* const names[] = {"Other", UNKNOWN, "SIMM", "SIP", "CHIP", "DIP", "ZIP",
                                       "Proprietary Card", "DIMM", "TSOP", "Row of Chips",
-                                      "RIMM", "SODIMM", "SRIMM"};
-  return value >= 1 && value <= 14 ? names[value - 1] : UNKNOWN;
+                                      "RIMM", "SODIMM", "SRIMM", "FB-DIMM", "Die"};
+  return value >= 1 && value <= sizeof names / sizeof names[0] ? names[value - 1] : UNKNOWN;
 }
 
 const Dmi::Entry* Dmi::first_of(unsigned type, unsigned min_length) {
@@ -497,6 +502,14 @@ long long dmi_memory_device_size(unsigned size_word) {
   return size_word;
 }
 
+long long dmi_memory_device_size(const unsigned char* data) {
+  unsigned size_word = dmi_word(data + 12);
+  // 0x7FFF: 32 GB or more, given in megabytes (bits 30..0) by the 32-bit
+  // extended size at 1Ch (SMBIOS 2.7).
+  if (size_word == 0x7FFF && has_field(data, 0x1C, 4)) return (long long)(dmi_dword(data + 0x1C) & 0x7FFFFFFFUL);
+  return dmi_memory_device_size(size_word);
+}
+
 namespace {
 /// SMBIOS 7.18.2: video, ROM and flash kinds are not system memory.
 bool is_non_system_memory_type(unsigned char type) {
@@ -518,7 +531,7 @@ long long Dmi::get_total_installed_memory() {
   }
   for (const Entry& e : by_type[17]) {
     if (!has_field(e.data, 18, 1) || is_non_system_memory_type(e.data[18])) continue;
-    long long mb = dmi_memory_device_size(dmi_word(e.data + 12));
+    long long mb = dmi_memory_device_size(e.data);
     if (mb > 0) total += mb;
   }
   return total;
@@ -597,7 +610,7 @@ long long Dmi::get_installed_memory_size(unsigned n) {
     return mb < 0 ? 0 : mb;
   }
   if (!has_field(e->data, 12, 2)) return -1;
-  return dmi_memory_device_size(dmi_word(e->data + 12));
+  return dmi_memory_device_size(e->data);
 }
 
 const char* Dmi::get_installed_memory_type(unsigned n) {

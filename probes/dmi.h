@@ -169,3 +169,6 @@ inline uint32_t dmi_dword(const unsigned char* p) {
 
 /// Size in megabytes of a type-17 size word (bit 15: kilobytes), -1 for 0xFFFF.
 long long dmi_memory_device_size(unsigned size_word);
+/// Size in megabytes of a type-17 structure, from its extended size when the
+/// size word says 0x7FFF; -1 when unknown.
+long long dmi_memory_device_size(const unsigned char* structure);

@@ -161,7 +161,9 @@ const char* getSystemCacheType(unsigned char v) {  // 7.8.4
 }
 
 const char* getAssociativity(unsigned char v) {  // 7.8.5
-  return pick(v, 1, {"Other", UNKNOWN, "Direct Mapped", "2-way Set", "4-way Set", "Fully Associative"}, UNKNOWN);
+  return pick(v, 1, {"Other", UNKNOWN, "Direct Mapped", "2-way Set", "4-way Set", "Fully Associative",
+                     "8-way Set", "16-way Set", "12-way Set", "24-way Set", "32-way Set", "48-way Set",
+                     "64-way Set", "20-way Set"}, UNKNOWN);
 }
 
 const char* getConnectorType(unsigned char v) {  // 7.9.2
@@ -174,7 +176,8 @@ const char* getConnectorType(unsigned char v) {  // 7.9.2
                "Access Bus (USB)", "SSA SCSI", "Circular DIN-8 male", "Circular DIN-8 female",
                "On Board IDE", "On Board Floppy", "9 Pin DIL (pin 10 cut)", "25 Pin DIL (pin 26 cut)",
                "50 Pin DIL", "68 Pin DIL", "Sound I/P from CD-ROM", "Mini-Centronics Type-14",
-               "Mini-Centronics Type-26", "Mini-jack (headphones)", "BNC", "1394"},
+               "Mini-Centronics Type-26", "Mini-jack (headphones)", "BNC", "1394", "SAS/SATA Plug Receptacle",
+               "USB Type-C Receptacle"},
               INVALID_TYPE);
 }
 
@@ -188,7 +191,8 @@ const char* getPortType(unsigned char v) {  // 7.9.3
   }
   if (v >= 20)
     return pick(v, 20, {"PCMCIA Type III", "CardBus", "Access Bus Port", "SCSI II", "SCSI Wide", "PC-98",
-                        "PC-98-Hireso", "PC-H98", "Video Port", "Audio Port", "Modem Port", "Network Port"},
+                        "PC-98-Hireso", "PC-H98", "Video Port", "Audio Port", "Modem Port", "Network Port",
+                        "SATA", "SAS", "Multi-Function Display Port", "Thunderbolt"},
                 INVALID_TYPE);
   return pick(v, 0,
               {"None", "Parallel Port XT/AT Compatible", "Parallel Port PS/2", "Parallel Port ECP",
@@ -201,11 +205,28 @@ const char* getPortType(unsigned char v) {  // 7.9.3
 
 const char* getSlotType(unsigned char v) {  // 7.10.1
   if (v >= 160)
-    return pick(v, 160, {"PC-98/C20", "PC-98/C24", "PC-98/E", "PC-98/Local Bus", "PC-98/Card"}, INVALID_TYPE);
+    return pick(v, 160,
+                {"PC-98/C20", "PC-98/C24", "PC-98/E", "PC-98/Local Bus", "PC-98/Card", "PCI Express",
+                 "PCI Express x1", "PCI Express x2", "PCI Express x4", "PCI Express x8", "PCI Express x16",
+                 "PCI Express 2", "PCI Express 2 x1", "PCI Express 2 x2", "PCI Express 2 x4",
+                 "PCI Express 2 x8", "PCI Express 2 x16", "PCI Express 3", "PCI Express 3 x1",
+                 "PCI Express 3 x2", "PCI Express 3 x4", "PCI Express 3 x8", "PCI Express 3 x16",
+                 INVALID_TYPE, "PCI Express 4", "PCI Express 4 x1", "PCI Express 4 x2", "PCI Express 4 x4",
+                 "PCI Express 4 x8", "PCI Express 4 x16", "PCI Express 5", "PCI Express 5 x1",
+                 "PCI Express 5 x2", "PCI Express 5 x4", "PCI Express 5 x8", "PCI Express 5 x16",
+                 "PCI Express 6 or later", "EDSFF E1", "EDSFF E3"},
+                INVALID_TYPE);
+  if (v == 0x30) return "CXL Flexbus 1.0";
   return pick(v, 1,
               {"Other", "Unknown", "ISA", "MCA", "EISA", "PCI", "PC Card", "VL-VESA", "Proprietary",
                "Processor Card", "Proprietary Memory Card", "I/O Riser Card Slot", "NuBus", "66MHz PCI",
-               "AGP", "AGP 2X", "AGP 4X", "PCI-X"},
+               "AGP", "AGP 2X", "AGP 4X", "PCI-X", "AGP 8X", "M.2 Socket 1-DP (Key A)",
+               "M.2 Socket 1-SD (Key E)", "M.2 Socket 2 (Key B)", "M.2 Socket 3 (Key M)", "MXM Type I",
+               "MXM Type II", "MXM Type III", "MXM Type III-HE", "MXM Type IV", "MXM 3.0 Type A",
+               "MXM 3.0 Type B", "PCI Express 2 SFF-8639 (U.2)", "PCI Express 3 SFF-8639 (U.2)",
+               "PCI Express Mini 52-pin with bottom-side keep-outs", "PCI Express Mini 52-pin",
+               "PCI Express Mini 76-pin", "PCI Express 4 SFF-8639 (U.2)", "PCI Express 5 SFF-8639 (U.2)",
+               "OCP NIC 3.0 Small Form Factor", "OCP NIC 3.0 Large Form Factor", "OCP NIC before 3.0"},
               INVALID_TYPE);
 }
 
@@ -234,7 +255,10 @@ const char* getSlotCharacteristics2(unsigned char bits) {  // 7.10.7
 }
 
 const char* getDeviceType(unsigned char v) {  // 7.11.1, bits 6..0
-  return pick(v & 0x7F, 1, {"Other", "Unknown", "Video", "SCSI Controller", "Ethernet", "Token Ring", "Sound"},
+  return pick(v & 0x7F, 1,
+              {"Other", "Unknown", "Video", "SCSI Controller", "Ethernet", "Token Ring", "Sound",
+               "PATA Controller", "SATA Controller", "SAS Controller", "Wireless LAN", "Bluetooth", "WWAN",
+               "eMMC", "NVMe Controller", "UFS Controller"},
               INVALID_TYPE);
 }
 
@@ -260,7 +284,7 @@ const char* getErrorCorrection(unsigned char v) {  // 7.17.3
 
 const char* getFormFactor(unsigned char v) {  // 7.18.1
   return pick(v, 1, {"Other", UNKNOWN, "SIMM", "SIP", "Chip", "DIP", "ZIP", "Proprietary Card", "DIMM", "TSOP",
-                     "Row of Chips", "RIMM", "SODIMM", "SRIMM"}, UNKNOWN);
+                     "Row of Chips", "RIMM", "SODIMM", "SRIMM", "FB-DIMM", "Die"}, UNKNOWN);
 }
 
 const char* getMouseType(unsigned char v) {  // 7.22.1
@@ -290,6 +314,14 @@ const char* getRomSize(unsigned char v) {  // 7.1: 64K * (n + 1)
     case 127: return "8M";
     default: return UNKNOWN;
   }
+}
+
+const char* getExtendedRomSize(unsigned v) {  // 7.1, offset 18h: bits 15..14 unit, 13..0 size
+  static char buffer[24];
+  unsigned unit = v >> 14, size = v & 0x3FFF;
+  if (unit > 1) return UNKNOWN;
+  snprintf(buffer, sizeof buffer, "%u%s", size, unit ? "G" : "M");
+  return buffer;
 }
 
 // ---- printers ---------------------------------------------------------------
@@ -326,6 +358,7 @@ class row {
   unsigned char byte(unsigned offset) const { return s[offset]; }
   unsigned word(unsigned offset) const { return dmi_word(s + offset); }
   unsigned long dword(unsigned offset) const { return dmi_dword(s + offset); }
+  const unsigned char* data() const { return s; }
   const char* string(int n) const { return d->getString(n, s); }
 
   void text(const char* v) { t.log_data(v); }
@@ -455,7 +488,12 @@ void printStructure00(FILE* report, Dmi* dmi) {
       gathered_date date;
       if (r.has(8, 1)) date.setDate(r.string(s[8]), 0x4213000);
       r.has(8, 1) ? (void)t.log_data(date) : r.unknown();
-      r.decode8(9, getRomSize);
+      // FFh: 16 MB or more, the exact size in the extended field (SMBIOS
+      // 3.1) when the structure has it.
+      if (r.has(9, 1) && s[9] == 0xFF)
+        r.text(r.has(0x18, 2) ? getExtendedRomSize(r.word(0x18)) : "16M");
+      else
+        r.decode8(9, getRomSize);
       t.end_row();
     }
   }
@@ -703,9 +741,14 @@ void printStructure16(FILE* report, Dmi* dmi) {
     r.decode8(4, getLocation);
     r.decode8(5, getUse);
     r.decode8(6, getErrorCorrection);
+    char kb[24];
     if (r.has(7, 4) && r.dword(7) != 0x80000000UL) {
-      char kb[16];
       snprintf(kb, sizeof kb, "%lu", r.dword(7));
+      r.text(kb);
+    } else if (r.has(7, 4) && r.has(0x0F, 8)) {
+      // 2 TB or more: the 64-bit extended maximum capacity at 0Fh, in bytes.
+      uint64_t bytes = (uint64_t)r.dword(0x0F) | ((uint64_t)r.dword(0x13) << 32);
+      snprintf(kb, sizeof kb, "%llu", (unsigned long long)(bytes / 1024));
       r.text(kb);
     } else {
       r.unknown();
@@ -731,7 +774,7 @@ void printStructure17(FILE* report, Dmi* dmi) {
     } else {
       r.unknown();
     }
-    long long mb = r.has(12, 2) ? dmi_memory_device_size(r.word(12)) : 0;
+    long long mb = r.has(12, 2) ? dmi_memory_device_size(r.data()) : 0;
     r.number(mb < 0 ? 0 : (long)mb);
     r.decode8(14, getFormFactor);
     r.int8(15);

@@ -57,6 +57,8 @@ const char* getMouseInterface(unsigned char value);
 const char* dmi_get_security_status(unsigned value);
 /// ROM size code of the BIOS structure.
 const char* getRomSize(unsigned char value);
+/// The extended BIOS ROM size word of SMBIOS 3.1 (offset 18h), as "16M" or "1G".
+const char* getExtendedRomSize(unsigned value);
 
 /// The printers, one table each (types 15, 31 and 33 and above have none).
 void printStructure00(FILE* report, Dmi* dmi);

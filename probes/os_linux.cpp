@@ -1,5 +1,6 @@
 // os_linux.cpp - Linux identification: the distribution from its release
-// files under the system root, the kernel from uname.
+// files under the system root, the kernel from uname (or, under a system
+// root, from the captured kernel's own files).
 #include <sys/utsname.h>
 
 #include <cerrno>
@@ -56,7 +57,86 @@ void unquote_value(const char* in, char* out, int size) {
   }
 }
 
+/// First line of a small kernel file under the system root, or "Unknown".
+std::string kernel_file(const char* path) {
+  FILE* f = sys_fopen(path, "r");
+  std::string line;
+  if (!f) return "Unknown";
+  bool got = read_line(f, line, 255);
+  fclose(f);
+  return got && !line.empty() ? line : "Unknown";
+}
+
+/// Reads the os-release assignments this program uses from one file.
+bool read_os_release_file(const char* path, os_release_info& out) {
+  FILE* f = sys_fopen(path, "r");
+  if (!f) return false;
+  static const struct {
+    const char* key;
+    std::string os_release_info::*field;
+  } keys[] = {{"ID=", &os_release_info::id},
+              {"NAME=", &os_release_info::name},
+              {"PRETTY_NAME=", &os_release_info::pretty_name},
+              {"VERSION_ID=", &os_release_info::version_id}};
+  std::string line;
+  // os-release is a few hundred bytes; a bound keeps a hostile one cheap.
+  for (int lines = 0; lines < 512 && read_line(f, line, 511); lines++) {
+    for (const auto& k : keys) {
+      size_t n = strlen(k.key);
+      if (line.compare(0, n, k.key) != 0) continue;
+      char value[256];
+      unquote_value(line.c_str() + n, value, sizeof value);
+      out.*k.field = value;
+    }
+  }
+  fclose(f);
+  return true;
+}
+
 }  // namespace
+
+kernel_identity get_kernel_identity() {
+  kernel_identity k;
+  if (sysroot_is_set()) {
+    k.sysname = kernel_file(platform_path::kernel_ostype);
+    k.release = kernel_file(platform_path::kernel_osrelease);
+    k.version = kernel_file(platform_path::kernel_version);
+    k.nodename = kernel_file(platform_path::kernel_hostname);
+    k.machine = "Unknown";
+    k.known = true;
+    return k;
+  }
+  struct utsname u;
+  if (uname(&u) != 0) {
+    print_error("osinfo: uname", errno);
+    return k;
+  }
+  print_hexdump("utsname", &u, static_cast<int>(sizeof u), nullptr);
+  k.sysname = u.sysname;
+  k.release = u.release;
+  k.version = u.version;
+  k.nodename = u.nodename;
+  k.machine = u.machine;
+  k.known = true;
+  return k;
+}
+
+bool read_os_release_info(os_release_info& out) {
+  out = os_release_info();
+  return read_os_release_file(platform_path::os_release, out) ||
+         read_os_release_file(platform_path::usr_lib_os_release, out);
+}
+
+bool is_debian_codename(const char* text) {
+  bool slash = false;
+  for (const char* p = text; *p; p++) {
+    if (*p == '/')
+      slash = true;
+    else if (!(*p >= 'a' && *p <= 'z'))
+      return false;
+  }
+  return slash && text[0] != '/';
+}
 
 os_info* os_info::make_os_info() { return new os_info_linux(); }
 
@@ -74,7 +154,10 @@ bool os_info_linux::read_release_file(const char* path) {
   }
   printd("\tsuccess\n");
   std::string line;
-  bool got = read_line(f, line, sizeof release - 1);
+  bool got;
+  // Blank lines before the name are skipped.
+  while ((got = read_line(f, line, sizeof release - 1)) && line.find_first_not_of(" \t\r\f\v") == std::string::npos) {
+  }
   fclose(f);
   if (!got) return false;  // an empty file names nothing; try the next
   os_info_copy(release, sizeof release, line.c_str());
@@ -109,6 +192,9 @@ void os_info_linux::detect_distribution() {
   for (const char* path : release_files) {
     if (read_release_file(path)) {
       found = true;
+      // A derivative of Debian keeps the codename it follows in the Debian
+      // file; its own name is in os-release.
+      if (path == platform_path::debian_version && is_debian_codename(release)) take_os_release_name();
       break;
     }
   }
@@ -117,6 +203,13 @@ void os_info_linux::detect_distribution() {
   if (!found && !read_os_release(platform_path::os_release))
     read_os_release(platform_path::usr_lib_os_release);
   printd("Release found: %s\n", release);
+}
+
+void os_info_linux::take_os_release_name() {
+  os_release_info info;
+  if (!read_os_release_info(info) || info.id.empty() || info.id == "debian") return;
+  const std::string& name = !info.pretty_name.empty() ? info.pretty_name : info.name;
+  if (!name.empty()) os_info_copy(release, sizeof release, name.c_str());
 }
 
 int os_info_linux::get_platform_id() { return 1; }
@@ -135,13 +228,9 @@ char* os_info_linux::get_vendor(char* buf, int size) {
 char* os_info_linux::get_name(char* buf, int size) { return os_info_copy(buf, size, release); }
 
 char* os_info_linux::get_version(char* buf, int size) {
-  struct utsname u;
-  if (uname(&u) != 0) {
-    print_error("osinfo: uname", errno);
-    return os_info_copy(buf, size, "Unknown");
-  }
-  print_hexdump("utsname", &u, static_cast<int>(sizeof u), nullptr);
-  if (buf && size > 0) snprintf(buf, static_cast<size_t>(size), "%s %s", u.release, u.version);
+  kernel_identity k = get_kernel_identity();
+  if (!k.known || (k.release == "Unknown" && k.version == "Unknown")) return os_info_copy(buf, size, "Unknown");
+  if (buf && size > 0) snprintf(buf, static_cast<size_t>(size), "%s %s", k.release.c_str(), k.version.c_str());
   return buf;
 }
 

@@ -2,6 +2,8 @@
 // task checks, and the distribution's name, vendor and version for the report.
 #pragma once
 
+#include <string>
+
 /// The operating system of the running machine. One program-wide object,
 /// made on first use and kept until exit.
 class os_info {
@@ -52,9 +54,30 @@ class os_info_linux : public os_info {
  private:
   bool read_release_file(const char* path);
   bool read_os_release(const char* path);
+  void take_os_release_name();
 
   char release[128];
 };
+
+/// The kernel's identity: from uname on the running machine, from the
+/// kernel's files under a system root ("Unknown" for each one absent), so a
+/// captured machine never shows the live kernel or host name.
+struct kernel_identity {
+  std::string sysname, release, version, nodename, machine;
+  bool known = false;  ///< false when uname failed
+};
+kernel_identity get_kernel_identity();
+
+/// What os-release says: ID, NAME, PRETTY_NAME and VERSION_ID, unquoted
+/// (empty when absent). False when neither os-release file opens.
+struct os_release_info {
+  std::string id, name, pretty_name, version_id;
+};
+bool read_os_release_info(os_release_info& out);
+
+/// True for a text such as "trixie/sid": the Debian codename that a Debian
+/// derivative keeps in its debian_version file instead of a version.
+bool is_debian_codename(const char* text);
 
 /// Copies text into buf as far as size - 1 characters hold; returns buf
 /// (null or size < 1: nothing is written).

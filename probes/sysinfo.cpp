@@ -13,6 +13,7 @@
 
 #include "debug.h"
 #include "dmi.h"
+#include "osinfo.h"
 #include "platform_paths.h"
 #include "sysroot.h"
 #include "util_string.h"
@@ -172,15 +173,12 @@ void SysInfo::read_hardware() {
 }
 
 void SysInfo::read_uname() {
-  struct utsname u;
-  if (uname(&u) != 0) {
-    print_error("sysinfo: uname", errno);
-    return;
-  }
-  node_name = u.nodename;
-  os_version = std::string(u.release) + " (" + u.version + ")";
-  os_name = u.sysname;
-  os_csd = u.machine;
+  kernel_identity k = get_kernel_identity();
+  if (!k.known) return;
+  node_name = k.nodename;
+  os_version = k.release + " (" + k.version + ")";
+  os_name = k.sysname;
+  os_csd = k.machine;
 }
 
 void SysInfo::read_distribution() {
@@ -188,6 +186,23 @@ void SysInfo::read_distribution() {
   char dist_name[SYSINFO_DIST_TEXT_SIZE];
   char release[SYSINFO_DIST_TEXT_SIZE];
   check_files(dist_vendor, dist_name, release);
+  // Where the old release files name nothing, or only the Debian codename a
+  // derivative follows, the distribution is the one the operating-system
+  // table names from os-release.
+  os_release_info info;
+  bool generic_name = strcmp(dist_name, generic) == 0;
+  bool derivative = strcmp(dist_name, "Debian") == 0 && is_debian_codename(release);
+  if ((generic_name || derivative) && read_os_release_info(info) &&
+      (generic_name || (!info.id.empty() && info.id != "debian"))) {
+    char text[SYSINFO_DIST_TEXT_SIZE];
+    os_info* os = os_info::get_instance();
+    os->get_name(text, sizeof text);
+    if (strcmp(text, unknown) != 0) {
+      copy_text(dist_name, text);
+      copy_text(dist_vendor, os->get_vendor(text, sizeof text));
+      copy_text(release, info.version_id.empty() ? unknown : info.version_id.c_str());
+    }
+  }
   os_oem = dist_vendor;
   os_type = std::string("Linux (") + dist_name + ")";
   os_build = release;

@@ -125,7 +125,8 @@ TEST_F(ContainerE2E, LocalHtmlTextAndStdoutRunsLeaveTheirOwnOutput) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(files(), names{"site.HTML"});
   std::string html = zvtest::read_file(cwd.file("site.HTML"));
-  EXPECT_EQ(html.rfind("<html>\n<head>\n<title>Zelvarn Output</title>\n", 0), 0u);
+  EXPECT_EQ(html.rfind("<html>\n<head>\n<meta http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">\n"
+                       "<title>Zelvarn Output</title>\n", 0), 0u);
   EXPECT_EQ(html.substr(html.size() - 7), "</body>");
   expect_shown(r.err, {line("Close HTML Output File", "site.HTML")});
   unlink(cwd.file("site.HTML").c_str());
@@ -217,6 +218,23 @@ TEST_F(ContainerE2E, ContainerOfAnEarlierRunIsReplacedButADirectoryIsNot) {
   EXPECT_EQ(r.status, 1);
   expect_shown(r.err, {line("Close XML Output File", "Not stored in container, saved as other.XML")});
   EXPECT_TRUE(zvtest::file_exists(cwd.file("other.XML")));
+}
+
+TEST_F(ContainerE2E, ImportsOnlyWellFormedReportsSoTheReportAlwaysVerifies) {
+  const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  ASSERT_TRUE(zvtest::write_file(scratch.path(), "bad.xml", head + "<A>]]></GATHERED_DATA><!-- </A>\n"));
+  ASSERT_TRUE(zvtest::write_file(scratch.path(), "good.xml", head + "<A>caf\xC3\xA9</A>\n"));
+  run_result r = run({"-filename", "site", "-zvmlfile", scratch.file("bad.xml"), "-zvmlfile", scratch.file("good.xml")});
+  expect_shown(r.err, {"Not well-formed: "});
+  std::vector<item> it = items("site.ZV2");
+  ASSERT_EQ(it.size(), 3u) << r.err;
+  EXPECT_EQ(it[2].data.find("</GATHERED_DATA><!--"), std::string::npos);
+  EXPECT_NE(it[2].data.find("<A>caf\xC3\xA9</A>"), std::string::npos);
+  if (have_xml_parser()) {
+    zvml_check_result c = check_zvml(it[2].data);
+    EXPECT_TRUE(c.parsed) << c.error;
+    EXPECT_TRUE(c.mismatches.empty()) << c.mismatches[0];
+  }
 }
 
 TEST_F(ContainerE2E, ReportThatCannotBeWrittenWholeFailsTheRun) {

@@ -9,6 +9,8 @@
 TEST(SummaryE2E, ReportOpensWithTheSystemSummaryThenTheOperatingSystem) {
   zvtest::fixture_root root;
   root.add("/etc/redhat-release", "Red Hat Linux release 9 (Shrike)\n");
+  root.add("/proc/sys/kernel/hostname", "captured-host\n");
+  root.add("/proc/sys/kernel/osrelease", "2.4.20-8\n");
   zvtest::temp_dir cwd;
   zvtest::run_result r = zvtest::run({"-batch", "-local", "-level", "1", "-sysroot", root.path()}, cwd.path());
   ASSERT_TRUE(r.exited) << r.err;
@@ -27,4 +29,7 @@ TEST(SummaryE2E, ReportOpensWithTheSystemSummaryThenTheOperatingSystem) {
   EXPECT_EQ(report.substr(first, summary.size()), summary);
   EXPECT_EQ(report.substr(second, os.size()), os);
   EXPECT_NE(report.find(">Red Hat Linux release 9 (Shrike)<"), std::string::npos);
+  // The captured machine's kernel and host name, never this machine's.
+  EXPECT_NE(report.find(">captured-host<"), std::string::npos);
+  EXPECT_NE(report.find(">2.4.20-8 Unknown<"), std::string::npos);
 }

@@ -53,6 +53,9 @@ TEST(DateHint, ModeBitDecidesWhereTheDateIs) {
   EXPECT_FALSE(parse<gathered_date>("05/13/2006", 0x213000).valid);
   EXPECT_EQ("2006-05-13", parse<gathered_date>("Sat 05/13/2006", 0x213000).text);
   EXPECT_EQ("2006-05-13", parse<gathered_date>("13.05.2006", DATE_HINT_DATE_ONLY | DATE_ORDER_DMYY).text);
+  // Short years after day and month fall in the clock's century window.
+  for (auto c : {std::make_pair("12/31/99", "1999-12-31"), std::make_pair("06/15/05", "2005-06-15")})
+    EXPECT_EQ(c.second, parse<gathered_date>(c.first, 0x4213000).text);
   EXPECT_EQ("2006-05-13 07:08:00",
             parse("07:08 13.05.2006", DATE_HINT_TIME_THEN_DATE | DATE_ORDER_DMY | TIME_ORDER_HM).text);
   // An unknown date order reads no date.

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdlib>
 #include <string>
 
 #include "date.h"
+#include "harness.h"
 #include "report_check.h"
 #include "report_fixture.h"
 #include "xml.h"
@@ -168,6 +170,10 @@ TEST_F(TableWriter, WritesEachTypeOfCellWithItsChecksum) {
       {"valid date text", one_cell(OUTPUT_TEXT, STRING, good), "| 2006-05-13 "},
       {"date and time", one_cell(OUTPUT_ZVML, STRING, stamp), ">2006-05-01 13:45:00</DATETIME>"},
       {"invalid date as text", one_cell(OUTPUT_ZVML, STRING, bad), "<STR ID=\"V\" W=\"75\">01/02/2006</STR>"},
+      {"text cut between characters", one_cell(OUTPUT_TEXT, STRING, "\xC3\xA9\xC3\xA9\xC3\xA9", 2), "| \xC3\xA9\xC3\xA9 |"},
+      {"text controls as ?", one_cell(OUTPUT_TEXT, STRING, "\x1B[2J\xC2\x9Bx", 6), "| ?[2J?x |"},
+      {"html controls as ?", one_cell(OUTPUT_HTML, STRING, "\x1B[2J\xC3\xA9"), "<TD>?[2J\xC3\xA9</TD>"},
+      {"summed as the U+FFFD written", one_cell(OUTPUT_ZVML, STRING, "\xE9"), "\xEF\xBF\xBD</STR>\r\n<CHK>FF6B</CHK>"},
   };
   for (const auto& c : cases) EXPECT_NE(c.out.find(c.expected), std::string::npos) << c.what << "\n" << c.out;
   // Cells sit directly in the table, without a row element.
@@ -176,6 +182,63 @@ TEST_F(TableWriter, WritesEachTypeOfCellWithItsChecksum) {
   std::string refused = one_cell(OUTPUT_ZVML, INTEGER, bad);
   EXPECT_EQ(console.finish(), "log_data(01/02/2006) - Column 0 (V) is NOT type STRING or ASCII STRING\n");
   EXPECT_EQ(refused.find("01/02/2006"), std::string::npos);
+}
+
+/// Makes an ISO-8859-1 locale in `dir` for this process; false when the
+/// machine has no locale compiler or sources.
+bool make_latin1_locale(const std::string& dir) {
+  std::string command = "localedef -i en_US -f ISO-8859-1 " + dir + "/en_US.ISO-8859-1 >/dev/null 2>&1";
+  if (system(command.c_str()) != 0) return false;
+  setenv("LOCPATH", dir.c_str(), 1);
+  return true;
+}
+
+TEST_F(TableWriter, ReportsVerifyUnderEveryLocale) {
+  if (!have_xml_parser()) GTEST_SKIP() << "no XML parser in this build";
+  zvtest::temp_dir dir;
+  const struct {
+    const char *locale, *latin1_cell, *utf8_cell;  // the two cells as written
+  } locales[] = {
+      {"C.UTF-8", "caf\xEF\xBF\xBD", "caf\xC3\xA9"},
+      {"C", "caf\xEF\xBF\xBD", "caf\xC3\xA9"},  // valid UTF-8 stays UTF-8
+      {"en_US.ISO-8859-1", "caf\xC3\xA9", "caf\xC3\x83\xC2\xA9"},
+  };
+  bool latin1 = make_latin1_locale(dir.path());
+  for (const auto& l : locales) {
+    if (!setlocale(LC_ALL, l.locale)) {
+      EXPECT_FALSE(latin1 && l.locale[0] == 'e') << l.locale;
+      continue;
+    }
+    SCOPED_TRACE(l.locale);
+    Table::set_output_format(OUTPUT_ZVML);
+    output_checksum = 0;
+    mem_stream out;
+    start_section(out.get(), "S");
+    {
+      Table t(out.get(), "T");
+      t.start_heading();
+      for (const char* name : {"A", "B", "C", "D"}) t.add_column(name, STRING);
+      t.end_heading();
+      t.start_row("0");
+      t.log_data("caf\xE9");
+      t.log_data("caf\xC3\xA9");
+      t.log_data("a\x01\xEF\xBF\xBE");
+      t.log_wide_data(L"\x00E9\xFFFF\x0001\x20AC");
+      t.end_row();
+    }
+    FILE* src = fmemopen(const_cast<char*>("caf\xE9 caf\xC3\xA9\x01"), 11, "rb");
+    log_file(out.get(), "/etc/x", src);
+    fclose(src);
+    end_section(out.get());
+    zvml_check_result r = check_zvml(as_report(out.text()));
+    ASSERT_TRUE(r.parsed) << r.error;
+    EXPECT_EQ(r.checks, 6);
+    EXPECT_TRUE(r.mismatches.empty()) << r.mismatches[0];
+    EXPECT_EQ(element_text(r, "STR", 0), l.latin1_cell);
+    EXPECT_EQ(element_text(r, "STR", 1), l.utf8_cell);
+  }
+  unsetenv("LOCPATH");
+  setlocale(LC_ALL, "C.UTF-8");
 }
 
 TEST_F(TableWriter, RefusesATwentyFirstColumnAndSizesTwentyByTheirNames) {

@@ -84,6 +84,7 @@ TEST_F(FileRecord, WritesTheRecordAroundTheFileInEachFormat) {
        "<H3>/etc/&lt;y&gt;</H3>\n<PRE>\n\n---> FILE: /etc/&lt;y&gt; <---\n"
        "&lt;b&gt;&amp;&lt;/b&gt;\n---> END OF FILE <---\n</PRE>\n"},
       {OUTPUT_XML, "ab", "/etc/x", "<ZV_FILE name=\"/etc/x\">\r\n<![CDATA[ab]]>\r\n</ZV_FILE>\r\n"},
+      {OUTPUT_XML_LOWERCASE, "ab", "/etc/x", "<file name=\"/etc/x\">\r\n<![CDATA[ab]]>\r\n</file>\r\n"},
       {OUTPUT_ZVML, "ab", "/etc/x", "<FILE ID=\"/etc/x\">\r\n<![CDATA[ab]]>\r\n<CHK>      C3</CHK>\r\n</FILE>\r\n"},
   };
   for (const auto& c : cases) {
@@ -125,14 +126,15 @@ TEST_F(FileRecord, ConvertsTheFileTextAndChecksumsWhatItWrote) {
     std::string file, cdata;
     uint32_t checksum;
   } cases[] = {
-      {"only a character split across blocks is replaced", split,
-       "<![CDATA[" + std::string(1023, 'a') + "\xEF\xBF\xBD" + std::string(1975, 'b') + "]]>",
-       1023u * 'a' + 0xFFFDu + 1975u * 'b'},
+      {"a character split across blocks is carried over", split,
+       "<![CDATA[" + std::string(1023, 'a') + "\xC3\xA9" + std::string(1975, 'b') + "]]>",
+       1023u * 'a' + 0xE9u + 1975u * 'b'},
+      {"a malformed byte is summed as the U+FFFD written", "x\xFFy", "<![CDATA[x\xEF\xBF\xBDy]]>", 'x' + 0xFFFDu + 'y'},
       {"the same character inside a block", "x\xC3\xA9y", "<![CDATA[x\xC3\xA9y]]>", 'x' + 0xE9u + 'y'},
       {"a CDATA end inside the file is split", "x]]>y]]]>z", "<![CDATA[x]]]]><![CDATA[>y]]]]]><![CDATA[>z]]>",
        byte_sum("x]]>y]]]>z")},
-      {"a zero byte converts and counts as zero", std::string("a\0b\x01\tc", 6), "<![CDATA[a?b?\tc]]>",
-       'a' + 'b' + 1u + '\t' + 'c'},
+      {"zero and control bytes are written and summed as ?", std::string("a\0b\x01\tc", 6), "<![CDATA[a?b?\tc]]>",
+       'a' + '?' + 'b' + '?' + '\t' + 'c'},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -218,13 +220,13 @@ TEST_F(FileRecord, RejectsAnythingButAVersion1Utf8Report) {
   EXPECT_EQ(out.text(), "");
 }
 
-TEST_F(FileRecord, ImportsAnEmptyRestAs42AndQuotesDashesInThePath) {
+TEST_F(FileRecord, DropsAByteOrderMarkAndQuotesDashesInThePath) {
   zvtest::temp_dir dir;
-  ASSERT_TRUE(zvtest::write_file(dir.path(), "a--b---.xml", "\xEF\xBB\xBF" + DECLARATION));  // the BOM is dropped
+  ASSERT_TRUE(zvtest::write_file(dir.path(), "a--b---.xml", "\xEF\xBB\xBF" + DECLARATION + "<A/>"));
   Table::set_output_format(OUTPUT_ZVML);
   mem_stream out;
-  EXPECT_EQ(xml_log_zvml_file(out.get(), dir.file("a--b---.xml").c_str()), 42u);
-  EXPECT_EQ(out.text(), "<!-- import " + dir.path() + "/a- -b- - -.xml -->\r\n<!-- end of import -->\r\n");
+  EXPECT_EQ(xml_log_zvml_file(out.get(), dir.file("a--b---.xml").c_str()), byte_sum("<A/>"));
+  EXPECT_EQ(out.text(), "<!-- import " + dir.path() + "/a- -b- - -.xml -->\r\n<A/><!-- end of import -->\r\n");
 }
 
 TEST_F(FileRecord, KeepsAllOfAReportWrittenOnOneLine) {
@@ -236,19 +238,28 @@ TEST_F(FileRecord, KeepsAllOfAReportWrittenOnOneLine) {
   EXPECT_NE(out.text().find(" -->\r\n" + body + "<!-- end of import -->"), std::string::npos);
 }
 
-TEST_F(FileRecord, ImportsUtf16AndReplacesWhatXmlForbids) {
-  std::string text = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<A>\xE9\x01</A>";
+TEST_F(FileRecord, ImportsUtf16AsUtf8SummedAsWritten) {
+  std::string text = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<A>\xE9</A>";
   std::string utf16 = "\xFF\xFE";
   for (unsigned char c : text) utf16 += std::string(1, (char)c) + std::string(1, '\0');
   temp_file wide(utf16);
   Table::set_output_format(OUTPUT_ZVML);
   mem_stream out;
-  EXPECT_EQ(xml_log_zvml_file(out.get(), wide.path()), byte_sum("<A>\xE9\x01</A>"));
-  EXPECT_NE(out.text().find(" -->\r\n<A>\xC3\xA9?</A><!-- end"), std::string::npos);
+  EXPECT_EQ(xml_log_zvml_file(out.get(), wide.path()), byte_sum("<A>\xC3\xA9</A>"));
+  EXPECT_NE(out.text().find(" -->\r\n<A>\xC3\xA9</A><!-- end"), std::string::npos);
+}
 
-  temp_file narrow(DECLARATION + "<A>\x01\xFF\xED\xA0\x80</A>");
-  mem_stream out8;
-  EXPECT_NE(xml_log_zvml_file(out8.get(), narrow.path()), 0u);
-  EXPECT_NE(out8.text().find("<A>?\xEF\xBF\xBD\xEF\xBF\xBD</A>"), std::string::npos)
-      << out8.text();
+TEST_F(FileRecord, RefusesAnImportThatIsNotWellFormedWithTheParsersWords) {
+  Table::set_output_format(OUTPUT_ZVML);
+  for (std::string body : {"<A>\x01</A>", "<A/></GATHERED_DATA>", "<A><!-- open </A>", "<A/><?xml version=\"1.0\"?>",
+                           "<!DOCTYPE A [<!ENTITY e \"x\">]><A>&e;</A>", "<A>]]></A>", "<A>\xFF</A>", "",
+                           "<A/>\n<B/>"}) {
+    temp_file file(DECLARATION + body);
+    mem_stream out;
+    output_checksum = 7;
+    EXPECT_FALSE(log_zvml_file(out.get(), file.path())) << body;
+    EXPECT_EQ(out.text(), "") << body;
+    EXPECT_EQ(output_checksum, 7u);
+    EXPECT_EQ(std::string(xml_import_refusal()).rfind("Not well-formed: ", 0), 0u) << xml_import_refusal();
+  }
 }

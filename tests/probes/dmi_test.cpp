@@ -364,7 +364,7 @@ TEST(DmiMachines, AnswerFromTheKernelsTableFilesAndFromAPhysicalMemoryImage) {
   uint32_t entry_address = 0xF0000;
   for (const machine_facts& m : MACHINES) {
     dump d;
-    if (!load_machine(m.name, d)) GTEST_SKIP() << "captured machines not present: " << shared_fixture_dir(m.name);
+    ASSERT_TRUE(load_machine(m.name, d)) << machine_fixture_dir(m.name);
     {
       temp_root root;
       ASSERT_TRUE(write_sysfs_tables(root, d));
@@ -389,7 +389,7 @@ TEST(DmiMachines, AnswerFromTheKernelsTableFilesAndFromAPhysicalMemoryImage) {
 
 TEST(DmiMachines, FindPciSlotsOfAServerAndAVirtualMachine) {
   dump d;
-  if (!load_machine("vmware-vm", d)) GTEST_SKIP() << "captured machines not present";
+  ASSERT_TRUE(load_machine("vmware-vm", d));
   Dmi dmi;
   ASSERT_TRUE(init_from_dump(dmi, d));
   unsigned short ids[16];

@@ -31,6 +31,12 @@ TEST(OsInfo, NamesTheDistributionFromTheFirstReleaseFileFoundWithTheLastMatching
       {{{"/usr/lib/os-release", "PRETTY_NAME='Slackware 15'\n"}}, "Slackware 15", "Slackware Linux, Inc."},
       {{{"/etc/os-release", "PRETTY_NAME=Plain   \n"}}, "Plain", ""},
       {{{"/etc/debian_version", ""}, {"/etc/os-release", "PRETTY_NAME=\"\"\n"}}, "Unknown", ""},
+      // A Debian derivative keeps the codename it follows; a real Debian stays.
+      {{{"/etc/debian_version", "trixie/sid\n"}, {"/etc/os-release", "ID=ubuntu\nPRETTY_NAME=\"Ubuntu 24.04 LTS\"\n"}},
+       "Ubuntu 24.04 LTS", "Unknown"},
+      {{{"/etc/debian_version", "trixie/sid\n"}, {"/etc/os-release", "ID=debian\nPRETTY_NAME=\"Debian\"\n"}},
+       "trixie/sid", ""},
+      {{{"/etc/redhat-release", "\n \r\nRed Hat Linux release 9\n"}}, "Red Hat Linux release 9", "Red Hat, Inc."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.content[0].first);

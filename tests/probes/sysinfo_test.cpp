@@ -29,6 +29,8 @@ class SysInfoTest : public ::testing::Test {
     SysInfo::reset();
     delete Dmi::instance;
     Dmi::instance = nullptr;
+    delete os_info::instance;
+    os_info::instance = nullptr;
   }
 };
 
@@ -99,9 +101,9 @@ TEST_F(SysInfoTest, KeepsUnknownIdentityAndGenericDistributionWithoutSources) {
             "Unknown|Unknown|Unknown|Unknown");
   EXPECT_EQ(std::string(info.OSOEM()) + "|" + info.OSType() + "|" + info.OSBuild(),
             "Unknown|Linux (generic)|Unknown");
-  struct utsname u;
-  ASSERT_EQ(uname(&u), 0);
-  EXPECT_EQ(std::string(info.OSVersion()), std::string(u.release) + " (" + u.version + ")");
+  // Under a system root nothing comes from the running kernel.
+  EXPECT_EQ(std::string(info.NodeName()) + "|" + info.OSName() + "|" + info.OSVersion(),
+            "Unknown|Unknown|Unknown (Unknown)");
   struct passwd* pw = getpwuid(getuid());
   EXPECT_EQ(info.CurrentUser(), pw ? std::string(pw->pw_name) : std::to_string(getuid()));
   // Only the UUID may be left empty by a setter.
@@ -109,6 +111,26 @@ TEST_F(SysInfoTest, KeepsUnknownIdentityAndGenericDistributionWithoutSources) {
   info.set_uuid(" _ ");
   EXPECT_STREQ(info.Model(), "Unknown");
   EXPECT_STREQ(info.UUID(), "");
+}
+
+TEST_F(SysInfoTest, NamesWhatTheOperatingSystemTableNamesWhereOldReleaseFilesSayNothing) {
+  const struct {
+    const char *debian_version, *os_release, *oem_type_build;
+  } cases[] = {
+      {"trixie/sid\n", "ID=ubuntu\nVERSION_ID=\"24.04\"\nPRETTY_NAME=\"Ubuntu 24.04 LTS\"\n",
+       "Unknown|Linux (Ubuntu 24.04 LTS)|24.04"},
+      {nullptr, "ID=slackware\nPRETTY_NAME=\"Slackware 15.0\"\n", "Slackware Linux, Inc.|Linux (Slackware 15.0)|Unknown"},
+      {"12.5\n", "ID=debian\nVERSION_ID=\"12\"\n", "Debian|Linux (Debian)|12.5"},
+  };
+  for (const auto& c : cases) {
+    reset_all();
+    temp_root root;
+    if (c.debian_version) root.write("/etc/debian_version", c.debian_version);
+    root.write("/etc/os-release", c.os_release);
+    scoped_sysroot use(root);
+    SysInfo info;
+    EXPECT_EQ(std::string(info.OSOEM()) + "|" + info.OSType() + "|" + info.OSBuild(), c.oem_type_build);
+  }
 }
 
 TEST_F(SysInfoTest, NamesSlackwareFromIssueAfterLeadingEmptyLines) {

@@ -82,11 +82,8 @@ void relocate_entry_point(bytes& e, uint32_t address) {
   fix_checksum(e, 0, e[5], 4);
 }
 
-std::string shared_fixture_dir(const std::string& machine) {
-  // The environment may name the folder when the build tree does not sit
-  // beside it (a separate work tree).
-  const char* shared = getenv("ZV_SHARED_FIXTURES");
-  return std::string(shared && *shared ? shared : ZV_SHARED_FIXTURES) + "/smbios/" + machine;
+std::string machine_fixture_dir(const std::string& machine) {
+  return std::string(ZV_SOURCE_DIR) + "/tests/fixtures/machines/" + machine;
 }
 
 bool load_dump_file(const std::string& path, dump& out) {
@@ -104,7 +101,7 @@ bytes read_bytes(const std::string& path) {
 }
 
 bool load_machine(const std::string& machine, dump& out) {
-  std::string dir = shared_fixture_dir(machine);
+  std::string dir = machine_fixture_dir(machine);
   DIR* d = opendir(dir.c_str());
   if (!d) return false;
   std::string bin, raw;

@@ -43,8 +43,8 @@ bytes entry_point_32(uint16_t length, uint32_t address, unsigned char bcd_revisi
 /// Rewrites the table address of a 32-bit entry point and fixes both checksums.
 void relocate_entry_point(bytes& entry, uint32_t address);
 
-/// The folder of the shared captured machines.
-std::string shared_fixture_dir(const std::string& machine);
+/// The folder of a captured machine under tests/fixtures/machines.
+std::string machine_fixture_dir(const std::string& machine);
 /// Loads a captured machine ("dump-bin" layout, or a raw table given an
 /// entry point made here); false when the folder is absent.
 bool load_machine(const std::string& machine, dump& out);
