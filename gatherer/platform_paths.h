@@ -73,7 +73,6 @@ constexpr const char* xfree86_4_config = "/etc/X11/XF86Config-4";
 // Storage probes: the mount table, the kernel's partitions, device nodes
 constexpr const char* mtab = "/etc/mtab";
 constexpr const char* proc_partitions = "/proc/partitions";
-constexpr const char* dev_dir = "/dev";
 // System log probes
 constexpr const char* var_log = "/var/log";
 constexpr const char* var_log_messages = "/var/log/messages";

@@ -216,7 +216,7 @@ void read_tune2fs(partition_record& p) {
     printd("partitions: name not used in a command: %s\n", p.name);
     return;
   }
-  std::string device = std::string(platform_path::dev_dir) + "/" + p.name;
+  std::string device = std::string(platform_path::dev_dir) + p.name;
   struct stat st;
   if (sys_stat(device.c_str(), &st) != 0) {
     print_error(device.c_str(), errno);
