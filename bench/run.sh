@@ -2,7 +2,7 @@
 # LZH coder throughput against gzip -6 / gzip -d and an LHA extractor, on the same data in the same run.
 #   bench/run.sh [RUNS]     (default 5 timed runs per figure)
 # Corpora of 8.5 MiB each: text from /usr/share/doc, executables from /usr/bin, random bytes.
-# Whole processes are timed with farm-bench, A (the coder) against B (the yardstick) in turn;
+# Whole processes are timed with bench/pairtime, A (the coder) against B (the yardstick) in turn;
 # throughputs are original bytes per CPU second (user + system), medians; the wall-clock
 # figures follow in brackets. Each corpus is also coded by the plain reference coder: the
 # streams must be bit-identical.
@@ -11,8 +11,9 @@ runs=${1:-5}
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${ZV_BENCH_BUILD:-$top/build-bench}
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZV_TESTS=OFF >/dev/null
-cmake --build "$build" --target lzh_bench >/dev/null
+cmake --build "$build" --target lzh_bench pairtime >/dev/null
 bench="$build/bench/lzh_bench"
+pairtime="$build/bench/pairtime"
 work=$(mktemp -d /dev/shm/lzhbench.XXXXXX 2>/dev/null || mktemp -d)
 trap 'rm -rf "$work"' EXIT
 size=$((8 * 1024 * 1024 + 512 * 1024))
@@ -27,15 +28,15 @@ set -o pipefail
 have_lha=0
 command -v lha >/dev/null && have_lha=1
 
-# med FIELD... : the median of a farm-bench line ("A cpu s", "A/B cpu", ...)
+# med FIELD... : the median of a pairtime row ("A cpu s", "A/B cpu", ...)
 med() { awk -v k="$1" '{ line = $1 " " $2 " " $3; if (index(line, k) == 1) { print $(NF - 1); exit } }' "$2"; }
 mbs() { awk -v b="$1" -v s="$2" 'BEGIN { if (s > 0) printf "%.1f", b / s / 1e6; else print "?" }'; }
 inv() { awk -v r="$1" 'BEGIN { if (r > 0) printf "%.2f", 1 / r; else print "?" }'; }
 
-timed() {  # timed OUT_FILE 'B command' A command...
+timed() {  # timed OUT_FILE 'B shell command' A command...
   local out=$1 vs=$2
   shift 2
-  farm-bench -n "$runs" --timeout 900 --vs "$vs" -- "$@" > "$out" 2>&1
+  "$pairtime" -n "$runs" -t 900 -b "$vs" -- "$@" > "$out" 2>&1
 }
 
 printf '%-7s %9s %7s  %-26s  %-26s  %-22s  %s\n' corpus bytes ratio "encode MB/s (x gzip -6)" \
@@ -47,8 +48,8 @@ for corpus in text binary random; do
   gzip -6 -c "$f" > "$f.gz"
   identical=$("$bench" check "$f" || true)
 
-  timed "$work/enc" "sh -c 'exec gzip -6 -c $f > $f.g6'" "$bench" encode "$f" "$f.lzs2"
-  timed "$work/dec" "sh -c 'exec gzip -d -c $f.gz > $f.gd'" "$bench" decode "$f.lzs" "$f.out" "$orig"
+  timed "$work/enc" "exec gzip -6 -c $f > $f.g6" "$bench" encode "$f" "$f.lzs2"
+  timed "$work/dec" "exec gzip -d -c $f.gz > $f.gd" "$bench" decode "$f.lzs" "$f.out" "$orig"
   cmp -s "$f" "$f.out" || identical="$identical, DECODE MISMATCH"
   enc_cpu=$(med "A cpu s" "$work/enc"); enc_wall=$(med "A wall s" "$work/enc")
   gz_cpu=$(med "B cpu s" "$work/enc"); enc_ratio=$(med "A/B cpu" "$work/enc")
@@ -58,7 +59,7 @@ for corpus in text binary random; do
   if [ $have_lha = 1 ]; then
     "$bench" lha "$f" "$f.lzs" "$f.lzh"
     mkdir -p "$work/x"
-    timed "$work/lha" "sh -c 'cd $work/x && exec lha xqf $f.lzh'" "$bench" decode "$f.lzs" "$f.out" "$orig"
+    timed "$work/lha" "cd $work/x && exec lha xqf $f.lzh" "$bench" decode "$f.lzs" "$f.out" "$orig"
     cmp -s "$f" "$work/x/member.bin" || identical="$identical, LHA MISMATCH"
     lha_cpu=$(med "B cpu s" "$work/lha")
     lha_text="$(mbs "$bytes" "$lha_cpu") MB/s, x$(inv "$(med "A/B cpu" "$work/lha")")"
