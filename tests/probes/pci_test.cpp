@@ -142,6 +142,25 @@ TEST_F(PciTest, CapturedMachinesGiveTheRowsReadFromTheirBytes) {
   }
 }
 
+// Buses above 15 and other domains are walked only on request; a domain
+// other than 0 comes before the bus in the row id.
+TEST_F(PciTest, HighBusesAndOtherDomainsOnlyWhenAllBusesAreAsked) {
+  std::string header(64, '\0');
+  header[0] = 0x00, header[1] = 0x10, header[2] = 0x01, header[8] = 0x02, header[0x0B] = 0x02;
+  zvtest::temp_dir root;
+  for (const char* f : {"proc/bus/pci/00/1f.0", "proc/bus/pci/10/00.0", "proc/bus/pci/0001:03/02.0",
+                        "proc/bus/pci/00/zz.0", "proc/bus/pci/devices"})
+    zvtest::write_file(root.path(), f, header);
+  sysroot_set(root.path().c_str());
+  for (bool all : {false, true}) {
+    std::vector<std::string> ids;
+    for (const row& r : device_rows(summary(all))) ids.push_back(r[0] + " " + r[8]);
+    std::vector<std::string> want = {"1000:0001:02 - 0:31:0 Alpha One rev 2"};
+    if (all) want.insert(want.end(), {"1000:0001:02 - 16:0:0 Alpha One rev 2", "1000:0001:02 - 1:3:2:0 Alpha One rev 2"});
+    EXPECT_EQ(ids, want);
+  }
+}
+
 TEST_F(PciTest, IdFileLookupsFollowTheRecordOrder) {
   const pci_database& db = *pci_database::instance;
   struct {
