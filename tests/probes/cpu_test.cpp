@@ -46,7 +46,13 @@ std::vector<std::string> split(const std::string& s) {
   return cells;
 }
 
-class CpuTest : public ReportWriterTest {};
+class CpuTest : public ReportWriterTest {
+ protected:
+  void SetUp() override {
+    ReportWriterTest::SetUp();
+    Table::set_output_format(OUTPUT_TEXT);
+  }
+};
 
 }  // namespace
 

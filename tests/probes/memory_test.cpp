@@ -34,7 +34,13 @@ std::string without_comments(const std::string& text) {
   return kept;
 }
 
-class MemoryTest : public ReportWriterTest {};
+class MemoryTest : public ReportWriterTest {
+ protected:
+  void SetUp() override {
+    ReportWriterTest::SetUp();
+    Table::set_output_format(OUTPUT_TEXT);
+  }
+};
 
 }  // namespace
 

@@ -161,6 +161,10 @@ std::string render(P& p, bool* ran) {
 
 class ScsiTest : public ReportWriterTest {
  protected:
+  void SetUp() override {
+    ReportWriterTest::SetUp();
+    Table::set_output_format(OUTPUT_TEXT);
+  }
   void TearDown() override {
     scsi_probe::discard();
     scsi_set_node_io(nullptr);
