@@ -1,12 +1,10 @@
 // net_test.cpp - the network parsers on recorded routing netlink answers,
 // damaged copies of them, and hosts, resolver and rule-listing texts; each
-// fixture's expected rows are in tests/fixtures/net/expected.tsv. Then one
-// live dump of this machine's loopback interface.
+// fixture's expected rows are in tests/fixtures/net/expected.tsv. The live
+// socket is tested end to end (tests/e2e/net_test.cpp).
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -157,30 +155,6 @@ TEST(NetParsers, NameTablesAndFieldBounds) {
       {rtnl_format_address(10, (const unsigned char*)"\xfe\x80\0\0\0\0\0\0\0\0\0\0\0\0\0\x01", 16, buf, 47), "fe80::1"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.got, c.want);
-}
-
-TEST(NetParsers, LiveDumpFindsTheLoopbackInterface) {
-  netlink_buffer* links = netlink_open();
-  if (!links) GTEST_SKIP() << "no routing netlink socket here";
-  rtnl_link_info l;
-  int32_t lo = -1;
-  int got;
-  while ((got = rtnl_next_link(links, &l)) == 0)
-    if (std::string(l.name) == "lo") {
-      lo = l.index;
-      EXPECT_EQ(std::string(l.type), "loopback");
-      EXPECT_NE(std::string(l.flags).find("LOOPBACK"), std::string::npos);
-    }
-  netlink_close(links);
-  EXPECT_EQ(got, 1);
-  ASSERT_NE(lo, -1);
-  netlink_buffer* addrs = netlink_open();
-  ASSERT_NE(addrs, nullptr);
-  rtnl_addr_info a;
-  bool seen = false;
-  while (rtnl_next_addr(addrs, &a) == 0) seen |= a.index == lo && std::string(a.local) == "127.0.0.1";
-  netlink_close(addrs);
-  EXPECT_TRUE(seen);
 }
 
 }  // namespace
