@@ -12,53 +12,41 @@
 namespace {
 
 template <size_t N>
-void check_text(const char (&field)[N]) {
+void check(const char (&field)[N]) {
   if (strnlen(field, N) >= N) abort();
 }
+void check(const rtnl_link_info& r) { check(r.name), check(r.type), check(r.address), check(r.flags); }
+void check(const rtnl_addr_info& r) {
+  check(r.family), check(r.label), check(r.local), check(r.netmask), check(r.broadcast);
+}
+void check(const rtnl_route_info& r) {
+  check(r.protocol), check(r.scope), check(r.type), check(r.destination), check(r.source), check(r.gateway),
+      check(r.netmask), check(r.preferred_source);
+}
 
-netlink_buffer* buffer_of(const uint8_t* data, size_t size) {
-  netlink_buffer* b = new netlink_buffer;  // no socket: the end of the bytes ends the dump
-  b->data.assign(data, data + size);
-  b->received = size;
-  b->sequence = size ? data[size - 1] % 3 : 1;  // sometimes ours, sometimes not
-  if (b->sequence == 0) b->sequence = 1;
-  return b;
+/// Parses the bytes as one dump (no socket: their end ends it) and checks
+/// every record; then the bytes as one message body.
+template <class Record>
+void drain(const uint8_t* data, size_t size, int (*next)(netlink_buffer*, Record*),
+           int (*parse)(const unsigned char*, size_t, Record*)) {
+  netlink_buffer b;
+  b.data.assign(data, data + size);
+  b.received = size;
+  b.sequence = size && data[size - 1] % 3 ? data[size - 1] % 3 : 1;  // sometimes ours, sometimes not
+  Record r;
+  for (int n = 0; next(&b, &r) == 0; n++) {
+    if (n > 1 << 16) abort();
+    check(r);
+  }
+  if (next(&b, &r) == 0) abort();  // an ended dump stays ended
+  if (parse(data, size, &r) == 0) check(r);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  netlink_buffer* b = buffer_of(data, size);
-  rtnl_link_info link;
-  for (int n = 0; rtnl_next_link(b, &link) == 0; n++) {
-    if (n > 1 << 16) abort();
-    check_text(link.name), check_text(link.type), check_text(link.address), check_text(link.flags);
-  }
-  delete b;
-
-  b = buffer_of(data, size);
-  rtnl_addr_info addr;
-  for (int n = 0; rtnl_next_addr(b, &addr) == 0; n++) {
-    if (n > 1 << 16) abort();
-    check_text(addr.family), check_text(addr.label), check_text(addr.local), check_text(addr.netmask),
-        check_text(addr.broadcast);
-  }
-  delete b;
-
-  b = buffer_of(data, size);
-  rtnl_route_info route;
-  for (int n = 0; rtnl_next_route(b, &route) == 0; n++) {
-    if (n > 1 << 16) abort();
-    check_text(route.protocol), check_text(route.scope), check_text(route.type), check_text(route.destination),
-        check_text(route.source), check_text(route.gateway), check_text(route.netmask),
-        check_text(route.preferred_source);
-  }
-  delete b;
-
-  // The bodies straight into the parsers, without a header.
-  rtnl_parse_link(data, size, &link);
-  rtnl_parse_addr(data, size, &addr);
-  rtnl_parse_route(data, size, &route);
-  check_text(link.address), check_text(addr.local), check_text(route.gateway);
+  drain(data, size, rtnl_next_link, rtnl_parse_link);
+  drain(data, size, rtnl_next_addr, rtnl_parse_addr);
+  drain(data, size, rtnl_next_route, rtnl_parse_route);
   return 0;
 }

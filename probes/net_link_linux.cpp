@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <linux/netlink.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -16,6 +17,7 @@ namespace {
 
 /// Smallest receive buffer; a datagram announced larger grows it.
 const size_t NETLINK_MIN_BUFFER = 32768;
+const int NETLINK_RECEIVE_SECONDS = 10;
 
 uint32_t get_u32(const unsigned char* p) {
   uint32_t v;
@@ -54,6 +56,10 @@ netlink_buffer* netlink_open() {
   memset(&local, 0, sizeof local);
   local.nl_family = AF_NETLINK;
   bind(buffer->socket, reinterpret_cast<sockaddr*>(&local), sizeof local);
+  // The kernel answers at once; a receive that waits this long ends the dump
+  // rather than the run.
+  timeval limit = {NETLINK_RECEIVE_SECONDS, 0};
+  setsockopt(buffer->socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   return buffer;
 }
 
@@ -168,8 +174,10 @@ int netlink_get_message(netlink_buffer* buffer, int type, int family) {
   return 0;
 }
 
-int netlink_next_body(netlink_buffer* buffer, int request, int family, int expected,
-                      const unsigned char** body, size_t* length) {
+namespace {
+
+int netlink_next_message(netlink_buffer* buffer, int request, int family, int expected,
+                         const unsigned char** body, size_t* length) {
   for (;;) {
     int got = netlink_get_message(buffer, request, family);
     if (got < 0) return got;
@@ -194,6 +202,17 @@ int netlink_next_body(netlink_buffer* buffer, int request, int family, int expec
     *length = message_length - NL_HEADER_SIZE;
     return 0;
   }
+}
+
+}  // namespace
+
+int netlink_next_body(netlink_buffer* buffer, int request, int family, int expected,
+                      const unsigned char** body, size_t* length) {
+  // A dump that ended stays ended: asking again never waits on the socket.
+  if (buffer->ended) return buffer->ended;
+  int result = netlink_next_message(buffer, request, family, expected, body, length);
+  if (result != 0) buffer->ended = result;
+  return result;
 }
 
 bool rtnl_next_attr(const unsigned char* area, size_t size, size_t* pos, rtnl_attr* out) {

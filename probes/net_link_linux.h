@@ -18,6 +18,7 @@ struct netlink_buffer {
   size_t received = 0;               ///< bytes of the last datagram
   size_t offset = 0;                 ///< next unread message
   int request = 0;                   ///< type of the request sent (names it in the log)
+  int ended = 0;                     ///< once the dump ended: its last result (1 or negative)
 };
 
 /// Message types and sizes of the routing netlink protocol.

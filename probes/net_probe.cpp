@@ -181,7 +181,7 @@ void net_probe::iptables_tables(FILE* report) {
         table.log_data(text->c_str());
       table.end_row();
     }
-    printd("iptables: end of %s listing\n", chain);
+    print_error("iptables: getline", ferror(pipe) ? errno : 0);  // the end of the listing
     command_close(pipe);
   }
 }
