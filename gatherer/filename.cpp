@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "debug.h"
 #include "osinfo.h"
@@ -125,39 +126,66 @@ wchar_t* gatherer_expand_filename_macro(wchar_t letter) {
 void gatherer_generate_filename(const char* tmpl, const char* suffix, char* out, int size) {
   if (!out || size <= 0) return;
   out[0] = '\0';
-  wchar_t* wide_template = mbcs_to_wide(tmpl ? tmpl : "");
-  wchar_t* wide_suffix = mbcs_to_wide(suffix ? suffix : "");
-  long room = static_cast<long>(size) - static_cast<long>(wcslen(wide_suffix)) - 1;
-  std::wstring name;
-  for (const wchar_t* p = wide_template; *p && static_cast<long>(name.size()) < room; ++p) {
-    if (*p != L'@') {
+  if (!tmpl) tmpl = "";
+  if (!suffix) suffix = "";
+  size_t capacity = static_cast<size_t>(size) - 1;
+  size_t suffix_bytes = strlen(suffix);
+  if (suffix_bytes > capacity) {
+    wchar_t* wide_suffix = mbcs_to_wide(suffix);
+    size_t used = wide_suffix ? append_whole_characters(wide_suffix, out, capacity) : 0;
+    out[used] = '\0';
+    delete[] wide_suffix;
+    printd("gatherer: Gatherer Filename: %s\n", out);
+    return;
+  }
+  // The template's own text is kept byte for byte (it reaches the file
+  // system as given); only the "@" values are converted and cleaned. "@" is
+  // the same byte in every encoding in use, so the bytes split safely there.
+  size_t room = capacity - suffix_bytes;
+  std::string name;
+  bool cut = false;
+  mbstate_t state;
+  memset(&state, 0, sizeof state);
+  for (const char* p = tmpl; *p && !cut; ++p) {
+    if (*p != '@') {
       name += *p;
       continue;
     }
-    wchar_t letter = p[1];
-    if (letter) ++p;  // an "@" at the very end expands to nothing
+    wchar_t letter = 0;
+    if (p[1]) {
+      // The letter is one character, whatever its length in bytes.
+      size_t n = mbrtowc(&letter, p + 1, strlen(p + 1), &state);
+      if (n == 0 || n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2)) {
+        memset(&state, 0, sizeof state);
+        letter = static_cast<unsigned char>(p[1]);
+        n = 1;
+      }
+      p += n;
+    }
     wchar_t* value = gatherer_expand_filename_macro(letter);
     if (letter != L'D')
       for (wchar_t* v = value; *v; ++v)
         if (filename_char_is_unsafe(*v)) *v = L' ';
-    size_t left = static_cast<size_t>(room) - name.size();
-    name.append(value, wcsnlen(value, left));
+    size_t used = name.size();
+    if (used < room) {
+      std::string part(room - used + MB_LEN_MAX, '\0');
+      size_t n = append_whole_characters(value, &part[0], room - used);
+      name.append(part, 0, n);
+    } else {
+      cut = true;
+    }
     delete[] value;
+    if (name.size() >= room) cut = true;
   }
-  // The byte budget decides: the suffix first, then as much of the name as
-  // fits in whole characters in front of it.
-  char* narrow_suffix = wide_to_mbcs(wide_suffix);
-  size_t suffix_bytes = strlen(narrow_suffix);
-  size_t capacity = static_cast<size_t>(size) - 1;
-  if (suffix_bytes > capacity) {
-    size_t used = append_whole_characters(wide_suffix, out, capacity);
-    out[used] = '\0';
-  } else {
-    size_t used = append_whole_characters(name.c_str(), out, capacity - suffix_bytes);
-    memcpy(out + used, narrow_suffix, suffix_bytes + 1);
+  // The byte budget decides: the suffix stays whole, the name is cut in
+  // front of it at a character boundary.
+  if (name.size() > room) {
+    std::vector<char> head(name.begin(), name.begin() + static_cast<long>(room));
+    head.push_back('\0');
+    drop_partial_character(head.data());
+    name = head.data();
   }
-  delete[] narrow_suffix;
-  delete[] wide_template;
-  delete[] wide_suffix;
+  memcpy(out, name.data(), name.size());
+  memcpy(out + name.size(), suffix, suffix_bytes + 1);
   printd("gatherer: Gatherer Filename: %s\n", out);
 }

@@ -93,45 +93,43 @@ void install_list(int index, str_list* list) {
 
 /// A system root that cannot be used stops the run before anything is
 /// written: inventorying the live machine under a captured machine's name
-/// would be worse than nothing.
-[[noreturn]] void refuse_system_root(const char* shown, const char* why) {
-  gatherer_setting(SETTING_RESULT, SETTING_SET, 1);
-  // Said even in silent mode: the run does not happen.
+/// would be worse than nothing. Said even in silent mode.
+void refuse_system_root(const char* shown, const char* why) {
   fprintf(stderr, "Error: sysroot %s %s.\n", shown, why);
   fflush(stderr);
   printd("getarg: sysroot %s %s\n", shown, why);
-  exit(1);
+  gatherer_refuse_run();
 }
 
 void set_system_root(const wchar_t* value) {
   if (!value || !value[0]) {
-    gatherer_setting(SETTING_RESULT, SETTING_SET, 1);
     fprintf(stderr, "Error: directory expected after sysroot.\n");
-    exit(1);
+    gatherer_refuse_run();
+    return;
   }
   char* dir = gatherer_argument_bytes(value);
   std::string shown = console_text(value);
   struct stat st;
+  const char* why = nullptr;
   if (!dir || stat(dir, &st) != 0) {
-    delete[] dir;
-    refuse_system_root(shown.c_str(), "does not exist");
+    why = "does not exist";
+  } else if (!S_ISDIR(st.st_mode)) {
+    why = "is not a directory";
+  } else {
+    DIR* d = opendir(dir);
+    bool empty = true;
+    if (d) {
+      for (struct dirent* e; empty && (e = readdir(d));)
+        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) empty = false;
+      closedir(d);
+    }
+    if (!d) why = "cannot be read";
+    else if (empty) why = "is empty";
   }
-  if (!S_ISDIR(st.st_mode)) {
-    delete[] dir;
-    refuse_system_root(shown.c_str(), "is not a directory");
-  }
-  DIR* d = opendir(dir);
-  bool empty = true;
-  if (d) {
-    for (struct dirent* e; empty && (e = readdir(d));)
-      if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) empty = false;
-    closedir(d);
-  }
-  if (!d || empty) {
-    delete[] dir;
-    refuse_system_root(shown.c_str(), d ? "is empty" : "cannot be read");
-  }
-  sysroot_set(dir);  // keeps its own copy
+  if (why)
+    refuse_system_root(shown.c_str(), why);
+  else
+    sysroot_set(dir);  // keeps its own copy
   delete[] dir;
 }
 

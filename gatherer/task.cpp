@@ -172,7 +172,8 @@ void task::print_banner() {
 
 void task::print_status(bool ok) {
   if (gatherer_setting(SETTING_SILENT, SETTING_GET) || !name) return;
-  printm("%s\n", ok ? ok_text : fail_text);
+  // A status may name a file: shown without control characters.
+  printm("%s\n", console_text(ok ? ok_text : fail_text).c_str());
 }
 
 bool task::run_task(FILE* report) {

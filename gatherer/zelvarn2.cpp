@@ -234,7 +234,21 @@ void gatherer_save_path() {
 
 void gatherer_args(int argc, wchar_t** wargv) { gatherer_parse_command_line(argc, wargv); }
 
+namespace {
+/// Set when the command line names something the run cannot go on with.
+bool run_refused = false;
+}  // namespace
+
+void gatherer_refuse_run() {
+  run_refused = true;
+  gatherer_setting(SETTING_RESULT, SETTING_SET, 1);
+}
+
+bool gatherer_run_refused() { return run_refused; }
+
 int gatherer_run(int argc, wchar_t** wargv) {
+  // Nothing is shown, listed or written after a refused command line.
+  if (run_refused) return 1;
   int action = gatherer_setting(SETTING_ACTION, SETTING_GET);
   if (action == 1) gatherer_list_probes();
   if (action == 2) gatherer_help(argc > 0 && wargv && wargv[0] ? wargv[0] : L"zelvarn2");
@@ -381,6 +395,7 @@ void gatherer_debug(int argc, wchar_t** wargv) {
 // Profiles
 
 void gatherer_default_configuration() {
+  run_refused = false;
   for (const setting_pair* p = default_settings; p->index != SETTING_COUNT; ++p)
     gatherer_setting(p->index, SETTING_SET, p->value);
   set_report_format(OUTPUT_ZVML);

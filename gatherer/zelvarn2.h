@@ -70,6 +70,10 @@ void gatherer_prepare_process();
 /// with the reason, sets the run result to 1 and returns the error number.
 int finish_standard_output();
 void gatherer_default_configuration();
+/// Marks the command line as unusable (an error was shown): the run then
+/// ends with status 1 before the banner, writing nothing.
+void gatherer_refuse_run();
+bool gatherer_run_refused();
 void gatherer_save_path();
 void gatherer_args(int argc, wchar_t** wargv);
 int gatherer_run(int argc, wchar_t** wargv);

@@ -158,6 +158,12 @@ TEST_F(RunControlE2E, UnknownWordsBadLevelsAndATrailingParameterOptionAreReporte
   std::string name(500, 'T');
   r = run({"-batch", "-p", name, "key=value"});
   EXPECT_TRUE(has(r.err, "I don't understand '-p " + name + "'\n"));
+  // An empty captured root is refused before anything happens.
+  zvtest::temp_dir empty, elsewhere;
+  r = zvtest::run({"-batch", "-sysroot", empty.path()}, elsewhere.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Error: sysroot " + empty.path() + " is empty.\n");
+  EXPECT_TRUE(zvtest::list_dir(elsewhere.path()).empty());
 }
 
 TEST_F(RunControlE2E, PropertiesFileAppliesItsWords) {

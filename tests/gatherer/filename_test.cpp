@@ -60,7 +60,9 @@ TEST_F(FileName, TemplateKeepsItsOwnTextAndBlanksUnsafeCharactersOfValues) {
   const char* cases[][2] = {{"@V-@M-@S", "Acme Computers-Box 9-SN1.ZV2"},  // blanks are kept
                             // Macros without meaning expand to nothing.
                             {"x@@y", "xy.ZV2"}, {"x@vy@K", "xy.ZV2"}, {"end@", "end.ZV2"},
-                            {"plain name", "plain name.ZV2"}, {"", ".ZV2"}};
+                            {"plain name", "plain name.ZV2"}, {"", ".ZV2"},
+                            // The template's own bytes stay as given, in any locale.
+                            {"caf\xe9\x01-@S", "caf\xe9\x01-SN1.ZV2"}, {"caf\xc3\xa9", "caf\xc3\xa9.ZV2"}};
   for (const auto& c : cases) EXPECT_EQ(name(c[0]), c[1]) << c[0];
   EXPECT_EQ(name(nullptr, nullptr), "");
   SysInfo::instance->set_serial("a/b?c*d\"e<f>g\\h|i:j\tk\x7fl");
