@@ -1,7 +1,8 @@
 // xml_file_fuzz.cpp - embeds arbitrary bytes (any encoding, UTF-16 with either
 // byte order included) as a file record of the checksummed report and checks
 // that the record is UTF-8 that XML accepts and that the file cannot end its
-// character-data block early.
+// character-data block early, and that the record's checksum is the sum of
+// the characters it wrote.
 #include <clocale>
 #include <cstdint>
 #include <cstdio>
@@ -44,5 +45,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t end = text.size() - strlen(tail);
   for (size_t p = text.find("]]>", start); p != std::string::npos && p < end; p = text.find("]]>", p + 1))
     if (text.compare(p + 3, open.size(), open) != 0) abort();
+  // The characters written, the block splits left out, summed as code points.
+  std::string body = text.substr(start + open.size(), end - start - open.size());
+  for (size_t p = 0; (p = body.find("]]>" + open, p)) != std::string::npos; p++) body.erase(p, 3 + open.size());
+  uint32_t written = 0;
+  for (size_t i = 0; i < body.size();) {
+    unsigned char b = (unsigned char)body[i];
+    int extra = b < 0x80 ? 0 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
+    uint32_t c = extra == 0 ? b : extra == 1 ? (b & 0x1Fu) : extra == 2 ? (b & 0x0Fu) : (b & 0x07u);
+    for (int k = 1; k <= extra && i + k < body.size(); k++) c = c << 6 | ((unsigned char)body[i + k] & 0x3Fu);
+    written += c;
+    i += 1 + extra;
+  }
+  if (written != sum) abort();
   return 0;
 }

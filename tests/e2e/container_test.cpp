@@ -220,21 +220,15 @@ TEST_F(ContainerE2E, ContainerOfAnEarlierRunIsReplacedButADirectoryIsNot) {
   EXPECT_TRUE(zvtest::file_exists(cwd.file("other.XML")));
 }
 
-TEST_F(ContainerE2E, ImportsOnlyWellFormedReportsSoTheReportAlwaysVerifies) {
-  const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-  ASSERT_TRUE(zvtest::write_file(scratch.path(), "bad.xml", head + "<A>]]></GATHERED_DATA><!-- </A>\n"));
-  ASSERT_TRUE(zvtest::write_file(scratch.path(), "good.xml", head + "<A>caf\xC3\xA9</A>\n"));
-  run_result r = run({"-filename", "site", "-zvmlfile", scratch.file("bad.xml"), "-zvmlfile", scratch.file("good.xml")});
+TEST_F(ContainerE2E, RefusesAnImportThatIsNotWellFormedSoTheReportVerifies) {
+  std::string bad = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<A>]]></GATHERED_DATA><!-- </A>\n";
+  ASSERT_TRUE(zvtest::write_file(scratch.path(), "bad.xml", bad));
+  run_result r = run({"-filename", "site", "-zvmlfile", scratch.file("bad.xml")});
   expect_shown(r.err, {"Not well-formed: "});
   std::vector<item> it = items("site.ZV2");
   ASSERT_EQ(it.size(), 3u) << r.err;
-  EXPECT_EQ(it[2].data.find("</GATHERED_DATA><!--"), std::string::npos);
-  EXPECT_NE(it[2].data.find("<A>caf\xC3\xA9</A>"), std::string::npos);
-  if (have_xml_parser()) {
-    zvml_check_result c = check_zvml(it[2].data);
-    EXPECT_TRUE(c.parsed) << c.error;
-    EXPECT_TRUE(c.mismatches.empty()) << c.mismatches[0];
-  }
+  zvml_check_result c = check_zvml(it[2].data);
+  EXPECT_TRUE(c.parsed && c.mismatches.empty()) << c.error;
 }
 
 TEST_F(ContainerE2E, ReportThatCannotBeWrittenWholeFailsTheRun) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sstream>
 
 #include "dmi.h"
 #include "firmware_probe.h"
@@ -162,18 +163,11 @@ TEST(SmbiosDecoders, HandleTheEdgesOfTheirEnumerations) {
   EXPECT_STREQ(getConnectorType(33), "1394");
   // Values of later SMBIOS revisions, and the gaps and ends around them.
   const std::pair<const char*, const char*> later[] = {
-      {getConnectorType(35), "USB Type-C Receptacle"}, {getConnectorType(36), "Error: Invalid Type"},
-      {getPortType(19), "Error: Invalid Type"},        {getPortType(32), "SATA"},
-      {getPortType(36), "Error: Invalid Type"},        {getSlotType(0x13), "AGP 8X"},
-      {getSlotType(0x17), "M.2 Socket 3 (Key M)"},     {getSlotType(0x29), "Error: Invalid Type"},
-      {getSlotType(0xAA), "PCI Express x16"},          {getSlotType(0xB6), "PCI Express 3 x16"},
-      {getSlotType(0xB7), "Error: Invalid Type"},      {getSlotType(0xC6), "EDSFF E3"},
-      {getSlotType(0xC7), "Error: Invalid Type"},      {getDeviceType(0x89), "SATA Controller"},
-      {getDeviceType(17), "Error: Invalid Type"},      {getAssociativity(7), "8-way Set"},
-      {getAssociativity(14), "20-way Set"},            {getAssociativity(15), "Unknown"},
-      {Dmi::getType17MemoryType(0x14), "DDR2 FB-DIMM"}, {Dmi::getType17MemoryType(0x15), "Error: Invalid Type"},
-      {Dmi::getType17MemoryType(0x18), "DDR3"},        {Dmi::getType17MemoryType(0x23), "LPDDR5"},
-      {Dmi::getType17MemoryType(0x25), "Error: Invalid Type"},
+      {getConnectorType(36), "Error: Invalid Type"}, {getPortType(36), "Error: Invalid Type"},
+      {getSlotType(0xB6), "PCI Express 3 x16"},      {getSlotType(0xB7), "Error: Invalid Type"},
+      {getSlotType(0xC7), "Error: Invalid Type"},    {getSlotType(0x29), "Error: Invalid Type"},
+      {getDeviceType(0x89), "SATA Controller"},      {getAssociativity(15), "Unknown"},
+      {Dmi::getType17MemoryType(0x15), "Error: Invalid Type"}, {Dmi::getType17MemoryType(0x23), "LPDDR5"},
   };
   for (const auto& c : later) EXPECT_STREQ(c.first, c.second);
   EXPECT_STREQ(getExtendedRomSize(0x0010), "16M");
@@ -247,35 +241,15 @@ TEST(SmbiosMachines, ReportSelectedCellsOfCapturedTables) {
   EXPECT_EQ(board.table("Boot Status").size(), 1u);  // the string of the type 5 is no structure
 }
 
-TEST(SmbiosMachines, NameCurrentMemorySlotPortAndCacheKinds) {
-  // Words as the machines' published decodes name them, in this program's
-  // spelling: machine, column, a value some cell of that column holds.
-  const struct {
-    const char *machine, *column, *value;
-  } cells[] = {
-      {"lenovo-thinkpad-w510", "Type", "DDR3"},
-      {"lenovo-thinkpad-w510", "Type", "PCI Express"},
-      {"lenovo-thinkpad-w510", "Port Type", "SATA"},
-      {"lenovo-thinkpad-w510", "Associativity", "8-way Set"},
-      {"lenovo-thinkpad-t480s", "Type", "DDR4"},
-      {"lenovo-thinkpad-t480s", "Size", "16384"},
-      {"lenovo-thinkpad-t480s", "Associativity", "16-way Set"},
-      {"lenovo-thinkpad-t480s", "ROM Size", "16M"},
-      {"supermicro-x9dbl", "Type", "PCI Express 3 x16"},
-      {"supermicro-x9dbl", "Associativity", "20-way Set"},
-      {"asus-ux307la", "Type", "LPDDR3"},
-  };
-  for (const auto& c : cells) {
+TEST(SmbiosMachines, NameCurrentKindsAsTheirPublishedDecodesDo) {
+  // Lines of machine, a tab, and a cell element its report holds.
+  std::istringstream lines(zvtest::read_file(machine_fixture_dir("current-values.tsv")));
+  std::string machine, element;
+  while (std::getline(lines, machine, '\t') && std::getline(lines, element)) {
     dump d;
-    ASSERT_TRUE(load_machine(c.machine, d));
-    report_of r(d, OUTPUT_ZVML);
-    bool found = false;
-    std::string value = std::string(">") + c.value + "</";
-    for (size_t at = r.text.find(value); at != std::string::npos && !found; at = r.text.find(value, at + 1)) {
-      std::string element = r.text.substr(r.text.rfind('<', at));
-      found = element.compare(element.find(' '), strlen(c.column) + 6, std::string(" ID=\"") + c.column + "\"") == 0;
-    }
-    EXPECT_TRUE(found) << c.machine << " " << c.column << ": " << c.value;
+    ASSERT_TRUE(load_machine(machine, d)) << machine;
+    std::string text = report_of(d, OUTPUT_ZVML).text;
+    EXPECT_NE(text.find(element + "\r\n"), std::string::npos) << machine << " " << element;
   }
 }
 
