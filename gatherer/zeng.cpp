@@ -105,8 +105,13 @@ bool zeng_task::run(FILE* report) {
   fclose(probe);
   errno = 0;
   bool ok = store_import(report);
-  if (!ok) import_failed(errno ? errno : EIO);
-  return ok;
+  if (ok) return true;
+  // A refused report import has said why; anything else gives the system's reason.
+  if (file_type == GENERIC_ZVML && xml_import_refusal()[0]) {
+    gatherer_setting(SETTING_RESULT, SETTING_SET, 1);
+    return false;
+  }
+  return import_failed(errno ? errno : EIO);
 }
 
 bool zeng_task::import_failed(int error) {
