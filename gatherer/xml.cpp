@@ -854,21 +854,26 @@ int xml_tag_value(FILE* stream, const char* name, const char* value) {
   return r;
 }
 
+namespace {
+
+/// Writes one element line from converted texts: the id attribute (and its
+/// width) only when `id` is given, that is when rows carry an id attribute.
+int write_element(FILE* stream, const char* tag, const char* id, int width, const char* value) {
+  if (!id) return fprintf(stream, "<%s>%s</%s>\r\n", tag, value, tag);
+  if (width != 0)
+    return fprintf(stream, "<%s %s=\"%s\" W=\"%d\">%s</%s>\r\n", tag, attribute_id, id, width, value, tag);
+  return fprintf(stream, "<%s %s=\"%s\">%s</%s>\r\n", tag, attribute_id, id, value, tag);
+}
+
+}  // namespace
+
 int xml_wide_named_value(FILE* stream, const char* name, const wchar_t* id, int width,
                          const wchar_t* value) {
   char* tag = tag_utf8(name);
   char* v = value_utf8(value);
-  int r;
-  if (!attribute_id) {
-    r = fprintf(stream, "<%s>%s</%s>\r\n", tag, v, tag);
-  } else {
-    char* i = value_utf8(id);
-    if (width != 0)
-      r = fprintf(stream, "<%s %s=\"%s\" W=\"%d\">%s</%s>\r\n", tag, attribute_id, i, width, v, tag);
-    else
-      r = fprintf(stream, "<%s %s=\"%s\">%s</%s>\r\n", tag, attribute_id, i, v, tag);
-    delete[] i;
-  }
+  char* i = attribute_id ? value_utf8(id) : nullptr;
+  int r = write_element(stream, tag, i, width, v);
+  delete[] i;
   delete[] v;
   delete[] tag;
   return r;
@@ -881,17 +886,9 @@ int xml_named_value(FILE* stream, const char* name, const char* id, int width, c
     return fast;
   char* tag = tag_utf8(name);
   char* v = narrow_value_utf8(value);
-  int r;
-  if (!attribute_id) {
-    r = fprintf(stream, "<%s>%s</%s>\r\n", tag, v, tag);
-  } else {
-    char* i = narrow_value_utf8(id);
-    if (width != 0)
-      r = fprintf(stream, "<%s %s=\"%s\" W=\"%d\">%s</%s>\r\n", tag, attribute_id, i, width, v, tag);
-    else
-      r = fprintf(stream, "<%s %s=\"%s\">%s</%s>\r\n", tag, attribute_id, i, v, tag);
-    delete[] i;
-  }
+  char* i = attribute_id ? narrow_value_utf8(id) : nullptr;
+  int r = write_element(stream, tag, i, width, v);
+  delete[] i;
   delete[] v;
   delete[] tag;
   return r;
