@@ -269,9 +269,8 @@ std::string shown(const std::string& v) {
 
 class difference_printer {
  public:
-  difference_printer(bool json, bool all, const std::string& a, const std::string& b) : json(json), all(all) {
-    if (!json) printf("--- %s\n+++ %s\n", a.c_str(), b.c_str());
-  }
+  difference_printer(bool json, bool all, const std::string& a, const std::string& b)
+      : json(json), all(all), name_a(a), name_b(b) {}
 
   void added(const parsed& r) { one_side(r, '+', "added"); }
   void removed(const parsed& r) { one_side(r, '-', "removed"); }
@@ -344,6 +343,7 @@ class difference_printer {
   void header(const parsed& r) {
     std::string key = r.import + '\0' + r.section + '\0' + r.table;
     if (key == last_table) return;
+    if (last_table.empty()) printf("--- %s\n+++ %s\n", name_a.c_str(), name_b.c_str());
     last_table = key;
     tables++;
     printf("%s%ssection %s, table %s:\n", r.import.empty() ? "" : ("import " + shown(r.import) + ", ").c_str(), "",
@@ -371,6 +371,7 @@ class difference_printer {
   }
 
   bool json, all;
+  std::string name_a, name_b;
   std::string last_table;
   unsigned long added_count = 0, removed_count = 0, changed_count = 0, tables = 0;
 };
