@@ -328,7 +328,9 @@ struct report_reader::impl {
   }
 
   bool malformed(const std::string& what) {
-    fail(REPORT_NOT_WELL_FORMED, where() + ": not well-formed: " + what);
+    bool cut = at_end && pos == len && status != REPORT_READ_ERROR;
+    fail(REPORT_NOT_WELL_FORMED,
+         where() + ": not well-formed: " + (cut && what.find("ends") == std::string::npos ? "the report ends early (cut short?): " : "") + what);
     return false;
   }
 
