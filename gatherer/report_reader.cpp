@@ -874,6 +874,7 @@ struct report_reader::impl {
         if (table_chk) return (void)malformed("the element \"" + name + "\" after the table checksum");
         if (name == "COLS") {
           if (!only_attrs(false, false)) return;
+          if (cols_seen) return (void)malformed("a second column count");
           push(F_COLS);
           begin_text(false);
         } else if (name == "ROW") {
@@ -1159,6 +1160,7 @@ struct report_reader::impl {
         if (row.cell_count > cols) return (void)malformed("a row of more cells than the table has columns (" +
                                                            row_place() + ")");
         if (row.cell_count == cols && cols) {
+          if (first_names_set && first_names.size() != cols) first_names_set = false;
           if (!first_names_set) {
             first_names.resize(cols);
             for (size_t i = 0; i < cols; i++) first_names[i] = row.cells[i].name;

@@ -240,6 +240,7 @@ const moment_column MOMENT[] = {
     {"TIME ZONE", "Current Time", "Date"},
     {"TIME ZONE", "Current Time", "Time"},
     {"Processes", "Process List", "PID"},
+    {"FILESCAN", "FILESCAN RESULTS", "Elapsed Time in seconds"},
 };
 
 /// Names compared as the plain XML form writes them too ("TIME_ZONE").

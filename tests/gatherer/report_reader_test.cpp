@@ -141,6 +141,8 @@ TEST_F(ReaderOnReports, EveryKindOfDamageIsNamed) {
       {"control character", change("host1", "ho\x02st1"), REPORT_NOT_WELL_FORMED, "control character 2"},
       {"foreign element", change("<CHK>", "<XX/><CHK>", 2), REPORT_NOT_WELL_FORMED, "\"XX\""},
       {"text between elements", change("</ROW>", "x</ROW>"), REPORT_NOT_WELL_FORMED, "text where only elements"},
+      {"second column count", change("<COLS>2</COLS>", "<COLS>2</COLS>\r\n<COLS>3</COLS>"), REPORT_NOT_WELL_FORMED,
+       "a second column count"},
       {"cut short", [](std::string& s) { s.resize(s.size() / 2); }, REPORT_NOT_WELL_FORMED, "ends"},
       {"not a report", [](std::string& s) { s = "PK\x03\x04 binary"; }, REPORT_NOT_WELL_FORMED, "line 1"},
       {"empty", [](std::string& s) { s.clear(); }, REPORT_NOT_WELL_FORMED, "no report element"},
