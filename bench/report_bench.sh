@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # zv2tool json and diff against xmllint --noout on the same large report, in the same run.
-#   bench/report_bench.sh [RUNS] [PATHS]    (default 7 timed pairs; file scan of "/usr/lib;/usr/bin")
+#   bench/report_bench.sh [RUNS] [PATHS]    (default 7 timed pairs; file scan of "/usr/lib;/usr/bin;/usr/include")
 # The report is made by the program itself: a file scan of PATHS in standard-output mode (one
 # FILESCAN section), framed with the report's heading, root element and report checksum as the
 # report file has them; it is some 50 MB for the default paths and is removed afterwards.
@@ -11,7 +11,7 @@
 # faster). Peak memory (maximum resident set) of one run of each follows.
 set -euo pipefail
 runs=${1:-7}
-paths=${2:-/usr/lib;/usr/bin}
+paths=${2:-/usr/lib;/usr/bin;/usr/include}
 top=$(cd "$(dirname "$0")/.." && pwd)
 # ZV_BENCH_BUILD names an existing build to use as it is configured.
 build=${ZV_BENCH_BUILD:-$top/build-bench}
@@ -29,8 +29,9 @@ trap 'rm -rf "$work"' EXIT
   printf '<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\r\n<GATHERED_DATA>\r\n'
   printf '<GATHERER_VERSION>2.44.0282.0809</GATHERER_VERSION>\r\n'
   cat "$work/body"
-  awk '{ sub(/\r$/, "") } /^<\/SECTION>$/ { if (match(prev, /<CHK> *[0-9A-F]+<\/CHK>/)) {
-         h = prev; gsub(/<\/?CHK>| /, "", h); sum = (sum + strtonum("0x" h)) % 4294967296 } }
+  awk 'function hex(h,  v, i) { v = 0; for (i = 1; i <= length(h); i++) v = v * 16 + index("0123456789ABCDEF", substr(h, i, 1)) - 1; return v }
+       { sub(/\r$/, "") } /^<\/SECTION>$/ { if (match(prev, /<CHK> *[0-9A-F]+<\/CHK>/)) {
+         h = prev; gsub(/<\/?CHK>| /, "", h); sum = (sum + hex(h)) % 4294967296 } }
        { prev = $0 } END { printf "<CHK>%8X</CHK>\r\n</GATHERED_DATA>\r\n", sum }' "$work/body"
 } > "$work/report.xml"
 rm "$work/body"

@@ -2,7 +2,7 @@
 // two runs on one machine. Every row (and every embedded file, as its size
 // and checksum) of each report becomes a record keyed by import, section,
 // table and row id; the records are sorted in bounded memory (runs of at
-// most 32 MiB spill to anonymous temporary files and are merged), and the
+// most 8 MiB spill to anonymous temporary files and are merged), and the
 // two sorted streams are walked side by side. Rows with the same key pair
 // up in report order.
 #include <cerrno>
@@ -20,7 +20,7 @@
 
 namespace {
 
-const size_t RUN_BYTES = 32 << 20;
+const size_t RUN_BYTES = 8 << 20;
 
 void put32(std::string& s, uint32_t v) { s.append((const char*)&v, 4); }
 uint32_t get32(const char* p) {
@@ -58,6 +58,7 @@ class record_sorter {
     for (FILE* f : runs) fclose(f);
   }
   bool add(const std::string& rec, std::string& error) {
+    if (arena.capacity() < RUN_BYTES) arena.reserve(RUN_BYTES + (64 << 10));
     offsets.push_back(arena.size());
     put32(arena, (uint32_t)rec.size());
     arena += rec;
