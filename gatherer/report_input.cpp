@@ -92,6 +92,7 @@ bool report_input::open(const std::string& path) {
                " runs past the end of the file, and no report item comes before it";
     else
       error_ = "the container holds no XML report (no item of type 15)";
+    no_report_ = st_->file.FirstBadItem() < 0;
     return false;
   }
   return true;

@@ -30,6 +30,9 @@ class report_input {
   /// with error() set when it cannot be read or holds no report.
   bool open(const std::string& path);
   bool is_container() const { return container_; }
+  /// After a failed open: the file is a container without an XML report
+  /// (a text or HTML report, or none).
+  bool no_report() const { return no_report_; }
   const machine_identity& identity() const { return identity_; }
   const std::string& error() const { return error_; }
 
@@ -47,6 +50,7 @@ class report_input {
 
  private:
   bool container_ = false;
+  bool no_report_ = false;
   std::string path_;
   std::string error_;
   machine_identity identity_;

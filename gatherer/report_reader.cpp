@@ -328,9 +328,9 @@ struct report_reader::impl {
   }
 
   bool malformed(const std::string& what) {
-    bool cut = at_end && pos == len && status != REPORT_READ_ERROR;
+    bool cut = at_end && pos == len && status != REPORT_READ_ERROR && what.find("ends") == std::string::npos;
     fail(REPORT_NOT_WELL_FORMED,
-         where() + ": not well-formed: " + (cut && what.find("ends") == std::string::npos ? "the report ends early (cut short?): " : "") + what);
+         where() + ": not well-formed: " + (cut ? "the report ends early (cut short?): " : "") + what);
     return false;
   }
 

@@ -481,6 +481,10 @@ int zv2tool_json(int argc, char** argv) {
 int zv2tool_verify_report(const char* path) {
   report_input in;
   if (!in.open(path)) {
+    if (in.no_report()) {
+      printf("%s: no XML report item, no report checksums to check\n", path);
+      return 0;
+    }
     fprintf(stderr, "zv2tool: %s: %s\n", path, in.error().c_str());
     return 1;
   }

@@ -255,6 +255,15 @@ TEST_F(Zv2ToolReport, DamagedInputGetsAMessageNamingTheFile) {
     EXPECT_NE(r.err.find(k.message), std::string::npos) << r.err;
   }
   EXPECT_EQ(zvtest::count_of(Tool({"json", "--force", "sum.xml"}).out, "\n"), 7u);
+
+  // A container with a text report has no report checksums: verify passes it.
+  GatherFile g;
+  ASSERT_EQ(g.CreateFile(P("text.GTH").c_str()), 0);
+  ASSERT_EQ(g.AddItemFile(254, P("good.xml").c_str(), true), 0);
+  g.CloseFile();
+  zvtest::run_result r = Tool({"verify", "text.GTH"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("no XML report item"), std::string::npos) << r.out;
 }
 
 }  // namespace
