@@ -10,6 +10,7 @@
 #include <string>
 
 #include "gthfile.h"
+#include "zv2tool_report.h"
 
 namespace {
 
@@ -21,6 +22,8 @@ const char* const kUsage =
     "    zv2tool list FILE\n"
     "    zv2tool extract FILE INDEX OUT\n"
     "    zv2tool verify FILE\n"
+    "    zv2tool json [-o DIR] [--force] FILE...\n"
+    "    zv2tool diff [--all] [--json] [--force] A B\n"
     "    zv2tool -h\n"
     "\n"
     "DESCRIPTION\n"
@@ -37,7 +40,23 @@ const char* const kUsage =
     "             not exist. A damaged item is not extracted.\n"
     "    verify   Checks every item header and expands every coded stream:\n"
     "             each must give exactly its recorded size from exactly its\n"
-    "             recorded length. Names the first bad item.\n"
+    "             recorded length. Names the first bad item. Then reads the\n"
+    "             report item: it must be well-formed, and every checksum in it\n"
+    "             (cells, rows, tables, sections, embedded files, imports, the\n"
+    "             whole report) must add up; names the first table or row\n"
+    "             that does not.\n"
+    "    json     The report (checksummed XML, XML or ORNA; a container or a\n"
+    "             loose report) as JSON Lines on standard output: one object\n"
+    "             per table row, one per embedded or collected file, each with\n"
+    "             the file name and the machine's identity. -o DIR writes one\n"
+    "             .jsonl file per table into DIR instead. Stops at a checksum\n"
+    "             that does not add up unless --force is given.\n"
+    "    diff     What changed between the reports of two runs on one\n"
+    "             machine: rows added, removed and changed, by section, table\n"
+    "             and row id. Dates and times of the run and process ids are\n"
+    "             left out unless --all is given; --json writes JSON Lines.\n"
+    "             Exit 0 when the same, 1 when different, 2 on error (also\n"
+    "             for reports of two machines, unless --force).\n"
     "\n"
     "EXIT STATUS\n"
     "    0  success; for verify, the whole file is consistent\n"
@@ -172,7 +191,7 @@ int Verify(const char* path) {
     return Fail("%s after the last item (an unfinished item?)",
                 (std::to_string(g.TrailingBytes()) + " stray bytes").c_str());
   printf("%s: %d item%s, all consistent\n", path, g.NumItems(), g.NumItems() == 1 ? "" : "s");
-  return 0;
+  return zv2tool_verify_report(path);
 }
 
 int Usage() {
@@ -194,6 +213,8 @@ int Run(int argc, char** argv) {
     fputs(kUsage, stdout);
     return 0;
   }
+  if (argc >= 2 && strcmp(argv[1], "json") == 0) return zv2tool_json(argc - 1, argv + 1);
+  if (argc >= 2 && strcmp(argv[1], "diff") == 0) return zv2tool_diff(argc - 1, argv + 1);
   if (argc < 3) return Usage();
   g_file = argv[2];
   std::string cmd = argv[1];
