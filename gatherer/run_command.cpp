@@ -2,15 +2,18 @@
 #include "run_command.h"
 
 #include <sys/stat.h>
+#include <sys/vfs.h>
 
 #include "debug.h"
 #include "sysroot.h"
 #include "table.h"
+#include "temp_files.h"
 #include "zelvarn2.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <vector>
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
@@ -40,7 +43,7 @@ const int COMMAND_TEXT_SIZE = 256;
 /// leader of its own process group) and the limits of its pipe.
 struct running_command {
   FILE* stream;
-  pid_t pid;
+  volatile pid_t pid;      ///< read by a signal handler
   int fd;                  ///< read end of the pipe
   long long deadline_ms;   ///< monotonic time the command must end by
   long long bytes;         ///< bytes handed to the reader so far
@@ -117,12 +120,27 @@ running_command* find_slot(FILE* stream) {
 /// output reaches the command. Standard output is set first and standard
 /// input last, so it works even when the caller's own 0 or 1 were closed
 /// and the pipe took those numbers.
-pid_t spawn_shell(const char* command, int out_fd, int in_fd) {
+/// What a command is handed besides its output pipe.
+struct command_inputs {
+  int in_fd = -1;              ///< standard input (-1: /dev/null)
+  std::vector<int> files;      ///< become descriptors 3, 4, ...
+  int dir_fd = -1;             ///< working directory (-1: the program's)
+};
+
+/// First descriptor number of the files handed to a command.
+const int FIRST_FILE_FD = 3;
+
+pid_t spawn_shell(const char* command, int out_fd, const command_inputs& in) {
   posix_spawn_file_actions_t actions;
   if (posix_spawn_file_actions_init(&actions) != 0) return -1;
   posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
-  if (in_fd >= 0)
-    posix_spawn_file_actions_adddup2(&actions, in_fd, STDIN_FILENO);
+  // Every source descriptor lies above the numbers handed out (the caller
+  // made sure), so no dup2 overwrites one still to be copied.
+  for (size_t i = 0; i < in.files.size(); ++i)
+    posix_spawn_file_actions_adddup2(&actions, in.files[i], FIRST_FILE_FD + static_cast<int>(i));
+  if (in.dir_fd >= 0) posix_spawn_file_actions_addfchdir_np(&actions, in.dir_fd);
+  if (in.in_fd >= 0)
+    posix_spawn_file_actions_adddup2(&actions, in.in_fd, STDIN_FILENO);
   else
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   const char* argv[] = {"sh", "-c", command, nullptr};
@@ -151,9 +169,9 @@ pid_t spawn_shell(const char* command, int out_fd, int in_fd) {
   return pid;
 }
 
-/// Starts `command` with its standard input from `in_fd` (-1: /dev/null) and
-/// registers the running command; returns its output stream.
-FILE* start_command(const char* command, int in_fd) {
+/// Starts `command` with what `in` hands it and registers the running
+/// command; returns its output stream.
+FILE* start_command(const char* command, const command_inputs& in) {
   if (!command) {
     errno = EINVAL;
     return nullptr;
@@ -165,7 +183,9 @@ FILE* start_command(const char* command, int in_fd) {
   }
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return nullptr;
-  pid_t pid = spawn_shell(command, fds[1], in_fd);
+  // A signal that ends the run finds the command registered or not started.
+  temp_files_hold_signals hold;
+  pid_t pid = spawn_shell(command, fds[1], in);
   int err = errno;
   close(fds[1]);
   if (pid < 0) {
@@ -196,25 +216,83 @@ FILE* start_command(const char* command, int in_fd) {
   return stream;
 }
 
-}  // namespace
 
-FILE* command_open(const char* command) { return start_command(command, -1); }
-
-FILE* command_open_input(const char* command, const char* platform_path) {
-  int in_fd = sys_open(platform_path, O_RDONLY | O_NONBLOCK);
-  if (in_fd < 0) return nullptr;
-  struct stat st;
-  if (fstat(in_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(in_fd);
+/// Opens a platform file for a command to read: a node of `kinds` under the
+/// root, not of the process file system, in blocking mode, its descriptor
+/// number at least `lowest`. -1 with errno set otherwise.
+int open_for_command(const char* platform_path, unsigned kinds, int lowest) {
+  int fd = sys_open_kind(platform_path, O_RDONLY | O_NONBLOCK, kinds);
+  if (fd < 0) {
+    if (errno == ENODEV) errno = EINVAL;
+    return -1;
+  }
+  const long PROC_FS_MAGIC = 0x9fa0;
+  struct statfs fs;
+  if (fstatfs(fd, &fs) != 0 || static_cast<long>(fs.f_type) == PROC_FS_MAGIC) {
+    close(fd);
     errno = EINVAL;
-    return nullptr;
+    return -1;
   }
   // The command reads it in blocking mode like any regular file.
-  fcntl(in_fd, F_SETFL, fcntl(in_fd, F_GETFL) & ~O_NONBLOCK);
-  FILE* stream = start_command(command, in_fd);
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  if (fd >= lowest) return fd;
+  int high = fcntl(fd, F_DUPFD_CLOEXEC, lowest);
   int err = errno;
-  close(in_fd);
+  close(fd);
   errno = err;
+  return high;
+}
+
+void close_all(const std::vector<int>& fds) {
+  int err = errno;
+  for (int fd : fds)
+    if (fd >= 0) close(fd);
+  errno = err;
+}
+
+}  // namespace
+
+FILE* command_open(const char* command) { return start_command(command, command_inputs()); }
+
+FILE* command_open_input(const char* command, const char* platform_path) {
+  command_inputs in;
+  in.in_fd = open_for_command(platform_path, SYS_REGULAR, 0);
+  if (in.in_fd < 0) return nullptr;
+  FILE* stream = start_command(command, in);
+  close_all({in.in_fd});
+  return stream;
+}
+
+FILE* command_open_files(const char* command, const std::vector<std::string>& platform_paths,
+                         unsigned kinds) {
+  command_inputs in;
+  // Above every number handed out: the copies to 3, 4, ... in the child
+  // then never overwrite a source still to be copied.
+  int lowest = FIRST_FILE_FD + static_cast<int>(platform_paths.size());
+  for (const std::string& path : platform_paths) {
+    int fd = open_for_command(path.c_str(), kinds, lowest);
+    if (fd < 0) {
+      printd("command: not handed to a command: %s (%s)\n", path.c_str(), strerror(errno));
+      close_all(in.files);
+      return nullptr;
+    }
+    in.files.push_back(fd);
+  }
+  FILE* stream = start_command(command, in);
+  close_all(in.files);
+  return stream;
+}
+
+std::string command_file_arg(size_t index) {
+  return "/dev/fd/" + std::to_string(FIRST_FILE_FD + index);
+}
+
+FILE* command_open_in_dir(const char* command, const char* platform_dir) {
+  command_inputs in;
+  in.dir_fd = sys_open_kind(platform_dir, O_RDONLY | O_DIRECTORY, SYS_DIRECTORY);
+  if (in.dir_fd < 0) return nullptr;
+  FILE* stream = start_command(command, in);
+  close_all({in.dir_fd});
   return stream;
 }
 
@@ -246,12 +324,19 @@ int command_close(FILE* stream) {
     if (pause < 50000) pause *= 2;
   }
   // Nothing of the group may outlive the command (a background child that
-  // let go of the pipe), once a limit was hit.
-  if (slot->limit != COMMAND_COMPLETE) kill(-pid, SIGKILL);
+  // let go of the pipe).
+  kill(-pid, SIGKILL);
   last_limit = slot->limit;
   slot->stream = nullptr;
   slot->pid = 0;
   return r < 0 ? -1 : status;
+}
+
+void command_kill_running() {
+  for (const running_command& r : running) {
+    pid_t pid = r.pid;
+    if (pid > 0) kill(-pid, SIGKILL);
+  }
 }
 
 command_limit command_limit_hit(FILE* stream) {
