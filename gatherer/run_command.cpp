@@ -50,11 +50,62 @@ struct running_command {
   long long bound;         ///< output bound in bytes
   command_limit limit;     ///< why reading stopped early
   bool at_line_start;      ///< the last byte handed over was a line feed
+  bool noted;              ///< the caller reported the limit itself
   char text[COMMAND_TEXT_SIZE];  ///< the command, cut, for the debug log
 };
 
 const int MAX_RUNNING = 16;
 running_command running[MAX_RUNNING];
+
+/// A limit hit by a command whose caller did not report it.
+struct pending_note {
+  std::string tool;
+  command_limit limit;
+  int seconds;
+  long long bytes;
+};
+std::vector<pending_note> pending;
+/// Rows kept at most until a section closes.
+const size_t PENDING_MAX = 64;
+
+/// The tool a command runs: its first word that is not a variable setting.
+std::string tool_of(const char* command) {
+  const char* p = command;
+  for (;;) {
+    while (*p == ' ' || *p == '\t') ++p;
+    const char* end = p;
+    while (*end && !strchr(" \t;|&<>", *end)) ++end;
+    std::string word(p, end);
+    if (word.empty()) return "command";
+    if (word.find('=') == std::string::npos || word.find('"') != std::string::npos ||
+        word.find('\'') != std::string::npos) {
+      const char* slash = strrchr(word.c_str(), '/');
+      return slash && slash[1] ? std::string(slash + 1) : word;
+    }
+    p = end;
+  }
+}
+
+void write_status_table(FILE* report, const std::vector<pending_note>& rows) {
+  Table table(report, "Command Status");
+  table.start_heading();
+  table.add_column("Command", STRING);
+  table.set_column_width(0, 32);
+  table.add_column("Status", STRING);
+  table.set_column_width(1, 64);
+  table.end_heading();
+  for (const pending_note& row : rows) {
+    char status[96];
+    if (row.limit == COMMAND_TIMED_OUT)
+      snprintf(status, sizeof status, "timed out after %d s; rows before it kept", row.seconds);
+    else
+      snprintf(status, sizeof status, "output cut at %lld bytes; rows before it kept", row.bytes);
+    table.start_row(row.tool.c_str());
+    table.log_data(row.tool.c_str());
+    table.log_data(status);
+    table.end_row();
+  }
+}
 
 void note_limit(running_command* r, command_limit limit) {
   if (r->limit != COMMAND_COMPLETE) return;
@@ -200,6 +251,7 @@ FILE* start_command(const char* command, const command_inputs& in) {
   slot->bound = output_limit_bytes;
   slot->limit = COMMAND_COMPLETE;
   slot->at_line_start = true;
+  slot->noted = false;
   snprintf(slot->text, sizeof slot->text, "%s", command);
   cookie_io_functions_t io = {limited_read, nullptr, nullptr, limited_close};
   FILE* stream = fopencookie(slot, "r", io);
@@ -327,6 +379,8 @@ int command_close(FILE* stream) {
   // let go of the pipe).
   kill(-pid, SIGKILL);
   last_limit = slot->limit;
+  if (slot->limit != COMMAND_COMPLETE && !slot->noted)
+    command_report_limit(tool_of(slot->text).c_str(), slot->limit);
   slot->stream = nullptr;
   slot->pid = 0;
   return r < 0 ? -1 : status;
@@ -365,27 +419,32 @@ long long command_output_limit() { return output_limit_bytes; }
 command_limit command_note_limit(FILE* report, FILE* stream, const char* tool) {
   command_limit limit = command_limit_hit(stream);
   if (limit == COMMAND_COMPLETE) return limit;
+  find_slot(stream)->noted = true;
   if (!tool) tool = "command";
   printm("%s %s ", tool, command_limit_text(limit));
-  if (!report) return limit;
-  char status[96];
-  if (limit == COMMAND_TIMED_OUT)
-    snprintf(status, sizeof status, "timed out after %d s; rows before it kept", time_limit_seconds);
-  else
-    snprintf(status, sizeof status, "output cut at %lld bytes; rows before it kept",
-             output_limit_bytes);
-  Table table(report, "Command Status");
-  table.start_heading();
-  table.add_column("Command", STRING);
-  table.set_column_width(0, 32);
-  table.add_column("Status", STRING);
-  table.set_column_width(1, 64);
-  table.end_heading();
-  table.start_row(tool);
-  table.log_data(tool);
-  table.log_data(status);
-  table.end_row();
+  if (report) write_status_table(report, {{tool, limit, time_limit_seconds, output_limit_bytes}});
   return limit;
+}
+
+command_limit command_take_limit(FILE* stream) {
+  running_command* slot = stream ? find_slot(stream) : nullptr;
+  if (!slot) return COMMAND_COMPLETE;
+  slot->noted = true;
+  return slot->limit;
+}
+
+void command_report_limit(const char* tool, command_limit limit) {
+  if (limit == COMMAND_COMPLETE) return;
+  if (!tool) tool = "command";
+  printm("%s %s ", tool, command_limit_text(limit));
+  if (pending.size() < PENDING_MAX) pending.push_back({tool, limit, time_limit_seconds, output_limit_bytes});
+}
+
+void command_write_pending(FILE* report) {
+  if (pending.empty()) return;
+  std::vector<pending_note> rows;
+  rows.swap(pending);
+  if (report) write_status_table(report, rows);
 }
 
 std::string shell_quote(const char* s) {

@@ -85,7 +85,21 @@ long long command_output_limit();
 /// the running task ("<tool> timed out ") and writes the table "Command
 /// Status" (Command, Status) into the report after the probe's table.
 /// Call before command_close. Returns the limit.
+///
+/// A command closed with a limit hit that no caller noted this way is noted
+/// all the same: command_close says so on the console line (the tool being
+/// the command's first word) and keeps its row, which end_section writes
+/// into the report as a "Command Status" table before the section closes.
 command_limit command_note_limit(FILE* report, FILE* stream, const char* tool);
+/// The limit the command of `stream` hit, which its caller takes over to
+/// report in its own time (command_close then says nothing of it).
+command_limit command_take_limit(FILE* stream);
+/// Says on the console line of the running task that `tool` hit `limit`
+/// and keeps its row for the "Command Status" table that end_section writes.
+void command_report_limit(const char* tool, command_limit limit);
+/// Writes the rows kept by command_close as one "Command Status" table into
+/// `report` (when not null) and forgets them.
+void command_write_pending(FILE* report);
 
 /// Quotes `s` as one shell word: the text between single quotes, each single
 /// quote written as '\''. Null gives ''.

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "debug.h"
+#include "run_command.h"
 #include "safe_file.h"
 #include "table.h"
 #include "utf8.h"
@@ -963,6 +964,8 @@ void start_section(FILE* stream, const char* name) {
 }
 
 void end_section(FILE* stream) {
+  // Limits hit by commands of the section that no probe reported.
+  command_write_pending(stream);
   printd("schema: end section\n");
   output_checksum += section_checksum;
   if (!stream) return;

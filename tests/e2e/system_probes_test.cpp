@@ -148,6 +148,41 @@ TEST(SystemProbesE2E, AHangingToolIsEndedAndItsRowsStay) {
             std::string::npos);
 }
 
+// Every probe says when its command hit the time limit, in the same words:
+// on its console line and in a "Command Status" row; a tool look-up that
+// timed out too.
+TEST(SystemProbesE2E, EveryCommandThatTimesOutIsReported) {
+  const struct {
+    const char* tool;
+    const char* probe;
+    const char* said;  ///< console words and the row's Command
+  } rows_wanted[] = {
+      {"tail", "SYSTEM_LOGS", "tail"},
+      {"tune2fs", "PARTITION_INFORMATION", "tune2fs"},
+      {"which", "INSTALLED_SOFTWARE", "which rpm"},
+  };
+  zvtest::fixture_root root;
+  root.add("/var/log/boot.log", "booted\n").add("/dev/sda1", "image").add(
+      "/proc/partitions", "major minor  #blocks  name\n\n   8        1       4 sda1\n");
+  zvtest::temp_dir bin, cwd;
+  std::string probes;
+  for (const auto& w : rows_wanted) {
+    stand_in(bin.path(), w.tool, "exec sleep 1000");
+    probes += std::string(probes.empty() ? "" : ";") + w.probe;
+  }
+  zvtest::run_result r = run_probes(cwd, root.path(), probes, bin.path(), {"-timeout", "1"});
+  ASSERT_TRUE(r.exited) << r.err;
+  std::string report = text_report(cwd);
+  for (const auto& w : rows_wanted) {
+    SCOPED_TRACE(w.tool);
+    EXPECT_NE(r.err.find(std::string(w.said) + " timed out "), std::string::npos) << r.err;
+    // A row of a "Command Status" table (each section has its own).
+    std::string cell = "| " + std::string(w.said);
+    cell.resize(35, ' ');
+    EXPECT_NE(report.find(cell + "| timed out after 1 s; rows before it kept"), std::string::npos) << report;
+  }
+}
+
 // The real package tools: aptitude where installed, dpkg-query where it is not.
 TEST(SystemProbesE2E, PackagesComeFromTheRealTools) {
   zvtest::temp_dir cwd;
