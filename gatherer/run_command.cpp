@@ -5,6 +5,7 @@
 #include <sys/vfs.h>
 
 #include "debug.h"
+#include "safe_file.h"
 #include "sysroot.h"
 #include "table.h"
 #include "temp_files.h"
@@ -181,10 +182,14 @@ struct command_inputs {
 /// First descriptor number of the files handed to a command.
 const int FIRST_FILE_FD = 3;
 
-pid_t spawn_shell(const char* command, int out_fd, const command_inputs& in) {
+pid_t spawn_shell(const char* command, int out_fd, int err_fd, const command_inputs& in) {
   posix_spawn_file_actions_t actions;
   if (posix_spawn_file_actions_init(&actions) != 0) return -1;
   posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
+  if (err_fd >= 0)
+    posix_spawn_file_actions_adddup2(&actions, err_fd, STDERR_FILENO);
+  else
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   // Every source descriptor lies above the numbers handed out (the caller
   // made sure), so no dup2 overwrites one still to be copied.
   for (size_t i = 0; i < in.files.size(); ++i)
@@ -234,11 +239,17 @@ FILE* start_command(const char* command, const command_inputs& in) {
   }
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return nullptr;
+  // A tool's error output never reaches the terminal (nor its escape
+  // sequences): it goes to the debug log when there is one, else nowhere.
+  // A command that wants it in the report says "2>&1".
+  const char* log = debug_log_file_name();
+  int err_fd = log ? open_regular_for_write_nofollow(log, O_APPEND) : -1;
   // A signal that ends the run finds the command registered or not started.
   temp_files_hold_signals hold;
-  pid_t pid = spawn_shell(command, fds[1], in);
+  pid_t pid = spawn_shell(command, fds[1], err_fd, in);
   int err = errno;
   close(fds[1]);
+  if (err_fd >= 0) close(err_fd);
   if (pid < 0) {
     close(fds[0]);
     errno = err;

@@ -150,7 +150,8 @@ TEST(SystemProbesE2E, AHangingToolIsEndedAndItsRowsStay) {
 
 // Every probe says when its command hit the time limit, in the same words:
 // on its console line and in a "Command Status" row; a tool look-up that
-// timed out too.
+// timed out too. What the tools write to their error output (escape
+// sequences included) goes to the debug log, never to the terminal.
 TEST(SystemProbesE2E, EveryCommandThatTimesOutIsReported) {
   const struct {
     const char* tool;
@@ -167,11 +168,14 @@ TEST(SystemProbesE2E, EveryCommandThatTimesOutIsReported) {
   zvtest::temp_dir bin, cwd;
   std::string probes;
   for (const auto& w : rows_wanted) {
-    stand_in(bin.path(), w.tool, "exec sleep 1000");
+    stand_in(bin.path(), w.tool, "printf '\\033]0;TOOL-NOISE\\007' >&2; exec sleep 1000");
     probes += std::string(probes.empty() ? "" : ";") + w.probe;
   }
   zvtest::run_result r = run_probes(cwd, root.path(), probes, bin.path(), {"-timeout", "1"});
   ASSERT_TRUE(r.exited) << r.err;
+  EXPECT_EQ(r.err.find("TOOL-NOISE"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find('\033'), std::string::npos);
+  EXPECT_NE(zvtest::read_file(cwd.file("gatherer.log")).find("\033]0;TOOL-NOISE"), std::string::npos);
   std::string report = text_report(cwd);
   for (const auto& w : rows_wanted) {
     SCOPED_TRACE(w.tool);
