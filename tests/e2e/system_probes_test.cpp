@@ -74,10 +74,11 @@ zvtest::run_result run_probes(const zvtest::temp_dir& cwd, const std::string& ro
 TEST(SystemProbesE2E, FixtureRootTablesComeOutExactly) {
   zvtest::temp_dir root, bin, cwd;
   fs::copy(fixtures + "root", root.path(), fs::copy_options::recursive);
-  // Installed modules of the root's kernel, compressed and plain; module
+  // Installed modules of the root's kernel, compressed and plain, one with
+  // line breaks in its names (one row, the breaks shown as "?"); module
   // information comes from a stand-in (the tool is not installed everywhere).
   for (const char* m : {"kernel/drivers/net/e1000/e1000.ko.xz", "kernel/sound/snd-hda-intel.ko",
-                        "extra/fuse.ko.zst", "kernel/net/README"})
+                        "extra/fuse.ko.zst", "kernel/net/README", "kernel/li\nne/odd\nname.ko"})
     ASSERT_TRUE(zvtest::write_file(root.path(), std::string("/lib/modules/5.10.0-test/") + m, ""));
   stand_in(bin.path(), "modinfo",
            "printf 'filename: %s\\nauthor: A. Author\\nauthor: B. Author\\nlicense: GPL\\n"
