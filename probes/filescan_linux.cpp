@@ -163,6 +163,7 @@ bool filescan_linux::next_directory() {
     dir = sys_opendir(current_path);
     if (!dir) {
       print_error(current_path, errno);
+      note_stop(current_path, strerror(errno));
       continue;
     }
     if (start) {
@@ -173,7 +174,7 @@ bool filescan_linux::next_directory() {
       if (fstat(dirfd(dir), &st) == 0) {
         inode key{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
         if (!visited.insert(key).second) {
-          printd("filescan: not scanning %s, as it has been scanned already\n", current_path);
+          note_stop(current_path, "scanned already");
           close_directory();
           continue;
         }
@@ -196,12 +197,12 @@ bool filescan_linux::add_if_directory() {
   char full[FILESCAN_PATH_MAX];
   bool fits = build_full_name(full, sizeof full);
   if (visited.count(key)) {
-    printd("filescan: not scanning %s, as it has been scanned already\n", full);
+    note_stop(full, "scanned already");
     return false;
   }
   if (!fits) {
     // A cut path would name another directory: deliver the entry instead.
-    printd("filescan: path too long, not scanning %s\n", full);
+    note_stop(full, "path too long");
     return false;
   }
   visited.insert(key);

@@ -100,8 +100,10 @@ TEST(HostileRootE2E, NoHostFileIsReadThroughTheTree) {
            "major minor  #blocks  name\n\n   8        1       4 sda1\n   8        2       4 sda2\n"
            "   8       17       4 sdb1\n");
   // A queue that never ends, where a log should be: nothing may wait on it.
-  if (getenv("ZV_NO_KMSG") == nullptr) ASSERT_EQ(symlink("/proc/kmsg", (root.path() + "/var/log/messages.2").c_str()), 0);
+  ASSERT_EQ(symlink("/proc/kmsg", (root.path() + "/var/log/messages.2").c_str()), 0);
   ASSERT_EQ(mkfifo((root.path() + "/var/log/messages.3").c_str(), 0600), 0);
+  // A loop back to the scan's start: the scan says where it stopped.
+  ASSERT_EQ(symlink("/srv", (root.path() + "/srv/loop").c_str()), 0);
   // Stand-ins that print whatever they are given to read.
   stand_in(bin.path(), "tune2fs", "printf 'Filesystem features:      %s\\n' \"$(cat \"$2\")\"");
   stand_in(bin.path(), "modinfo", "printf 'description: %s\\n' \"$(cat \"$1\")\"");
@@ -119,8 +121,10 @@ TEST(HostileRootE2E, NoHostFileIsReadThroughTheTree) {
   ASSERT_TRUE(r.exited) << r.err;
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
 
-  std::string everything = r.out + r.err;
-  for (const std::string& name : zvtest::list_dir(cwd.path())) everything += zvtest::read_file(cwd.file(name));
+  std::string everything = r.out + r.err, reports;
+  for (const std::string& name : zvtest::list_dir(cwd.path()))
+    (name == "gatherer.log" ? everything : reports) += zvtest::read_file(cwd.file(name));
+  everything += reports;
   for (const planted& p : rows) {
     SCOPED_TRACE(p.path);
     if (p.where == planted::INSIDE)
@@ -129,4 +133,5 @@ TEST(HostileRootE2E, NoHostFileIsReadThroughTheTree) {
       EXPECT_EQ(everything.find(p.marker), std::string::npos) << "a host file was read";
   }
   EXPECT_EQ(everything.find("HOSTBYTES-MODULE"), std::string::npos);
+  EXPECT_NE(reports.find("<path>/srv/loop</path>\r\n<reason>scanned already</reason>"), std::string::npos) << reports;
 }
