@@ -30,7 +30,7 @@ void make_root() {
   for (const char* sub : {"/var", "/var/run"})
     if (mkdir((root + sub).c_str(), 0700) != 0) abort();
   sysroot_set(root.c_str());
-  records = sysroot_path(platform_path::utmp);
+  records = root + platform_path::utmp;
 }
 
 void remove_root() {

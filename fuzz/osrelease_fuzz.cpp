@@ -40,7 +40,7 @@ void make_root() {
 }
 
 void remove_root() {
-  for (const char* p : release_files) unlink(sysroot_path(p).c_str());
+  for (const char* p : release_files) unlink((root + p).c_str());
   for (const char* sub : {"/usr/lib", "/usr", "/etc", ""}) rmdir((root + sub).c_str());
 }
 
@@ -118,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // For each file in turn: whether it exists, then its contents.
   FuzzedDataProvider input(data, size);
   for (const char* p : release_files) {
-    std::string host = sysroot_path(p);
+    std::string host = root + p;
     unlink(host.c_str());
     if (!input.ConsumeBool()) continue;
     std::string text = input.ConsumeRandomLengthString(2048);

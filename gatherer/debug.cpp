@@ -8,6 +8,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <string>
+#include <sys/file.h>
 #include <unistd.h>
 #include <vector>
 
@@ -274,6 +275,8 @@ void disable_log_to_stream() {
 
 bool debug_log_enabled() { return log_to_file || (log_to_stream && log_stream); }
 
+const char* debug_log_file_name() { return log_to_file && log_filename[0] ? log_filename : nullptr; }
+
 namespace {
 
 /// Opens the log file for one message; false with errno set on failure.
@@ -301,7 +304,17 @@ void open_log_file() {
 
 void truncate_log_file() {
   // Failure is silent here: the first message then fails to open the log.
-  if (log_filename[0]) truncate_regular_nofollow(log_filename);
+  if (!log_filename[0]) return;
+  // A run holds a shared lock on its log while it lives. Another run writing
+  // to the same log in the same directory keeps its lines: this run then
+  // appends instead of emptying the file.
+  static int held = -1;
+  if (held >= 0) close(held);
+  held = open_regular_for_write_nofollow(log_filename, O_APPEND);
+  if (held < 0) return;
+  bool alone = flock(held, LOCK_EX | LOCK_NB) == 0;
+  if (alone) truncate_regular_nofollow(log_filename);
+  flock(held, LOCK_SH);
 }
 
 void close_and_flush_log_file() {

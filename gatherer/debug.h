@@ -23,6 +23,9 @@ void enable_log_to_stream(FILE* handle);
 void disable_log_to_stream();
 /// True when any destination (file or stream) is on.
 bool debug_log_enabled();
+/// The name of the debug log file while the run logs to one, else null
+/// (outside commands write their error output there).
+const char* debug_log_file_name();
 
 int printd(const char* format, ...) ZV_PRINTF(1, 2);
 int printdW(const wchar_t* format, ...);

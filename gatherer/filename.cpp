@@ -177,6 +177,14 @@ void gatherer_generate_filename(const char* tmpl, const char* suffix, char* out,
     delete[] value;
     if (name.size() >= room) cut = true;
   }
+  // Values never make a hidden file or one whose name is all blanks (a host
+  // name of blanks): such a name is "Unknown", a leading dot of a value "_".
+  if (strchr(tmpl, '@')) {
+    if (name.find_first_not_of(' ') == std::string::npos)
+      name = "Unknown";
+    else if (name[0] == '.' && tmpl[0] != '.')
+      name[0] = '_';
+  }
   // The byte budget decides: the suffix stays whole, the name is cut in
   // front of it at a character boundary.
   if (name.size() > room) {

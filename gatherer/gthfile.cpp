@@ -124,12 +124,22 @@ GatherFile::GatherFile()
 
 GatherFile::~GatherFile() { CloseFile(); }
 
-void GatherFile::CloseFile() {
-  if (file_) {
-    fflush(file_);
-    fclose(file_);
-    file_ = nullptr;
+int GatherFile::CloseFile() {
+  if (!file_) return GTH_OK;
+  bool ok = fflush(file_) == 0 && !ferror(file_);
+  if (ok && !read_only_ && fsync(fileno(file_)) != 0) ok = false;
+  if (fclose(file_) != 0) ok = false;
+  file_ = nullptr;
+  return ok ? GTH_OK : GTH_E_WRITE;
+}
+
+bool GatherFile::HasReportItem() const {
+  for (int i = 0; i < count_; i++) {
+    unsigned char type = GetItemType(i);
+    if (type == GTH_ITEM_HTML_REPORT || type == GTH_ITEM_XML_REPORT || type == GTH_ITEM_TEXT_REPORT)
+      return true;
   }
+  return false;
 }
 
 int GatherFile::le_to_host(int value) const {

@@ -115,7 +115,12 @@ class GatherFile {
   unsigned char GetItemType(int index) const;
   /// Reads the header of item `index`. 0, -1 or -5.
   int GetItemHeader(int index, gth_item_header* out);
-  void CloseFile();
+  /// Closes the file; a container written by this run is flushed to the
+  /// disk first. GTH_OK, or GTH_E_WRITE when what was written may not all
+  /// have reached the file.
+  int CloseFile();
+  /// True when one of the items is a report (HTML, XML or text).
+  bool HasReportItem() const;
   /// Rewrites the closed container at `path` in byte-stuffed form: the new
   /// form is written to a fresh temporary beside it and renamed over it.
   int RemoveNulls(const char* path);

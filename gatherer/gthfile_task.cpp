@@ -26,6 +26,8 @@ char container_file[256];
 char container_temp[300];
 /// Status text of the closing task when the container lacks its report.
 char close_status[320];
+/// This run tried to create a container and could not.
+bool create_failed = false;
 
 const wchar_t ID_LETTERS[] = L"CVMSUTLK";
 
@@ -76,7 +78,9 @@ bool gthfile_task::test() {
   bool container = gatherer_setting(SETTING_CONTAINER, SETTING_GET) != 0;
   switch (order) {
     case 9: return tmpl && container;
-    case 10: return tmpl && container && !gather_file_is_open();
+    // Not after a failed create: appending in place to the container of an
+    // earlier run would damage it when the disk is full.
+    case 10: return tmpl && container && !gather_file_is_open() && !create_failed;
     case 26: return gather_file_is_open();
     default: return false;
   }
@@ -134,6 +138,7 @@ bool gthfile_task::create_container() {
   temp_files_hold_signals hold;
   int rc = file->CreateFile(container_temp);
   if (rc != 0) {
+    create_failed = true;
     printd("gthfile_task: CreateFile %s, rc = %d\n", container_temp, rc);
     gatherer_setting(SETTING_RESULT, SETTING_SET, 1);
     fail_text = "Cannot create file";
@@ -165,34 +170,40 @@ bool gthfile_task::open_container() {
 
 bool gthfile_task::close_container() {
   GatherFile* file = gather_file();
-  file->CloseFile();
+  bool written = file->CloseFile() == GTH_OK;
   delete GatherFile::instance;
   GatherFile::instance = nullptr;
   set_gather_file_open(false);
-  if (container_temp[0]) {
-    temp_files_hold_signals hold;
-    bool exists = false;
-    if (!name_is_regular_or_absent(container_file, exists) || rename(container_temp, container_file) != 0) {
-      int error = errno;
-      print_error(container_file, error);
-      temp_files_forget(container_temp);
-      gatherer_setting(SETTING_RESULT, SETTING_SET, 1);
-      snprintf(close_status, sizeof close_status, "%s, kept as %s", strerror(error), container_temp);
-      container_temp[0] = '\0';
-      fail_text = close_status;
-      return false;
-    }
-    temp_files_forget(container_temp);
-    container_temp[0] = '\0';
+  if (!container_temp[0]) {
+    ok_text = container_file;
+    return true;
   }
-  if (container_is_incomplete()) {
-    // Whatever could not go in was reported where it failed; the container
-    // must not look like a complete one.
+  temp_files_hold_signals hold;
+  if (!written || container_is_incomplete()) {
+    // An incomplete container never takes the final name: a complete one of
+    // an earlier run there stays as it was. This one is kept under its
+    // temporary name for whoever wants to look at it.
+    printd("gthfile_task: container incomplete (closed %s)\n", written ? "whole" : "with an error");
+    temp_files_forget(container_temp);
     gatherer_setting(SETTING_RESULT, SETTING_SET, 1);
-    snprintf(close_status, sizeof close_status, "Incomplete: %s", container_file);
+    snprintf(close_status, sizeof close_status, "Incomplete, kept as %s", container_temp);
+    container_temp[0] = '\0';
     fail_text = close_status;
     return false;
   }
+  bool exists = false;
+  if (!name_is_regular_or_absent(container_file, exists) || rename(container_temp, container_file) != 0) {
+    int error = errno;
+    print_error(container_file, error);
+    temp_files_forget(container_temp);
+    gatherer_setting(SETTING_RESULT, SETTING_SET, 1);
+    snprintf(close_status, sizeof close_status, "%s, kept as %s", strerror(error), container_temp);
+    container_temp[0] = '\0';
+    fail_text = close_status;
+    return false;
+  }
+  temp_files_forget(container_temp);
+  container_temp[0] = '\0';
   ok_text = container_file;
   return true;
 }

@@ -2,15 +2,19 @@
 #include "run_command.h"
 
 #include <sys/stat.h>
+#include <sys/vfs.h>
 
 #include "debug.h"
+#include "safe_file.h"
 #include "sysroot.h"
 #include "table.h"
+#include "temp_files.h"
 #include "zelvarn2.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <vector>
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
@@ -40,18 +44,69 @@ const int COMMAND_TEXT_SIZE = 256;
 /// leader of its own process group) and the limits of its pipe.
 struct running_command {
   FILE* stream;
-  pid_t pid;
+  volatile pid_t pid;      ///< read by a signal handler
   int fd;                  ///< read end of the pipe
   long long deadline_ms;   ///< monotonic time the command must end by
   long long bytes;         ///< bytes handed to the reader so far
   long long bound;         ///< output bound in bytes
   command_limit limit;     ///< why reading stopped early
   bool at_line_start;      ///< the last byte handed over was a line feed
+  bool noted;              ///< the caller reported the limit itself
   char text[COMMAND_TEXT_SIZE];  ///< the command, cut, for the debug log
 };
 
 const int MAX_RUNNING = 16;
 running_command running[MAX_RUNNING];
+
+/// A limit hit by a command whose caller did not report it.
+struct pending_note {
+  std::string tool;
+  command_limit limit;
+  int seconds;
+  long long bytes;
+};
+std::vector<pending_note> pending;
+/// Rows kept at most until a section closes.
+const size_t PENDING_MAX = 64;
+
+/// The tool a command runs: its first word that is not a variable setting.
+std::string tool_of(const char* command) {
+  const char* p = command;
+  for (;;) {
+    while (*p == ' ' || *p == '\t') ++p;
+    const char* end = p;
+    while (*end && !strchr(" \t;|&<>", *end)) ++end;
+    std::string word(p, end);
+    if (word.empty()) return "command";
+    if (word.find('=') == std::string::npos || word.find('"') != std::string::npos ||
+        word.find('\'') != std::string::npos) {
+      const char* slash = strrchr(word.c_str(), '/');
+      return slash && slash[1] ? std::string(slash + 1) : word;
+    }
+    p = end;
+  }
+}
+
+void write_status_table(FILE* report, const std::vector<pending_note>& rows) {
+  Table table(report, "Command Status");
+  table.start_heading();
+  table.add_column("Command", STRING);
+  table.set_column_width(0, 32);
+  table.add_column("Status", STRING);
+  table.set_column_width(1, 64);
+  table.end_heading();
+  for (const pending_note& row : rows) {
+    char status[96];
+    if (row.limit == COMMAND_TIMED_OUT)
+      snprintf(status, sizeof status, "timed out after %d s; rows before it kept", row.seconds);
+    else
+      snprintf(status, sizeof status, "output cut at %lld bytes; rows before it kept", row.bytes);
+    table.start_row(row.tool.c_str());
+    table.log_data(row.tool.c_str());
+    table.log_data(status);
+    table.end_row();
+  }
+}
 
 void note_limit(running_command* r, command_limit limit) {
   if (r->limit != COMMAND_COMPLETE) return;
@@ -117,12 +172,31 @@ running_command* find_slot(FILE* stream) {
 /// output reaches the command. Standard output is set first and standard
 /// input last, so it works even when the caller's own 0 or 1 were closed
 /// and the pipe took those numbers.
-pid_t spawn_shell(const char* command, int out_fd, int in_fd) {
+/// What a command is handed besides its output pipe.
+struct command_inputs {
+  int in_fd = -1;              ///< standard input (-1: /dev/null)
+  std::vector<int> files;      ///< become descriptors 3, 4, ...
+  int dir_fd = -1;             ///< working directory (-1: the program's)
+};
+
+/// First descriptor number of the files handed to a command.
+const int FIRST_FILE_FD = 3;
+
+pid_t spawn_shell(const char* command, int out_fd, int err_fd, const command_inputs& in) {
   posix_spawn_file_actions_t actions;
   if (posix_spawn_file_actions_init(&actions) != 0) return -1;
   posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
-  if (in_fd >= 0)
-    posix_spawn_file_actions_adddup2(&actions, in_fd, STDIN_FILENO);
+  if (err_fd >= 0)
+    posix_spawn_file_actions_adddup2(&actions, err_fd, STDERR_FILENO);
+  else
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  // Every source descriptor lies above the numbers handed out (the caller
+  // made sure), so no dup2 overwrites one still to be copied.
+  for (size_t i = 0; i < in.files.size(); ++i)
+    posix_spawn_file_actions_adddup2(&actions, in.files[i], FIRST_FILE_FD + static_cast<int>(i));
+  if (in.dir_fd >= 0) posix_spawn_file_actions_addfchdir_np(&actions, in.dir_fd);
+  if (in.in_fd >= 0)
+    posix_spawn_file_actions_adddup2(&actions, in.in_fd, STDIN_FILENO);
   else
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   const char* argv[] = {"sh", "-c", command, nullptr};
@@ -151,9 +225,9 @@ pid_t spawn_shell(const char* command, int out_fd, int in_fd) {
   return pid;
 }
 
-/// Starts `command` with its standard input from `in_fd` (-1: /dev/null) and
-/// registers the running command; returns its output stream.
-FILE* start_command(const char* command, int in_fd) {
+/// Starts `command` with what `in` hands it and registers the running
+/// command; returns its output stream.
+FILE* start_command(const char* command, const command_inputs& in) {
   if (!command) {
     errno = EINVAL;
     return nullptr;
@@ -165,9 +239,17 @@ FILE* start_command(const char* command, int in_fd) {
   }
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return nullptr;
-  pid_t pid = spawn_shell(command, fds[1], in_fd);
+  // A tool's error output never reaches the terminal (nor its escape
+  // sequences): it goes to the debug log when there is one, else nowhere.
+  // A command that wants it in the report says "2>&1".
+  const char* log = debug_log_file_name();
+  int err_fd = log ? open_regular_for_write_nofollow(log, O_APPEND) : -1;
+  // A signal that ends the run finds the command registered or not started.
+  temp_files_hold_signals hold;
+  pid_t pid = spawn_shell(command, fds[1], err_fd, in);
   int err = errno;
   close(fds[1]);
+  if (err_fd >= 0) close(err_fd);
   if (pid < 0) {
     close(fds[0]);
     errno = err;
@@ -180,6 +262,7 @@ FILE* start_command(const char* command, int in_fd) {
   slot->bound = output_limit_bytes;
   slot->limit = COMMAND_COMPLETE;
   slot->at_line_start = true;
+  slot->noted = false;
   snprintf(slot->text, sizeof slot->text, "%s", command);
   cookie_io_functions_t io = {limited_read, nullptr, nullptr, limited_close};
   FILE* stream = fopencookie(slot, "r", io);
@@ -196,25 +279,83 @@ FILE* start_command(const char* command, int in_fd) {
   return stream;
 }
 
-}  // namespace
 
-FILE* command_open(const char* command) { return start_command(command, -1); }
-
-FILE* command_open_input(const char* command, const char* platform_path) {
-  int in_fd = sys_open(platform_path, O_RDONLY | O_NONBLOCK);
-  if (in_fd < 0) return nullptr;
-  struct stat st;
-  if (fstat(in_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(in_fd);
+/// Opens a platform file for a command to read: a node of `kinds` under the
+/// root, not of the process file system, in blocking mode, its descriptor
+/// number at least `lowest`. -1 with errno set otherwise.
+int open_for_command(const char* platform_path, unsigned kinds, int lowest) {
+  int fd = sys_open_kind(platform_path, O_RDONLY | O_NONBLOCK, kinds);
+  if (fd < 0) {
+    if (errno == ENODEV) errno = EINVAL;
+    return -1;
+  }
+  const long PROC_FS_MAGIC = 0x9fa0;
+  struct statfs fs;
+  if (fstatfs(fd, &fs) != 0 || static_cast<long>(fs.f_type) == PROC_FS_MAGIC) {
+    close(fd);
     errno = EINVAL;
-    return nullptr;
+    return -1;
   }
   // The command reads it in blocking mode like any regular file.
-  fcntl(in_fd, F_SETFL, fcntl(in_fd, F_GETFL) & ~O_NONBLOCK);
-  FILE* stream = start_command(command, in_fd);
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  if (fd >= lowest) return fd;
+  int high = fcntl(fd, F_DUPFD_CLOEXEC, lowest);
   int err = errno;
-  close(in_fd);
+  close(fd);
   errno = err;
+  return high;
+}
+
+void close_all(const std::vector<int>& fds) {
+  int err = errno;
+  for (int fd : fds)
+    if (fd >= 0) close(fd);
+  errno = err;
+}
+
+}  // namespace
+
+FILE* command_open(const char* command) { return start_command(command, command_inputs()); }
+
+FILE* command_open_input(const char* command, const char* platform_path) {
+  command_inputs in;
+  in.in_fd = open_for_command(platform_path, SYS_REGULAR, 0);
+  if (in.in_fd < 0) return nullptr;
+  FILE* stream = start_command(command, in);
+  close_all({in.in_fd});
+  return stream;
+}
+
+FILE* command_open_files(const char* command, const std::vector<std::string>& platform_paths,
+                         unsigned kinds) {
+  command_inputs in;
+  // Above every number handed out: the copies to 3, 4, ... in the child
+  // then never overwrite a source still to be copied.
+  int lowest = FIRST_FILE_FD + static_cast<int>(platform_paths.size());
+  for (const std::string& path : platform_paths) {
+    int fd = open_for_command(path.c_str(), kinds, lowest);
+    if (fd < 0) {
+      printd("command: not handed to a command: %s (%s)\n", path.c_str(), strerror(errno));
+      close_all(in.files);
+      return nullptr;
+    }
+    in.files.push_back(fd);
+  }
+  FILE* stream = start_command(command, in);
+  close_all(in.files);
+  return stream;
+}
+
+std::string command_file_arg(size_t index) {
+  return "/dev/fd/" + std::to_string(FIRST_FILE_FD + index);
+}
+
+FILE* command_open_in_dir(const char* command, const char* platform_dir) {
+  command_inputs in;
+  in.dir_fd = sys_open_kind(platform_dir, O_RDONLY | O_DIRECTORY, SYS_DIRECTORY);
+  if (in.dir_fd < 0) return nullptr;
+  FILE* stream = start_command(command, in);
+  close_all({in.dir_fd});
   return stream;
 }
 
@@ -246,12 +387,21 @@ int command_close(FILE* stream) {
     if (pause < 50000) pause *= 2;
   }
   // Nothing of the group may outlive the command (a background child that
-  // let go of the pipe), once a limit was hit.
-  if (slot->limit != COMMAND_COMPLETE) kill(-pid, SIGKILL);
+  // let go of the pipe).
+  kill(-pid, SIGKILL);
   last_limit = slot->limit;
+  if (slot->limit != COMMAND_COMPLETE && !slot->noted)
+    command_report_limit(tool_of(slot->text).c_str(), slot->limit);
   slot->stream = nullptr;
   slot->pid = 0;
   return r < 0 ? -1 : status;
+}
+
+void command_kill_running() {
+  for (const running_command& r : running) {
+    pid_t pid = r.pid;
+    if (pid > 0) kill(-pid, SIGKILL);
+  }
 }
 
 command_limit command_limit_hit(FILE* stream) {
@@ -280,27 +430,32 @@ long long command_output_limit() { return output_limit_bytes; }
 command_limit command_note_limit(FILE* report, FILE* stream, const char* tool) {
   command_limit limit = command_limit_hit(stream);
   if (limit == COMMAND_COMPLETE) return limit;
+  find_slot(stream)->noted = true;
   if (!tool) tool = "command";
   printm("%s %s ", tool, command_limit_text(limit));
-  if (!report) return limit;
-  char status[96];
-  if (limit == COMMAND_TIMED_OUT)
-    snprintf(status, sizeof status, "timed out after %d s; rows before it kept", time_limit_seconds);
-  else
-    snprintf(status, sizeof status, "output cut at %lld bytes; rows before it kept",
-             output_limit_bytes);
-  Table table(report, "Command Status");
-  table.start_heading();
-  table.add_column("Command", STRING);
-  table.set_column_width(0, 32);
-  table.add_column("Status", STRING);
-  table.set_column_width(1, 64);
-  table.end_heading();
-  table.start_row(tool);
-  table.log_data(tool);
-  table.log_data(status);
-  table.end_row();
+  if (report) write_status_table(report, {{tool, limit, time_limit_seconds, output_limit_bytes}});
   return limit;
+}
+
+command_limit command_take_limit(FILE* stream) {
+  running_command* slot = stream ? find_slot(stream) : nullptr;
+  if (!slot) return COMMAND_COMPLETE;
+  slot->noted = true;
+  return slot->limit;
+}
+
+void command_report_limit(const char* tool, command_limit limit) {
+  if (limit == COMMAND_COMPLETE) return;
+  if (!tool) tool = "command";
+  printm("%s %s ", tool, command_limit_text(limit));
+  if (pending.size() < PENDING_MAX) pending.push_back({tool, limit, time_limit_seconds, output_limit_bytes});
+}
+
+void command_write_pending(FILE* report) {
+  if (pending.empty()) return;
+  std::vector<pending_note> rows;
+  rows.swap(pending);
+  if (report) write_status_table(report, rows);
 }
 
 std::string shell_quote(const char* s) {

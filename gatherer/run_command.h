@@ -14,6 +14,9 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
+
+#include "sysroot.h"
 
 /// Runs "/bin/sh -c command" with standard input from /dev/null and returns
 /// its standard output as a stream for reading, or null with errno set.
@@ -29,11 +32,32 @@ FILE* command_open(const char* command);
 /// Returns null with errno set when the file cannot be opened.
 FILE* command_open_input(const char* command, const char* platform_path);
 
+/// As command_open, with each platform file of `platform_paths` opened under
+/// the system root by the program and handed to the command as descriptor 3,
+/// 4, ...: the command names the file by command_file_arg(i), never by a
+/// path, so no link in the tree can make it read a file of the live machine.
+/// Only nodes of `kinds` are opened (sys_open_kind), and never a file of the
+/// process file system, whose reading may wait forever (a kernel message
+/// queue). Returns null with errno set when one cannot be opened.
+FILE* command_open_files(const char* command, const std::vector<std::string>& platform_paths,
+                         unsigned kinds = SYS_REGULAR);
+/// The text naming the i-th file of command_open_files in the command.
+std::string command_file_arg(size_t index);
+/// As command_open, with the command's working directory the platform
+/// directory `platform_dir`, opened under the system root; the command then
+/// names what it reads by relative paths.
+FILE* command_open_in_dir(const char* command, const char* platform_dir);
+
 /// Closes a stream from command_open and waits for the command. Returns the
 /// wait status (as waitpid gives it), or -1 with errno set. A command whose
 /// limit was hit, or that is still running when its time is up, has its
 /// whole process group killed first.
 int command_close(FILE* stream);
+
+/// Kills the whole process group of every command still running. Only
+/// async-signal-safe calls: the handler of a signal that ends the run calls
+/// it, so that nothing the run started outlives it.
+void command_kill_running();
 
 /// Why reading a command's output stopped early.
 enum command_limit {
@@ -61,7 +85,21 @@ long long command_output_limit();
 /// the running task ("<tool> timed out ") and writes the table "Command
 /// Status" (Command, Status) into the report after the probe's table.
 /// Call before command_close. Returns the limit.
+///
+/// A command closed with a limit hit that no caller noted this way is noted
+/// all the same: command_close says so on the console line (the tool being
+/// the command's first word) and keeps its row, which end_section writes
+/// into the report as a "Command Status" table before the section closes.
 command_limit command_note_limit(FILE* report, FILE* stream, const char* tool);
+/// The limit the command of `stream` hit, which its caller takes over to
+/// report in its own time (command_close then says nothing of it).
+command_limit command_take_limit(FILE* stream);
+/// Says on the console line of the running task that `tool` hit `limit`
+/// and keeps its row for the "Command Status" table that end_section writes.
+void command_report_limit(const char* tool, command_limit limit);
+/// Writes the rows kept by command_close as one "Command Status" table into
+/// `report` (when not null) and forgets them.
+void command_write_pending(FILE* report);
 
 /// Quotes `s` as one shell word: the text between single quotes, each single
 /// quote written as '\''. Null gives ''.

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -238,6 +239,23 @@ int refuse_waiting_kinds(int fd, bool keep_nonblock) {
   return fd;
 }
 
+/// True when `flags` could change a file: write access, creation, truncation.
+bool writes(int flags) {
+  return (flags & O_ACCMODE) != O_RDONLY || (flags & (O_CREAT | O_TRUNC | O_APPEND)) != 0;
+}
+
+bool kind_fits(const struct stat& st, unsigned kinds, int major_number) {
+  bool fits = ((kinds & SYS_REGULAR) && S_ISREG(st.st_mode)) ||
+              ((kinds & SYS_DIRECTORY) && S_ISDIR(st.st_mode)) ||
+              ((kinds & SYS_BLOCK_DEVICE) && S_ISBLK(st.st_mode)) ||
+              ((kinds & SYS_CHAR_DEVICE) && S_ISCHR(st.st_mode));
+  if (fits && major_number >= 0 && (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode)))
+    fits = static_cast<int>(major(st.st_rdev)) == major_number;
+  return fits;
+}
+
+int open_checked(const char* platform_path, int flags, mode_t mode);
+
 int open_flags_for(const char* mode) {
   bool plus = strchr(mode, '+') != nullptr;
   switch (mode[0]) {
@@ -266,7 +284,7 @@ void sysroot_force_walk(bool walk) { walk_forced = walk; }
 
 bool sysroot_kernel_resolves() { return kernel_resolves && !walk_forced; }
 
-std::string sysroot_path(const char* platform_path) {
+std::string sysroot_display_path(const char* platform_path) {
   std::string p = platform_path ? platform_path : "";
   if (root().empty()) return p;
   if (p.empty() || p[0] != '/') return root() + "/" + p;
@@ -274,11 +292,55 @@ std::string sysroot_path(const char* platform_path) {
 }
 
 int sys_open(const char* platform_path, int flags, mode_t mode) {
+  if (writes(flags) && !root().empty()) {
+    errno = EROFS;
+    return -1;
+  }
+  return open_checked(platform_path, flags, mode);
+}
+
+int sys_open_kind(const char* platform_path, int flags, unsigned kinds, int major) {
+  if (writes(flags) && !(kinds == SYS_CHAR_DEVICE && major >= 0 &&
+                         (flags & (O_CREAT | O_TRUNC | O_APPEND)) == 0)) {
+    if (!root().empty()) {
+      errno = EROFS;
+      return -1;
+    }
+  }
+  struct stat before;
+  int probe = open_in_root(platform_path, O_PATH, 0);
+  if (probe < 0) return -1;
+  int rc = fstat(probe, &before);
+  close_keep_errno(probe);
+  if (rc != 0) return -1;
+  if (!kind_fits(before, kinds, major)) {
+    errno = ENODEV;
+    return -1;
+  }
+  int fd = open_checked(platform_path, flags, 0);
+  if (fd < 0) return -1;
+  struct stat after;
+  // The node opened must be the one checked: one swapped in meanwhile is
+  // closed unused.
+  if (fstat(fd, &after) != 0 || after.st_dev != before.st_dev || after.st_ino != before.st_ino ||
+      !kind_fits(after, kinds, major)) {
+    close(fd);
+    errno = ENODEV;
+    return -1;
+  }
+  return fd;
+}
+
+namespace {
+
+int open_checked(const char* platform_path, int flags, mode_t mode) {
   if (flags & O_PATH) return open_in_root(platform_path, flags, mode);
   int fd = open_in_root(platform_path, flags | O_NONBLOCK | O_NOCTTY, mode);
   if (fd < 0 || (flags & O_DIRECTORY)) return fd;
   return refuse_waiting_kinds(fd, (flags & O_NONBLOCK) != 0);
 }
+
+}  // namespace
 
 FILE* sys_fopen(const char* platform_path, const char* mode) {
   if (!platform_path || !mode) {

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "debug.h"
+#include "run_command.h"
 #include "safe_file.h"
 #include "table.h"
 #include "utf8.h"
@@ -423,6 +424,17 @@ class utf8_decoder {
 };
 
 /// How many bytes the next read may take under a limit (0: no limit).
+/// True when `file` has more to read after a copy stopped at its limit
+/// (reads one byte of it).
+bool more_after_limit(FILE* file, unsigned limit, unsigned long long done) {
+  return limit && done >= limit && fgetc(file) != EOF;
+}
+
+/// The note closing an embedded file that was cut at its bound.
+std::string cut_note(unsigned limit) {
+  return "\n---> FILE CUT AT " + std::to_string(limit) + " BYTES <---\n";
+}
+
 size_t read_size(unsigned limit, unsigned long long done) {
   if (!limit) return FILE_BLOCK;
   if (done >= limit) return 0;
@@ -463,6 +475,8 @@ uint32_t copy_file_as_cdata(FILE* report, FILE* file, unsigned limit) {
   } else {
     mb.finish(writer);
   }
+  if (more_after_limit(file, limit, done))
+    for (char c : cut_note(limit)) writer.put(static_cast<unsigned char>(c));
   writer.flush();
   return writer.sum;
 }
@@ -481,6 +495,7 @@ void copy_file_bytes(FILE* report, FILE* file, unsigned limit, bool html) {
     else
       fwrite(block, 1, n, report);
   }
+  if (more_after_limit(file, limit, done)) fputs(cut_note(limit).c_str(), report);
 }
 
 bool log_file_as_text(FILE* report, const char* path, FILE* source, unsigned limit, bool html) {
@@ -963,6 +978,8 @@ void start_section(FILE* stream, const char* name) {
 }
 
 void end_section(FILE* stream) {
+  // Limits hit by commands of the section that no probe reported.
+  command_write_pending(stream);
   printd("schema: end section\n");
   output_checksum += section_checksum;
   if (!stream) return;
@@ -1033,6 +1050,7 @@ unsigned xml_log_file(FILE* report, const char* path, FILE* source, unsigned lim
 
 bool log_file(FILE* report, const char* path, FILE* source, unsigned limit) {
   if (!report || !path) return false;
+  if (limit == 0 || limit > EMBED_LIMIT) limit = EMBED_LIMIT;
   switch (Table::get_output_format()) {
     case OUTPUT_TEXT:
       return log_file_as_text(report, path, source, limit, false);

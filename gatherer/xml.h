@@ -64,10 +64,13 @@ void start_section(FILE* stream, const char* name);
 /// Closes the section opened last and adds its checksum to output_checksum.
 void end_section(FILE* stream);
 
+/// The most bytes of one file embedded in the report (16 MiB).
+const unsigned EMBED_LIMIT = 16u << 20;
 /// Embeds a text file in the report in the current output format: the file
 /// `path` (opened and closed here) or, when `source` is given, that open
-/// stream (not closed here); `path` is the name shown. A non-zero `limit`
-/// stops after that many bytes of the file. In the XML forms the file's
+/// stream (not closed here); `path` is the name shown. At most `limit` bytes
+/// of the file are embedded (EMBED_LIMIT when 0 or more); a file cut there
+/// ends with the line "---> FILE CUT AT <limit> BYTES <---" in its record. In the XML forms the file's
 /// checksum is added to section_checksum. False for a null report or path, in
 /// the ORNA form, and for an unreadable file in the text and HTML forms.
 bool log_file(FILE* report, const char* path, FILE* source = nullptr, unsigned limit = 0);

@@ -17,6 +17,7 @@
 #include "getarg.h"
 #include "osinfo.h"
 #include "probe.h"
+#include "run_command.h"
 #include "table.h"
 #include "temp_files.h"
 #include "task.h"
@@ -165,7 +166,9 @@ namespace {
 bool standard_output_closed = false;
 
 extern "C" void end_on_signal(int sig) {
-  // Only async-signal-safe calls: unlink each temporary, then leave.
+  // Only async-signal-safe calls: end the commands running, unlink each
+  // temporary, then leave.
+  command_kill_running();
   temp_files_remove_all();
   _exit(128 + sig);
 }

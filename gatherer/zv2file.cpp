@@ -141,7 +141,11 @@ bool wrap_and_store(const char* shown, const char* mime, int kind, FILE* source,
                     bool (*copy)(FILE*, FILE*)) {
   char temp[TEMP_NAME_SIZE];
   FILE* out = open_temp_file(temp, sizeof temp, kind);
-  if (!out) return false;
+  if (!out) {
+    // A full disk or a taken name: the container misses what it should hold.
+    mark_container_incomplete();
+    return false;
+  }
   write_file_header(out, shown, mime);
   bool copied = copy(source, out);
   int copy_errno = errno;
@@ -153,6 +157,9 @@ bool wrap_and_store(const char* shown, const char* mime, int kind, FILE* source,
     print_error(temp, errno);
   else
     ok = store_file(temp, COLLECTED_FILE_ITEM, true);
+  // Unless the source itself could not be read, the container misses what
+  // it should hold (a full disk).
+  if (!ok && !ferror(source)) mark_container_incomplete();
   remove_temporary(temp);
   return ok;
 }
@@ -198,7 +205,12 @@ bool store_file(const char* path, int type, bool compress) {
   } else {
     rc = gather_file()->AddItemFile(static_cast<unsigned char>(type), path, compress);
   }
-  if (rc != 0) printd("zv2file: adding %s as type %d failed, rc = %d\n", path ? path : "", type, rc);
+  if (rc != 0) {
+    printd("zv2file: adding %s as type %d failed, rc = %d\n", path ? path : "", type, rc);
+    // What could not go in leaves the container incomplete (and perhaps
+    // with part of an item at its end): it never replaces a complete one.
+    if (rc != GTH_E_ARG && rc != GTH_E_OPEN && rc != GTH_E_TOO_LARGE) mark_container_incomplete();
+  }
   return rc == 0;
 }
 

@@ -40,7 +40,8 @@ const char* const kUsage =
     "             not exist. A damaged item is not extracted.\n"
     "    verify   Checks every item header and expands every coded stream:\n"
     "             each must give exactly its recorded size from exactly its\n"
-    "             recorded length. Names the first bad item. Then reads the\n"
+    "             recorded length. Names the first bad item. A container\n"
+    "             without a report item is incomplete. Then reads the\n"
     "             report item: it must be well-formed, and every checksum in it\n"
     "             (cells, rows, tables, sections, embedded files, imports, the\n"
     "             whole report) must add up; names the first table or row\n"
@@ -60,7 +61,8 @@ const char* const kUsage =
     "\n"
     "EXIT STATUS\n"
     "    0  success; for verify, the whole file is consistent\n"
-    "    1  the file cannot be read, is not a container, or is damaged; or the\n"
+    "    1  the file cannot be read, is not a container, is damaged or (verify)\n"
+    "       incomplete; or the\n"
     "       output cannot be written\n"
     "    2  wrong usage\n";
 
@@ -190,6 +192,9 @@ int Verify(const char* path) {
   if (g.TrailingBytes() > 0)
     return Fail("%s after the last item (an unfinished item?)",
                 (std::to_string(g.TrailingBytes()) + " stray bytes").c_str());
+  // A run that failed on the way can leave a container without its report.
+  if (!g.HasReportItem())
+    return Fail("incomplete: no report item among %s", (std::to_string(g.NumItems()) + " items").c_str());
   printf("%s: %d item%s, all consistent\n", path, g.NumItems(), g.NumItems() == 1 ? "" : "s");
   return zv2tool_verify_report(path);
 }

@@ -1,11 +1,14 @@
 // boot_linux.cpp - the "Linux Startup Information" probes.
 #include "boot_linux.h"
 
+#include <dirent.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <set>
+#include <string>
 
 #include "debug.h"
 #include "filescan.h"
@@ -55,16 +58,6 @@ void for_each_menu_line(const char* path, F each) {
   }
   print_error("grub: getline", errno);
   fclose(f);
-}
-
-/// A name with the pattern characters of glob escaped, so it matches itself only.
-std::string glob_escape(const char* name) {
-  std::string out;
-  for (const char* p = name; *p; p++) {
-    if (strchr("*?[]\\", *p)) out += '\\';
-    out += *p;
-  }
-  return out;
 }
 
 }  // namespace
@@ -299,18 +292,28 @@ bool rcd_probe::run(FILE* report) {
     table.set_column_width(i + 1, 8);
   }
   table.end_heading();
+  // Each run-level directory is read once: the services started there are
+  // the names its "S??name" entries give.
+  std::set<std::string> started[7];
+  char name[FILESCAN_NAME_MAX + 1], dir[64];
+  for (int i = 0; i <= 6; i++) {
+    snprintf(dir, sizeof dir, platform_path::rc_d_dir_fmt, i);
+    DIR* d = sys_opendir(dir);
+    if (!d) continue;
+    while (struct dirent* e = readdir(d)) {
+      // "S", any two characters, then the name, as the pattern "S??name".
+      size_t length = strlen(e->d_name);
+      if (e->d_name[0] == 'S' && length > 3) started[i].insert(e->d_name + 3);
+    }
+    closedir(d);
+  }
   std::unique_ptr<filescan> scan(make_filescan());
   scan->add_path_to_scan(platform_path::init_d_dir);
-  char name[FILESCAN_NAME_MAX + 1], dir[64];
   while (scan->next()) {
     scan->get_filename(name, sizeof name);
-    std::string pattern = "S??" + glob_escape(name);
     table.start_row(name);
     table.log_data(name);
-    for (int i = 0; i <= 6; i++) {
-      snprintf(dir, sizeof dir, platform_path::rc_d_dir_fmt, i);
-      table.log_data(scan->file_exists(dir, pattern.c_str()) ? "on" : "off");
-    }
+    for (int i = 0; i <= 6; i++) table.log_data(started[i].count(name) ? "on" : "off");
     table.end_row();
   }
   return false;

@@ -4,6 +4,7 @@
 
 #include <fnmatch.h>
 
+#include "debug.h"
 #include "util_string.h"
 
 filescan::filescan()
@@ -25,6 +26,14 @@ dentry* filescan::pop_dentry() {
   dentry* d = stack;
   if (d) stack = d->next;
   return d;
+}
+
+void filescan::note_stop(const char* path, const char* reason) {
+  printd("filescan: not scanning %s: %s\n", path ? path : "", reason ? reason : "");
+  if (stops.size() < STOPS_KEPT)
+    stops.push_back({path ? path : "", reason ? reason : ""});
+  else
+    ++stops_dropped;
 }
 
 static bool name_matches(str_list* patterns, const char* name) {

@@ -10,6 +10,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 class str_list;
 
@@ -69,7 +71,18 @@ class filescan {
   unsigned get_files_scanned() const { return files_scanned; }
   unsigned get_files_found() const { return files_found; }
 
+  /// A directory the scan did not descend into, and why.
+  struct stop {
+    std::string path, reason;
+  };
+  /// The first STOPS_KEPT such directories; stops_dropped counts the rest.
+  const std::vector<stop>& get_stops() const { return stops; }
+  unsigned get_stops_dropped() const { return stops_dropped; }
+  static const size_t STOPS_KEPT = 1000;
+
  protected:
+  /// Notes a directory not descended into (also in the debug log).
+  void note_stop(const char* path, const char* reason);
   /// Pops the top record (null when empty); the caller owns it.
   dentry* pop_dentry();
 
@@ -79,6 +92,8 @@ class filescan {
   char current_path[FILESCAN_PATH_MAX];
   dentry* stack;
   str_list* filter;
+  std::vector<stop> stops;
+  unsigned stops_dropped = 0;
 };
 
 /// A new scanner of this platform: empty stack, no filters, mask 07777, check 0.

@@ -10,7 +10,6 @@
 
 #include <fcntl.h>
 #include <fnmatch.h>
-#include <glob.h>
 #include <grp.h>
 #include <pwd.h>
 #include <strings.h>
@@ -20,12 +19,20 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "date.h"
 #include "debug.h"
 #include "platform_paths.h"
 #include "sysroot.h"
 #include "util_string.h"
+
+namespace {
+/// True when a name under `directory` matches parts[level] and, below it,
+/// the levels after it.
+bool match_levels(const std::string& directory, const std::vector<std::string>& parts, size_t level);
+}  // namespace
 
 filescan* make_filescan() { return new filescan_linux(); }
 
@@ -100,7 +107,14 @@ bool filescan_linux::read_file_data() {
   }
   snprintf(entry.name, sizeof entry.name, "%s", d->d_name);
   struct stat st;
-  if (fstatat(dirfd(dir), d->d_name, &st, 0) == 0) {
+  int rc = fstatat(dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW);
+  if (rc == 0 && S_ISLNK(st.st_mode)) {
+    // A link is followed as the captured machine would: inside the root.
+    char full[FILESCAN_PATH_MAX];
+    rc = build_full_name(full, sizeof full) ? sys_stat(full, &st) : -1;
+    if (rc != 0 && errno == 0) errno = ENAMETOOLONG;
+  }
+  if (rc == 0) {
     entry.change_time = st.st_ctime;
     entry.access_time = st.st_atime;
     entry.write_time = st.st_mtime;
@@ -149,6 +163,7 @@ bool filescan_linux::next_directory() {
     dir = sys_opendir(current_path);
     if (!dir) {
       print_error(current_path, errno);
+      note_stop(current_path, strerror(errno));
       continue;
     }
     if (start) {
@@ -159,7 +174,7 @@ bool filescan_linux::next_directory() {
       if (fstat(dirfd(dir), &st) == 0) {
         inode key{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
         if (!visited.insert(key).second) {
-          printd("filescan: not scanning %s, as it has been scanned already\n", current_path);
+          note_stop(current_path, "scanned already");
           close_directory();
           continue;
         }
@@ -182,12 +197,12 @@ bool filescan_linux::add_if_directory() {
   char full[FILESCAN_PATH_MAX];
   bool fits = build_full_name(full, sizeof full);
   if (visited.count(key)) {
-    printd("filescan: not scanning %s, as it has been scanned already\n", full);
+    note_stop(full, "scanned already");
     return false;
   }
   if (!fits) {
     // A cut path would name another directory: deliver the entry instead.
-    printd("filescan: path too long, not scanning %s\n", full);
+    note_stop(full, "path too long");
     return false;
   }
   visited.insert(key);
@@ -304,27 +319,38 @@ char* filescan_linux::get_group_id(char* out, int size) {
 
 bool filescan_linux::file_exists(const char* directory, const char* pattern) {
   if (!directory || !pattern) return false;
-  if (strchr(pattern, '/')) {
-    // A pattern over several levels: glob under the system root.
-    std::string full = sysroot_path(directory) + "/" + pattern;
-    glob_t g;
-    int rc = glob(full.c_str(), GLOB_NOSORT, nullptr, &g);
-    bool found = rc == 0 && g.gl_pathc > 0;
-    if (rc == 0) globfree(&g);
-    return found;
+  std::vector<std::string> parts;
+  for (const char* p = pattern; *p;) {
+    const char* end = strchr(p, '/');
+    if (!end) end = p + strlen(p);
+    if (end > p) parts.emplace_back(p, end);
+    p = *end ? end + 1 : end;
   }
-  // One level: the directory's names matched as glob matches them (a leading
-  // dot only by a pattern that starts with one).
-  DIR* d = sys_opendir(directory);
+  return !parts.empty() && match_levels(directory, parts, 0);
+}
+
+namespace {
+
+bool match_levels(const std::string& directory, const std::vector<std::string>& parts, size_t level) {
+  // Level by level, every directory opened under the system root; names are
+  // matched as glob matches them (a leading dot only by a pattern that
+  // starts with one).
+  DIR* d = sys_opendir(directory.c_str());
   if (!d) return false;
+  const std::string& pattern = parts[level];
+  bool last = level + 1 == parts.size();
   bool found = false;
-  while (struct dirent* e = readdir(d)) {
-    if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
-    if (fnmatch(pattern, e->d_name, FNM_PERIOD) == 0) {
-      found = true;
-      break;
-    }
+  while (!found) {
+    struct dirent* e = readdir(d);
+    if (!e) break;
+    bool dots = strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0;
+    if (dots && pattern != e->d_name) continue;
+    if (fnmatch(pattern.c_str(), e->d_name, FNM_PERIOD) != 0) continue;
+    std::string path = directory + (directory.empty() || directory.back() != '/' ? "/" : "") + e->d_name;
+    found = last || match_levels(path, parts, level + 1);
   }
   closedir(d);
   return found;
 }
+
+}  // namespace

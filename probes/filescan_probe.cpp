@@ -123,6 +123,8 @@ bool get_filescan_info(FILE* out, const filescan_parameters& p) {
   }
 
   unsigned files_scanned = 0, directories_scanned = 0, files_found = 0, seconds = 0;
+  std::vector<filescan::stop> stops;
+  unsigned stops_dropped = 0;
   {
     Table table(out, "SCANNED FILES", "file");
     table.start_heading();
@@ -189,6 +191,31 @@ bool get_filescan_info(FILE* out, const filescan_parameters& p) {
     printm("   Scanning complete in %u min %u sec.\n", seconds / 60, seconds % 60);
     printd("filescan: Scanned %u files in %u directories\n", files_scanned, directories_scanned);
     printd("filescan: %u files found\n", files_found);
+    stops = scan->get_stops();
+    stops_dropped = scan->get_stops_dropped();
+  }
+
+  // Where the scan did not descend, so that a reader of the report knows
+  // what it does not cover.
+  if (!stops.empty()) {
+    Table table(out, "DIRECTORIES NOT SCANNED");
+    table.start_heading();
+    table.add_column("Path", STRING);
+    table.add_column("Reason", STRING);
+    table.end_heading();
+    for (const filescan::stop& s : stops) {
+      table.start_row(s.path.c_str());
+      table.log_data(s.path.c_str());
+      table.log_data(s.reason.c_str());
+      table.end_row();
+    }
+    if (stops_dropped) {
+      std::string more = std::to_string(stops_dropped) + " more not listed";
+      table.start_row("");
+      table.log_data("");
+      table.log_data(more.c_str());
+      table.end_row();
+    }
   }
 
   {

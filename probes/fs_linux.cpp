@@ -4,6 +4,8 @@
 #include <mntent.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
@@ -122,7 +124,10 @@ int get_mounted_filesystems(FILE* report) {
     ++entries;
     struct statvfs st;
     memset(&st, 0, sizeof st);
-    if (statvfs(sysroot_path(entry.mnt_dir).c_str(), &st) != 0) memset(&st, 0, sizeof st);
+    // The mount point as the tree has it: a link in it stays inside the root.
+    int dir = sys_open(entry.mnt_dir, O_PATH | O_DIRECTORY);
+    if (dir < 0 || fstatvfs(dir, &st) != 0) memset(&st, 0, sizeof st);
+    if (dir >= 0) close(dir);
     if (is_excluded(entry.mnt_type)) {
       printd("fs_linux: %s is %d\n", entry.mnt_type, 1);
       continue;
@@ -217,18 +222,13 @@ void read_tune2fs(partition_record& p) {
     return;
   }
   std::string device = std::string(platform_path::dev_dir) + p.name;
-  struct stat st;
-  if (sys_stat(device.c_str(), &st) != 0) {
-    print_error(device.c_str(), errno);
-    return;
-  }
-  // A block device, or an image file standing for one under a system root.
-  if (!S_ISBLK(st.st_mode) && !S_ISREG(st.st_mode)) return;
-  std::string command =
-      "tune2fs -l " + shell_quote(sysroot_path(device.c_str()).c_str()) + " 2>/dev/null | grep -v 'tune2fs'";
-  FILE* out = command_open(command.c_str());
+  // A block device, or an image file standing for one under a system root,
+  // opened inside the root and handed over as a descriptor: the tool never
+  // resolves a name of the tree itself.
+  std::string command = "tune2fs -l " + command_file_arg(0) + " 2>/dev/null | grep -v 'tune2fs'";
+  FILE* out = command_open_files(command.c_str(), {device}, SYS_BLOCK_DEVICE | SYS_REGULAR);
   if (!out) {
-    print_error("partitions: popen", errno);
+    print_error(device.c_str(), errno);
     return;
   }
   std::string line;

@@ -173,10 +173,11 @@ std::vector<std::string> message_files(bool uncompressed_only) {
   while (struct dirent* e = readdir(dir)) {
     if (strncmp(e->d_name, base, strlen(base)) != 0) continue;
     if (uncompressed_only && (strstr(e->d_name, "bz2") || strstr(e->d_name, "gz"))) continue;
-    std::string path = sysroot_path(platform_path::var_log) + "/" + e->d_name;
+    std::string path = std::string(platform_path::var_log) + "/" + e->d_name;
     struct stat st;
-    // Only regular files: a FIFO would hold the reading command forever.
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    // Only regular files, looked at inside the root: a FIFO would hold the
+    // reading command forever, and a link leads nowhere outside the tree.
+    if (sys_stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
     files.push_back({path, st.st_mtim});
   }
   closedir(dir);
@@ -185,14 +186,18 @@ std::vector<std::string> message_files(bool uncompressed_only) {
     if (a.mtime.tv_nsec != b.mtime.tv_nsec) return a.mtime.tv_nsec < b.mtime.tv_nsec;
     return a.path > b.path;
   });
+  // The newest files are enough for the last lines; the number of
+  // descriptors handed to the command stays bounded.
+  if (files.size() > MESSAGE_FILES_MAX)
+    files.erase(files.begin(), files.end() - static_cast<long>(MESSAGE_FILES_MAX));
   std::vector<std::string> paths;
   for (const found& f : files) paths.push_back(f.path);
   return paths;
 }
 
-std::string messages_command(const std::vector<std::string>& files, bool kernel_only) {
+std::string messages_command(size_t file_count, bool kernel_only) {
   std::string command = "cat";
-  for (const std::string& f : files) command += " " + shell_quote(f.c_str());
+  for (size_t i = 0; i < file_count; ++i) command += " " + command_file_arg(i);
   // -a: a line with bytes foreign to the locale (a crash leaves NULs) is
   // still a line, not a reason to call the whole log binary.
   if (kernel_only) command += " | grep -a \"kernel:\"";
@@ -227,8 +232,8 @@ bool syslog_probe::run(FILE* report) {
   } else {
     std::vector<std::string> files = message_files(what == KERNEL_MESSAGES);
     if (files.empty()) return false;
-    command = messages_command(files, what == KERNEL_MESSAGES);
-    output = command_open(command.c_str());
+    command = messages_command(files.size(), what == KERNEL_MESSAGES);
+    output = command_open_files(command.c_str(), files);
   }
   if (!output) {
     print_error(command.c_str(), errno);

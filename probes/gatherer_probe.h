@@ -50,10 +50,13 @@ class syslog_probe : public probe {
   kind what;
 };
 
-/// The host paths of the regular files of the log directory whose names
+/// The platform paths of the regular files of the log directory whose names
 /// begin with "messages", oldest modification first (ties by name, newest
-/// name first, as a reverse time listing gives); with `uncompressed_only`,
-/// names containing "bz2" or "gz" are left out.
+/// name first, as a reverse time listing gives), the newest
+/// MESSAGE_FILES_MAX at most; with `uncompressed_only`, names containing
+/// "bz2" or "gz" are left out.
+const size_t MESSAGE_FILES_MAX = 64;
 std::vector<std::string> message_files(bool uncompressed_only);
-/// The shell command of a messages probe over the given files, each quoted.
-std::string messages_command(const std::vector<std::string>& files, bool kernel_only);
+/// The shell command of a messages probe over `file_count` files handed to
+/// it by command_open_files.
+std::string messages_command(size_t file_count, bool kernel_only);

@@ -131,17 +131,23 @@ void mark_loaded(module_record& record, const std::set<std::string>& loaded_keys
   record.loaded = loaded_keys.count(module_key(name.c_str())) ? L"Yes" : L"No";
 }
 
-std::string installed_modules_command(const std::string& base) {
-  // One module information call per module; the Loaded column is filled
-  // from the kernel's list by the reader, not by the shell.
+std::string installed_modules_command() {
+  // Run in the module directory (opened inside the system root): find lists
+  // relative names and never follows a link, so every module read lies in
+  // the tree. Names reach the shell as arguments, whole; a line break in one
+  // is shown as "?" so that it stays one record. One module information call
+  // per module; the Loaded column is filled from the kernel's list by the
+  // reader, not by the shell.
   return "PATH=\"$PATH:/sbin:/usr/sbin:/usr/local/sbin\"; "
-         "MODINFO=$(command -v modinfo) || exit 1; "
-         "B=" + shell_quote(base.c_str()) + "; "
-         "find \"$B\" -type f \\( -name '*.ko' -o -name '*.ko.xz' -o -name '*.ko.zst' "
-         "-o -name '*.ko.gz' -o -name '*.o' \\) 2>/dev/null | "
-         "while IFS= read -r M; do "
-         "D=${M%/*}; printf 'Module: %s\\nPath: %s\\n' \"${M##*/}\" \"${D#\"$B\"/}\"; "
-         "\"$MODINFO\" \"$M\" 2>/dev/null; printf -- '--EOM--\\n'; done";
+         "MODINFO=$(command -v modinfo) || exit 1; export MODINFO; "
+         "find . -type f \\( -name '*.ko' -o -name '*.ko.xz' -o -name '*.ko.zst' "
+         "-o -name '*.ko.gz' -o -name '*.o' \\) -exec sh -c '"
+         "NL=\"\n\"; "
+         "for M do S=$M; "
+         "case $S in *\"$NL\"*) S=$(printf \"%s\" \"$S\" | tr \"\\n\" \"?\");; esac; "
+         "D=${S%/*}; D=${D#.}; D=${D#/}; "
+         "printf \"Module: %s\\nPath: %s\\n\" \"${S##*/}\" \"$D\"; "
+         "\"$MODINFO\" \"$M\" 2>/dev/null; printf -- \"--EOM--\\n\"; done' sh {} + 2>/dev/null";
 }
 
 std::set<std::string> loaded_module_keys() {
@@ -170,10 +176,17 @@ bool modules_probe::run(FILE* report) {
   table.add_column("Loaded", STRING);
   table.end_heading();
 
-  std::string base = sysroot_path(platform_path::lib_modules) + "/" + kernel_release();
-  std::string command = installed_modules_command(base);
-  printd("modules: '%s'\n", command.c_str());
-  FILE* pipe = command_open(command.c_str());
+  std::string release = kernel_release();
+  // A release is one name: a slash or a dot name would lead elsewhere.
+  if (release.empty() || release == "." || release == ".." ||
+      release.find('/') != std::string::npos) {
+    printd("modules: kernel release not used as a directory name: %s\n", release.c_str());
+    return false;
+  }
+  std::string base = std::string(platform_path::lib_modules) + "/" + release;
+  std::string command = installed_modules_command();
+  printd("modules: '%s' in %s\n", command.c_str(), base.c_str());
+  FILE* pipe = command_open_in_dir(command.c_str(), base.c_str());
   if (!pipe) {
     print_error("modules: popen", errno);
     return false;

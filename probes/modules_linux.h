@@ -41,9 +41,9 @@ class module_record_reader {
 /// (keys as module_key gives them) when the listing left it empty.
 void mark_loaded(module_record& record, const std::set<std::string>& loaded_keys);
 
-/// The shell command that lists the modules installed under base (a host
-/// directory); POSIX shell only.
-std::string installed_modules_command(const std::string& base);
+/// The shell command that lists the modules installed under its working
+/// directory (the release's module directory); POSIX shell only.
+std::string installed_modules_command();
 
 /// "Kernel Modules" of "Device Driver Information".
 class modules_probe : public probe {

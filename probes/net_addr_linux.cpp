@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "debug.h"
 #include "util_string.h"
 
 int rtnl_parse_addr(const unsigned char* body, size_t length, rtnl_addr_info* record) {
@@ -39,9 +40,14 @@ int rtnl_next_addr(netlink_buffer* buffer, rtnl_addr_info* record) {
   const unsigned char* body;
   size_t length;
   memset(record, 0, sizeof *record);
-  int got = netlink_next_body(buffer, RTNL_GET_ADDR, AF_INET, RTNL_NEW_ADDR, &body, &length);
-  if (got != 0) return got;
-  return rtnl_parse_addr(body, length, record);
+  // A message shorter than its fixed body is skipped: the dump goes on, and
+  // only its end (or an error) ends it, for good.
+  for (;;) {
+    int got = netlink_next_body(buffer, RTNL_GET_ADDR, AF_INET, RTNL_NEW_ADDR, &body, &length);
+    if (got != 0) return got;
+    if (rtnl_parse_addr(body, length, record) == 0) return 0;
+    printd("net: addr message of %zu bytes skipped\n", length);
+  }
 }
 
 char* rtnl_address_family(int family, char* out, size_t size) {

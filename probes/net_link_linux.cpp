@@ -281,9 +281,14 @@ int rtnl_next_link(netlink_buffer* buffer, rtnl_link_info* record) {
   const unsigned char* body;
   size_t length;
   memset(record, 0, sizeof *record);
-  int got = netlink_next_body(buffer, RTNL_GET_LINK, AF_INET, RTNL_NEW_LINK, &body, &length);
-  if (got != 0) return got;
-  return rtnl_parse_link(body, length, record);
+  // A message shorter than its fixed body is skipped: the dump goes on, and
+  // only its end (or an error) ends it, for good.
+  for (;;) {
+    int got = netlink_next_body(buffer, RTNL_GET_LINK, AF_INET, RTNL_NEW_LINK, &body, &length);
+    if (got != 0) return got;
+    if (rtnl_parse_link(body, length, record) == 0) return 0;
+    printd("net: link message of %zu bytes skipped\n", length);
+  }
 }
 
 namespace {

@@ -90,7 +90,8 @@ struct rtnl_link_info {
 /// Parses a new-link message body into a cleared record; 0, or -1 when the
 /// body is shorter than its fixed part.
 int rtnl_parse_link(const unsigned char* body, size_t length, rtnl_link_info* record);
-/// The next link of the dump: 0 when filled, 1 at the end, negative on error.
+/// The next link of the dump: 0 when filled, 1 at the end, negative on error
+/// (a message too short for its fixed body is skipped).
 int rtnl_next_link(netlink_buffer* buffer, rtnl_link_info* record);
 
 /// Name tables: each writes into out (cut to size - 1) and returns out.

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "debug.h"
 #include "net_addr_linux.h"
 #include "util_string.h"
 
@@ -57,9 +58,14 @@ int rtnl_next_route(netlink_buffer* buffer, rtnl_route_info* record) {
   const unsigned char* body;
   size_t length;
   memset(record, 0, sizeof *record);
-  int got = netlink_next_body(buffer, RTNL_GET_ROUTE, AF_INET, RTNL_NEW_ROUTE, &body, &length);
-  if (got != 0) return got;
-  return rtnl_parse_route(body, length, record);
+  // A message shorter than its fixed body is skipped: the dump goes on, and
+  // only its end (or an error) ends it, for good.
+  for (;;) {
+    int got = netlink_next_body(buffer, RTNL_GET_ROUTE, AF_INET, RTNL_NEW_ROUTE, &body, &length);
+    if (got != 0) return got;
+    if (rtnl_parse_route(body, length, record) == 0) return 0;
+    printd("net: route message of %zu bytes skipped\n", length);
+  }
 }
 
 char* rtnl_route_protocol(int protocol, char* out, size_t size) {

@@ -59,6 +59,11 @@ class proc_config_space : public pci_config_space {
 
   bool write(unsigned domain, unsigned bus, unsigned device, unsigned function, unsigned offset,
              const void* data, unsigned length) override {
+    // A captured tree is read, never written.
+    if (sysroot_is_set()) {
+      errno = EROFS;
+      return false;
+    }
     int fd = open_function(domain, bus, device, function, true);
     if (fd < 0) return false;
     ssize_t n;

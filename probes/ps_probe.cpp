@@ -68,10 +68,15 @@ bool ps_probe::test() {
   if (!done) found = locate_tool("ps", "ps", path);
   done = true;
   tool_path = path;
-  return found;
+  // A look-up that timed out is reported by a run, not left unsaid.
+  return found || lookup_limit_pending();
 }
 
 bool ps_probe::run(FILE* report) {
+  if (tool_path.empty()) {
+    report_lookup_limits();
+    return false;
+  }
   Table table(report, "Process List", "PROCESS");
   table.start_heading();
   table.add_column("PID", INTEGER);

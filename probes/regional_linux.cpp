@@ -33,12 +33,32 @@ void copy_value(const char* begin, const char* end, char* value, int length) {
   value[n] = '\0';
 }
 
+/// The first line of `f` assigning `key`: 1 with its value, else 0. Closes f.
+int scan_rcfile(FILE* f, const char* key, char* value, int length) {
+  int found = 0;
+  std::string line;
+  while (!found && read_line(f, line, LINE_LIMIT - 1))
+    found = rcfile_line_value(line.c_str(), key, value, length);
+  fclose(f);
+  return found;
+}
+
+/// parse_rcfile of a platform file, opened under the system root.
+int parse_platform_rcfile(const char* platform_path, const char* key, char* value, int length) {
+  if (value && length > 0) value[0] = '\0';
+  if (!value || length <= 0) return 0;
+  FILE* f = sys_fopen(platform_path, "r");
+  if (!f) {
+    print_error(platform_path, errno);
+    return 0;
+  }
+  return scan_rcfile(f, key, value, length);
+}
+
 /// The system files: 1 with the value of the first that assigns the locale.
 int system_locale(char* buffer, int length) {
-  if (parse_rcfile(sysroot_path(platform_path::sysconfig_i18n).c_str(), "LANG", buffer, length))
-    return 1;
-  return parse_rcfile(sysroot_path(platform_path::sysconfig_language).c_str(), "RC_LANG", buffer,
-                      length);
+  if (parse_platform_rcfile(platform_path::sysconfig_i18n, "LANG", buffer, length)) return 1;
+  return parse_platform_rcfile(platform_path::sysconfig_language, "RC_LANG", buffer, length);
 }
 
 int user_locale(char* buffer, int length) {
@@ -124,11 +144,7 @@ int parse_rcfile(const char* path, const char* key, char* value, int length) {
     print_error(path, errno);
     return 0;
   }
-  int found = 0;
-  std::string line;
-  while (!found && read_line(f, line, LINE_LIMIT - 1)) found = rcfile_line_value(line.c_str(), key, value, length);
-  fclose(f);
-  return found;
+  return scan_rcfile(f, key, value, length);
 }
 
 int build_home_path(const char* name, char* buffer, int length) {

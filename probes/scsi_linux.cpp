@@ -31,20 +31,20 @@ const int STATUS_CHECK_CONDITION = 0x01;
 const int STATUS_COMMAND_TERMINATED = 0x11;
 const int DRIVER_STATUS_SENSE = 0x08;
 const int NODE_COUNT = 256;
+/// Major number of the generic SCSI character devices.
+const int GENERIC_SCSI_MAJOR = 21;
 
 class system_io : public scsi_node_io {
  public:
   int open_node(const char* path, bool read_write) override {
-    int fd = sys_open(path, (read_write ? O_RDWR : O_RDONLY) | O_NONBLOCK);
+    // Requests are written to a node opened for commands: it must be a
+    // generic SCSI device, never a file or another device that a write would
+    // reach. Under a system root no other node is opened at all.
+    bool generic = read_write || sysroot_is_set();
+    int fd = generic ? sys_open_kind(path, (read_write ? O_RDWR : O_RDONLY) | O_NONBLOCK, SYS_CHAR_DEVICE,
+                                     GENERIC_SCSI_MAJOR)
+                     : sys_open(path, O_RDONLY | O_NONBLOCK);
     if (fd < 0 || !read_write) return fd;
-    // Commands are written to this descriptor: it must be a device, never
-    // a file that a write would change.
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
-      ::close(fd);
-      errno = ENODEV;
-      return -1;
-    }
     int flags = fcntl(fd, F_GETFL);
     if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     return fd;

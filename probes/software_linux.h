@@ -9,7 +9,12 @@
 
 /// Looks a tool up with "which"; true with its path when found. `trace`
 /// names the caller in the debug log ("rpm", "aptitude", "ps").
+/// A look-up that times out is not forgotten: lookup_limit_pending is then
+/// true until report_lookup_limits says so on the console line of the
+/// running task and keeps a "Command Status" row for its section.
 bool locate_tool(const char* tool, const char* trace, std::string& path);
+bool lookup_limit_pending();
+void report_lookup_limits();
 
 /// The answer of one tool lookup, made once per run.
 struct tool_lookup {

@@ -4,12 +4,15 @@
 // where a name is taken or the disk refuses the report.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -247,10 +250,72 @@ TEST_F(ContainerE2E, ReportThatCannotBeWrittenWholeFailsTheRun) {
   signal(SIGXFSZ, old_handler);
 
   EXPECT_EQ(r.status, 1);
+  // The incomplete container never takes the final name; it stays under its
+  // temporary name, which the console gives.
+  names left = files();
+  ASSERT_EQ(left.size(), 1u);  // no report, no other temporary
+  EXPECT_EQ(left[0].rfind("site.ZV2.", 0), 0u) << left[0];
   expect_shown(r.err, {line("Close XML Output File", "Report incomplete, not kept: File too large"),
-                       line("Close Gatherer File", "Incomplete: site.ZV2"), "Run complete, rc = 1\n"});
-  EXPECT_EQ(files(), names{"site.ZV2"});  // no temporaries, no report
-  EXPECT_EQ(items("site.ZV2").size(), 2u);
+                       line("Close Gatherer File", "Incomplete, kept as " + left[0]), "Run complete, rc = 1\n"});
+  EXPECT_EQ(items(left[0]).size(), 2u);
+}
+
+// A full disk at any point of a run leaves the complete container of an
+// earlier run under its name as it was; whatever is left of the failed run
+// lies under a temporary name the console gives.
+TEST_F(ContainerE2E, FullDiskNeverReplacesAnEarlierContainer) {
+  std::string mnt = scratch.file("small");
+  ASSERT_EQ(mkdir(mnt.c_str(), 0700), 0);
+  if (mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=2m") != 0)
+    GTEST_SKIP() << "cannot mount a small file system here: " << strerror(errno);
+  struct unmount {
+    std::string path;
+    ~unmount() { umount2(path.c_str(), MNT_DETACH); }
+  } unmounted_at_end{mnt};
+  // An imported file that does not compress makes the container large
+  // enough for a disk to fill in the middle of an item.
+  std::string noise(256 * 1024, '\0');
+  unsigned seed = 1;
+  for (char& c : noise) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 23);
+  ASSERT_TRUE(zvtest::write_file(scratch.path(), "noise.bin", noise));
+  auto run_in = [&](const std::string& dir) {
+    return zvtest::run({"-batch", "-sysroot", root.path(), "-filename", "site", "-probe", "TIME_ZONE",
+                        "-binaryfile", scratch.file("noise.bin")},
+                       dir);
+  };
+  run_result first = run_in(mnt);
+  ASSERT_EQ(first.status, 0) << first.err;
+  const std::string box = mnt + "/site.ZV2";
+  const std::string good = zvtest::read_file(box);
+  ASSERT_FALSE(good.empty());
+  // Free space left after the filler, as a part of what the earlier run
+  // needed: none at all, less than the identification block, and on into the
+  // report and its container item.
+  for (double part : {0.0, 0.1, 0.3, 0.6, 0.9}) {
+    size_t left = static_cast<size_t>(part * good.size());
+    SCOPED_TRACE("free " + std::to_string(left));
+    std::string filler = mnt + "/filler";
+    {
+      FILE* f = fopen(filler.c_str(), "wb");
+      ASSERT_NE(f, nullptr);
+      std::string block(4096, 'x');
+      while (fwrite(block.data(), 1, block.size(), f) == block.size() && fflush(f) == 0) {
+      }
+      fclose(f);
+      struct stat st;
+      ASSERT_EQ(stat(filler.c_str(), &st), 0);
+      ASSERT_EQ(truncate(filler.c_str(), st.st_size > static_cast<off_t>(left) ? st.st_size - left : 0), 0);
+    }
+    run_result r = run_in(mnt);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(zvtest::read_file(box) == good) << r.err;
+    unlink(filler.c_str());
+    for (const std::string& name : zvtest::list_dir(mnt)) {
+      if (name == "site.ZV2") continue;
+      EXPECT_NE(r.err.find("kept as " + name), std::string::npos) << name << "\n" << r.err;
+      unlink((mnt + "/" + name).c_str());
+    }
+  }
 }
 
 }  // namespace

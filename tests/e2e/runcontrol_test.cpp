@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <sstream>
@@ -230,6 +231,51 @@ TEST_F(RunControlE2E, TerminationSignalRemovesTheRunsFilesAndEndsWith128PlusSign
     EXPECT_EQ(zvtest::list_dir(cwd.path()), std::vector<std::string>{earlier});
     EXPECT_EQ(zvtest::read_file(cwd.file(earlier)), "earlier run");
   }
+}
+
+// A run ended by a signal takes the command it is running with it: the whole
+// process group, also a child that left the pipe behind.
+TEST_F(RunControlE2E, TerminationSignalEndsTheRunningCommandsWholeGroup) {
+  zvtest::temp_dir bin;
+  const std::string pids = bin.file("pids");
+  ASSERT_TRUE(zvtest::write_file(bin.path(), "/ps",
+                                 "#!/bin/sh\nsleep 1000 </dev/null >/dev/null 2>&1 &\necho $! >> " + pids +
+                                     "\necho $$ >> " + pids + "\nexec sleep 1000\n"));
+  chmod(bin.file("ps").c_str(), 0755);
+  const char* old_path = getenv("PATH");
+  std::string saved = old_path ? old_path : "/usr/bin:/bin";
+  setenv("PATH", (bin.path() + ":" + saved).c_str(), 1);
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(sig);
+    unlink(pids.c_str());
+    int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+    pid_t pid = zvtest::spawn(zvtest::program_path(), {"-batch", "-local", "-sysroot", root.path(), "-probe", "PROCESSES"},
+                              cwd.path(), null_fd, null_fd, null_fd);
+    close(null_fd);
+    std::vector<pid_t> started;
+    for (int wait = 0; wait < 500 && started.size() < 2; ++wait) {
+      usleep(20000);
+      std::istringstream in(zvtest::read_file(pids));
+      started.clear();
+      for (pid_t p; in >> p;) started.push_back(p);
+    }
+    ASSERT_EQ(started.size(), 2u);
+    kill(pid, sig);
+    EXPECT_EQ(zvtest::wait_status(pid), 128 + sig);
+    for (pid_t p : started) {
+      // Gone, or a zombie waiting for its new parent to collect it.
+      bool gone = false;
+      for (int wait = 0; wait < 250 && !gone; ++wait) {
+        std::string stat = zvtest::read_file("/proc/" + std::to_string(p) + "/stat");
+        size_t close_paren = stat.rfind(')');
+        gone = stat.empty() || (close_paren != std::string::npos && stat.compare(close_paren, 4, ") Z ") == 0);
+        if (!gone) usleep(20000);
+      }
+      EXPECT_TRUE(gone) << "process " << p << " outlived the run";
+      if (!gone) kill(p, SIGKILL);
+    }
+  }
+  setenv("PATH", saved.c_str(), 1);
 }
 
 }  // namespace

@@ -65,6 +65,12 @@ TEST_F(FileName, TemplateKeepsItsOwnTextAndBlanksUnsafeCharactersOfValues) {
                             {"caf\xe9\x01-@S", "caf\xe9\x01-SN1.ZV2"}, {"caf\xc3\xa9", "caf\xc3\xa9.ZV2"}};
   for (const auto& c : cases) EXPECT_EQ(name(c[0]), c[1]) << c[0];
   EXPECT_EQ(name(nullptr, nullptr), "");
+  // Values never give a hidden name, nor one of blanks only.
+  for (const char* serial : {"   ", "", "\t\n", ".hidden"}) {
+    SysInfo::instance->set_serial(serial);
+    EXPECT_EQ(name("@S"), serial[0] == '.' ? "_hidden.ZV2" : "Unknown.ZV2") << serial;
+  }
+  EXPECT_EQ(name(".@S"), "..hidden.ZV2");  // the template's own dot stays
   SysInfo::instance->set_serial("a/b?c*d\"e<f>g\\h|i:j\tk\x7fl");
   EXPECT_EQ(name("out/@S"), "out/a b c d e f g h i:j k l.ZV2");
 }

@@ -39,11 +39,11 @@ class Files : public ::testing::Test {
 
 TEST_F(Files, PrefixesPlatformPathsWithTheRoot) {
   EXPECT_FALSE(sysroot_is_set());
-  EXPECT_EQ(sysroot_path("/etc/issue"), "/etc/issue");
+  EXPECT_EQ(sysroot_display_path("/etc/issue"), "/etc/issue");
   sysroot_set("/captured/tree//");
   EXPECT_TRUE(sysroot_is_set());
   EXPECT_STREQ(sysroot_get(), "/captured/tree");
-  EXPECT_EQ(sysroot_path("/etc/issue"), "/captured/tree/etc/issue");
+  EXPECT_EQ(sysroot_display_path("/etc/issue"), "/captured/tree/etc/issue");
   sysroot_set("/");
   EXPECT_FALSE(sysroot_is_set());
   EXPECT_STREQ(sysroot_get(), "");

@@ -263,3 +263,32 @@ TEST_F(FileRecord, RefusesAnImportThatIsNotWellFormedWithTheParsersWords) {
     EXPECT_EQ(std::string(xml_import_refusal()).rfind("Not well-formed: ", 0), 0u) << xml_import_refusal();
   }
 }
+
+// A file longer than the bound is cut there, in every form, with a note in
+// its record that the checksum covers; a file of exactly the bound is whole.
+TEST_F(FileRecord, AFileIsCutAtItsBoundWithANote) {
+  const std::string note = "\n---> FILE CUT AT 4 BYTES <---\n";
+  const struct {
+    output_format_type format;
+    std::string bytes, wanted;
+  } cases[] = {
+      {OUTPUT_ZVML, "abcdef", "<![CDATA[abcd" + note + "]]>"},
+      {OUTPUT_ZVML, "abcd", "<![CDATA[abcd]]>"},
+      {OUTPUT_TEXT, "abcdef", "abcd" + note + "---> END OF FILE"},
+      {OUTPUT_TEXT, "abcd", "abcd---> END OF FILE"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bytes + " " + std::to_string(c.format));
+    Table::set_output_format(c.format);
+    mem_stream out;
+    FILE* src = source_of(c.bytes);
+    section_checksum = 0;
+    EXPECT_TRUE(log_file(out.get(), "/etc/x", src, 4));
+    fclose(src);
+    EXPECT_NE(out.text().find(c.wanted), std::string::npos) << out.text();
+    if (c.format == OUTPUT_ZVML) {
+      std::string kept = c.wanted.substr(9, c.wanted.size() - 12);
+      EXPECT_EQ(section_checksum, byte_sum(kept));
+    }
+  }
+}
