@@ -106,8 +106,6 @@ int pci_database::load_text(const char* data, size_t size) {
     const char* nl = (const char*)memchr(line, '\n', size - pos);
     size_t len = nl ? (size_t)(nl - line) : size - pos;
     pos += len + (nl ? 1 : 0);
-    // A file written with CR LF line ends names nothing with a CR.
-    if (len > 0 && line[len - 1] == '\r') len--;
     // A line longer than a piece is taken from its beginning only; its later
     // pieces are never records.
     bool cut = len > PIECE;
@@ -120,8 +118,10 @@ int pci_database::load_text(const char* data, size_t size) {
       if (debug_log_enabled()) printd("pcidb: ignored <%.*s>\n", (int)piece, line);
       continue;
     }
-    // An embedded NUL ends the name, as it would in a C string.
+    // An embedded NUL ends the name, as it would in a C string; a file
+    // written with CR LF line ends names nothing with a CR at its end.
     name_len = strnlen(name, name_len);
+    while (name_len > 0 && name[name_len - 1] == '\r') name_len--;
     if (name_len == 0) continue;
     types.push_back(type);
     ids.push_back(id);
