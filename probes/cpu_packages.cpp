@@ -116,7 +116,10 @@ std::vector<cpu_package> cpu_list_packages(cpuid_source& source) {
     memcpy(vendor + 8, &zero.c, 4);
     const bool amd = strcmp(vendor, "AuthenticAMD") == 0 || strcmp(vendor, "HygonGenuine") == 0;
     const uint32_t max_leaf = zero.a;
-    const uint32_t max_extended = ask(source, 0x80000000).a;
+    // A processor without extended leaves answers 0x80000000 with something
+    // else: then there are none.
+    uint32_t max_extended = ask(source, 0x80000000).a;
+    if (max_extended < 0x80000000u || max_extended > 0x800000FFu) max_extended = 0;
     logical_cpu l = describe(source, amd, max_leaf, max_extended);
     const uint32_t package_id = l.package_bits >= 32 ? 0 : l.apic >> l.package_bits;
     const uint32_t core_id = l.thread_bits >= 32 ? 0 : l.apic >> l.thread_bits;
@@ -133,7 +136,7 @@ std::vector<cpu_package> cpu_list_packages(cpuid_source& source) {
     p.family = base_family == 0xF ? base_family + ((one.a >> 20) & 0xFF) : base_family;
     p.model = base_family == 0x6 || base_family == 0xF ? (((one.a >> 16) & 0xF) << 4) + base_model : base_model;
     p.stepping = one.a & 0xF;
-    if (max_extended >= 0x80000004 && max_extended - 0x80000000 < 0x100) {
+    if (max_extended >= 0x80000004) {
       for (uint32_t i = 0; i < 3; i++) {
         regs r = ask(source, 0x80000002 + i);
         memcpy(p.brand + 16 * i, &r.a, 4);

@@ -129,11 +129,17 @@ TEST_F(CpuTest, RecordedProcessorsGiveTheirPackageRows) {
     for (std::string c; std::getline(cells, c, '\t');) want.push_back(c);
     want.resize(11);
     SCOPED_TRACE(want[0]);
-    std::string dump_file;
-    for (const std::string& name : zvtest::list_dir(dir + want[0]))
-      if (name.find("_CPUID.txt") != std::string::npos) dump_file = dir + want[0] + "/" + name;
+    // "<processor> without <leaf>": the dump with that leaf's lines left out.
+    std::string processor = want[0].substr(0, want[0].find(' ')), recorded, without;
+    if (processor.size() < want[0].size()) without = "CPUID " + want[0].substr(want[0].rfind(' ') + 1) + ":";
+    for (const std::string& name : zvtest::list_dir(dir + processor))
+      if (name.find("_CPUID.txt") != std::string::npos) recorded = zvtest::read_file(dir + processor + "/" + name);
+    std::istringstream lines(recorded);
+    std::string kept;
+    for (std::string l; std::getline(lines, l);)
+      if (without.empty() || l.compare(0, without.size(), without) != 0) kept += l + "\n";
     cpuid_dump dump;
-    ASSERT_GT(dump.load(dump_file.c_str()), 0);
+    ASSERT_GT(dump.parse(kept.data(), kept.size()), 0);
     want[0] = want[1];  // the row id is the package number
     EXPECT_EQ(package_rows(dump), std::vector<std::vector<std::string>>{want});
 
@@ -148,7 +154,7 @@ TEST_F(CpuTest, RecordedProcessorsGiveTheirPackageRows) {
     EXPECT_EQ(package_rows(again), std::vector<std::vector<std::string>>{want});
     ++processors;
   }
-  EXPECT_EQ(processors, 6);
+  EXPECT_EQ(processors, 8);
 }
 
 // The text form's edges: subleaves by note or by order, other sections and
