@@ -1,5 +1,6 @@
 // cpu.h - the processor that runs the program: vendor, family, model and
-// four feature flags, from CPUID leaves 0 and 1.
+// four feature flags, from CPUID leaves 0 and 1; and one row per physical
+// package from the answers of every logical CPU.
 #pragma once
 
 #include <cstdint>
@@ -69,7 +70,7 @@ class cpu_probe : public probe_task {
  public:
   /// Uses `source` for CPUID (the instruction when null).
   explicit cpu_probe(cpuid_source* source = nullptr);
-  /// Writes the family table and the flag table; true.
+  /// Writes the family table, the flag table and the package table; true.
   bool run(FILE* report) override;
 
   /// Names the vendor, family and model of a vendor id and signature. The
