@@ -24,5 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   db.get_device_name(ids[0], ids[1], ids[2]);
   db.get_subsys_vendor_name(ids[0], ids[3], ids[4]);
   db.get_subsys_device_name(wide, 8, ids[0], ids[1], ids[2], ids[3], ids[5]);
+  // Class names: never ending in a CR, never longer than the longest name.
+  for (const char* name : {db.get_class_name(ids[0]), db.get_sub_class_name(ids[1])}) {
+    size_t n = name ? strlen(name) : 0;
+    if (name && (n == 0 || name[n - 1] == '\r' || n + 1 > (size_t)db.get_longest_name())) __builtin_trap();
+  }
   return 0;
 }

@@ -34,6 +34,8 @@ constexpr const char* proc_bus_pci_bus_fmt = "/proc/bus/pci/%s";
 // directory of the SCSI generic and class device nodes (the node names are
 // built from it: sg0, sga, sda, sr0, ...).
 constexpr const char* proc_meminfo = "/proc/meminfo";
+// The microcode revision the kernel states per logical CPU.
+constexpr const char* proc_cpuinfo = "/proc/cpuinfo";
 constexpr const char* dev_dir = "/dev/";
 // Network probe: the hosts file and the resolver configuration.
 constexpr const char* etc_hosts = "/etc/hosts";

@@ -81,7 +81,7 @@ void register_tasks() {
   /*    */ new modules_probe(drivers);        // "Kernel Modules"
   /*    */ new loaded_modules_probe(drivers); // "Loaded Modules"
   /*    */ new file_probe(drivers, "Modules Configuration", 3, 0x0001, platform_path::etc_modules_conf, 0xFFEF);
-  /* 16 */ probe_group* memory = new probe_group("MEMORY INFORMATION", 16, "MEMORY INFORMATION");
+  /* 16 */ probe_group* memory = new memory_group();                 // "MEMORY INFORMATION"
   /*    */ new memory_probe(memory, 0x2F70, 0xFFEF);  // "Memory Probe", other platforms
   /*    */ new memory_probe(memory, 0x0001, 0xFFFF);  // "Memory Probe"
   /* 16 */ probe_group* partitions = new probe_group("Partition Information", 16, "Partition Information");

@@ -254,7 +254,7 @@ bool boot_probe::run(FILE* report) {
   table.add_column("Value", STRING);
   table.set_column_width(1, 128);
   table.end_heading();
-  FILE* f = sys_fopen(platform_path::proc_cmdline, "r");
+  FILE* f = sys_fopen_bounded(platform_path::proc_cmdline, 1u << 17);
   if (!f) {
     print_error("boot_cmdline: fopen", errno);
     return false;

@@ -190,6 +190,7 @@ bool cpu_probe::run(FILE* report) {
       table.end_row();
     }
   }
+  cpu_write_packages(report, cpu);
   end_section(report);
   return true;
 }

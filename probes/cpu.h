@@ -1,9 +1,12 @@
 // cpu.h - the processor that runs the program: vendor, family, model and
-// four feature flags, from CPUID leaves 0 and 1.
+// four feature flags, from CPUID leaves 0 and 1; and one row per physical
+// package from the answers of every logical CPU.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "probe.h"
 
@@ -14,6 +17,26 @@ class cpuid_source {
   virtual ~cpuid_source() = default;
   /// Stores the four result registers of CPUID with EAX = leaf; true.
   virtual bool cpuid(int32_t leaf, int32_t& eax, int32_t& ebx, int32_t& ecx, int32_t& edx) = 0;
+  /// The same with ECX = subleaf (leaves 4, 7, 0xB, 0xD, 0x1F, ...). By
+  /// default the subleaf is not given.
+  virtual bool cpuid_count(int32_t leaf, int32_t subleaf, int32_t& eax, int32_t& ebx, int32_t& ecx,
+                           int32_t& edx) {
+    (void)subleaf;
+    return cpuid(leaf, eax, ebx, ecx, edx);
+  }
+  /// The logical CPUs this source answers for (at least 1).
+  virtual int cpu_count() { return 1; }
+  /// Makes the following calls answer for logical CPU `index` (0 to
+  /// cpu_count() - 1); false when it cannot.
+  virtual bool select_cpu(int index) { return index == 0; }
+  /// Ends a walk over the CPUs (the process runs where it ran before).
+  virtual void end_selection() {}
+  /// The microcode revision the system states for logical CPU `index`; ""
+  /// when it states none.
+  virtual std::string microcode(int index) {
+    (void)index;
+    return "";
+  }
 };
 
 /// The instruction on the processor the process runs on.
@@ -28,12 +51,26 @@ struct cpu_signature {
 };
 cpu_signature decode_cpu_signature(uint32_t eax);
 
+/// One physical package as the processor describes itself.
+struct cpu_package {
+  unsigned id = 0;  ///< package number from the APIC ids
+  char vendor_id[13] = {};
+  char brand[49] = {};  ///< leaves 0x80000002-4, blanks at both ends trimmed
+  unsigned family = 0, model = 0, stepping = 0;  ///< as the vendors display them
+  std::string microcode;
+  unsigned cores = 0, threads = 0;
+};
+/// The packages of every logical CPU the source answers for, by package id.
+std::vector<cpu_package> cpu_list_packages(cpuid_source& source);
+/// Writes the table "Processor Packages", one row per package.
+void cpu_write_packages(FILE* report, cpuid_source& source);
+
 /// Task "CPU Information".
 class cpu_probe : public probe_task {
  public:
   /// Uses `source` for CPUID (the instruction when null).
   explicit cpu_probe(cpuid_source* source = nullptr);
-  /// Writes the family table and the flag table; true.
+  /// Writes the family table, the flag table and the package table; true.
   bool run(FILE* report) override;
 
   /// Names the vendor, family and model of a vendor id and signature. The

@@ -231,7 +231,11 @@ const char* getSlotType(unsigned char v) {  // 7.10.1
 }
 
 const char* getSlotDataBusWidth(unsigned char v) {  // 7.10.2
-  return pick(v, 1, {"Other", "Unknown", "8 bit", "16 bit", "32 bit", "64 bit", "128 bit"}, "Error: Invalid Width");
+  // 8..14: the lane counts of the serial slots of later SMBIOS revisions.
+  return pick(v, 1,
+              {"Other", "Unknown", "8 bit", "16 bit", "32 bit", "64 bit", "128 bit", "1x or x1", "2x or x2",
+               "4x or x4", "8x or x8", "12x or x12", "16x or x16", "32x or x32"},
+              "Error: Invalid Width");
 }
 
 const char* getCurrentUsage(unsigned char v) {  // 7.10.3

@@ -37,8 +37,11 @@ void mem_read_info(FILE* f, memory_handle_struct* mem) {
   printd("memory: end of %s\n", platform_path::proc_meminfo);
 }
 
-memory_handle_struct* mem_get_info() {
+memory_handle_struct* mem_get_info() { return mem_get_info(nullptr); }
+
+memory_handle_struct* mem_get_info(bool* readable) {
   memory_handle_struct* mem = new memory_handle_struct();
+  if (readable) *readable = false;
   FILE* f = sys_fopen(platform_path::proc_meminfo, "r");
   if (!f) {
     print_error(platform_path::proc_meminfo, errno);
@@ -46,5 +49,9 @@ memory_handle_struct* mem_get_info() {
   }
   mem_read_info(f, mem);
   fclose(f);
+  // A source that names no memory at all (empty, cut, not the kernel's
+  // file) is as good as none.
+  if (mem->total == 0) printd("memory: no MemTotal in %s\n", platform_path::proc_meminfo);
+  if (readable) *readable = mem->total != 0;
   return mem;
 }

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "table.h"
+#include "xml.h"
 #include "util_capacity.h"
 #include "util_string.h"
 
@@ -94,8 +95,26 @@ memory_probe::memory_probe(probe_group* group, int probe_platform, int probe_cus
   customers = probe_customers;
 }
 
+memory_group::memory_group() : probe_group("MEMORY INFORMATION", 16, "MEMORY INFORMATION") {
+  fail_text = "Failed";
+}
+
+bool memory_group::run(FILE* report) {
+  if (title) start_section(report, title);
+  bool ran = false, ok = false;
+  for (probe* p = first_probe; p; p = p->get_next()) {
+    if (!p->is_valid() || !p->test()) continue;
+    ran = true;
+    if (p->run(report)) ok = true;
+  }
+  if (title) end_section(report);
+  return ok || !ran;
+}
+
 bool memory_probe::run(FILE* report) {
-  std::unique_ptr<memory_handle_struct> mem(mem_get_info());
+  bool readable = false;
+  std::unique_ptr<memory_handle_struct> mem(mem_get_info(&readable));
+  if (!readable) return false;
   Table table(report, "Memory Statistics");
   table.start_heading();
   static const struct {

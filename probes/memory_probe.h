@@ -18,6 +18,9 @@ struct memory_handle_struct {
 /// A new record filled from the kernel's memory file under the system root
 /// (zeros when it cannot be read). The caller deletes it.
 memory_handle_struct* mem_get_info();
+/// The same; `readable` tells whether the source could be read and named a
+/// memory total.
+memory_handle_struct* mem_get_info(bool* readable);
 /// Fills the record from meminfo text read from `f` (lines beyond 1023
 /// characters are cut).
 void mem_read_info(FILE* f, memory_handle_struct* mem);
@@ -58,6 +61,15 @@ char* mem_get_swap_load(const memory_handle_struct* mem, char* buf, int size);
 class memory_probe : public probe {
  public:
   memory_probe(probe_group* group, int platform, int customers);
-  /// Writes the "Memory Statistics" table; true.
+  /// Writes the "Memory Statistics" table; true. False, with no table, when
+  /// the kernel's counts cannot be read or name no memory.
+  bool run(FILE* report) override;
+};
+
+/// The group "MEMORY INFORMATION": fails ("Failed" on the console) when
+/// none of its members that ran found the memory counts.
+class memory_group : public probe_group {
+ public:
+  memory_group();
   bool run(FILE* report) override;
 };

@@ -32,7 +32,7 @@ std::wstring cut(const wchar_t* text) {
 /// it has one, else the running kernel's.
 std::string kernel_release() {
   std::string release;
-  FILE* f = sys_fopen(platform_path::proc_kernel_osrelease, "r");
+  FILE* f = sys_fopen_bounded(platform_path::proc_kernel_osrelease, 4096);
   if (f) {
     read_line(f, release, 256);
     fclose(f);

@@ -59,7 +59,7 @@ void unquote_value(const char* in, char* out, int size) {
 
 /// First line of a small kernel file under the system root, or "Unknown".
 std::string kernel_file(const char* path) {
-  FILE* f = sys_fopen(path, "r");
+  FILE* f = sys_fopen_bounded(path, 4096);
   std::string line;
   if (!f) return "Unknown";
   bool got = read_line(f, line, 255);
@@ -69,7 +69,7 @@ std::string kernel_file(const char* path) {
 
 /// Reads the os-release assignments this program uses from one file.
 bool read_os_release_file(const char* path, os_release_info& out) {
-  FILE* f = sys_fopen(path, "r");
+  FILE* f = sys_fopen_bounded(path);
   if (!f) return false;
   static const struct {
     const char* key;

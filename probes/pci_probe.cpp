@@ -93,6 +93,13 @@ const char* slot_text(const _PCI_ROUTING_TABLE* routing, int bus, int device, ch
   return buffer;
 }
 
+/// A class name from the built-in table, else from the id file's class list.
+const char* class_text(const pci_database* db, const char* built_in, bool sub_class, unsigned code) {
+  if (strcmp(built_in, "Unknown") != 0) return built_in;
+  const char* listed = sub_class ? db->get_sub_class_name(code) : db->get_class_name(code);
+  return listed ? listed : built_in;
+}
+
 }  // namespace
 
 const char* pci_device_summary(FILE* out, bool slot_numbers, bool vpd, bool all_buses) {
@@ -120,7 +127,13 @@ const char* pci_device_summary(FILE* out, bool slot_numbers, bool vpd, bool all_
       for (int device = 0; device < 32; device++) {
         for (int function = 0; function < 8; function++) {
           _PCI_COMMON_CONFIG h;
-          if (!(b.functions[device] & (1u << function)) || !GetInfoPCI(b.bus, device, function, &h)) break;
+          // Asked for everything, every function the kernel lists is
+          // reported; the default walk ends a device at a missing function.
+          const bool listed = (b.functions[device] & (1u << function)) != 0;
+          if (!listed || !GetInfoPCI(b.bus, device, function, &h)) {
+            if (all_buses) continue;
+            break;
+          }
           char id[64], slot[16];
           if (b.domain == 0)
             snprintf(id, sizeof id, "%04x:%04x:%02x - %d:%d:%d", h.VendorID, h.DeviceID, h.RevisionID, b.bus,
@@ -137,11 +150,12 @@ const char* pci_device_summary(FILE* out, bool slot_numbers, bool vpd, bool all_
           table.log_wide_data(db->get_vendor_name(name.data(), name_size, h.VendorID));
           table.log_data((unsigned)h.DeviceID);
           table.log_wide_data(db->get_device_name(name.data(), name_size, h.VendorID, h.DeviceID, h.RevisionID));
-          table.log_data(PCI_ClassName(h.BaseClass));
-          table.log_data(PCI_SubClassName(h.BaseClass * 256 + h.SubClass));
+          table.log_data(class_text(db, PCI_ClassName(h.BaseClass), false, h.BaseClass));
+          table.log_data(class_text(db, PCI_SubClassName(h.BaseClass * 256 + h.SubClass), true,
+                                    h.BaseClass * 256u + h.SubClass));
           if (vpd) log_vpd(b.bus, device, function, &table);
           table.end_row();
-          if (function == 0 && !(h.HeaderType & 0x80)) break;
+          if (!all_buses && function == 0 && !(h.HeaderType & 0x80)) break;
         }
       }
     }

@@ -25,7 +25,9 @@ const size_t PIECE = 255;
 /// The largest id file read (the real one is about 1.5 MB).
 const size_t MAX_FILE = 64u << 20;
 
-bool is_record_type(char c) { return c && strchr("VDROSX", c) != nullptr; }
+bool is_record_type(char c) { return c && strchr("VDROSXCU", c) != nullptr; }
+/// Records that end a vendor's block: the next vendor and the class list.
+bool ends_vendor_block(char c) { return c == 'V' || c == 'C' || c == 'U'; }
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
 int hex_value(char c) {
@@ -91,6 +93,7 @@ int pci_database::load_text(const char* data, size_t size) {
   name_at.clear();
   arena.clear();
   first_vendor.clear();
+  class_names.clear();
   record_count = 0;
   longest_name = 8;
   if (!data) size = 0;
@@ -115,8 +118,10 @@ int pci_database::load_text(const char* data, size_t size) {
       if (debug_log_enabled()) printd("pcidb: ignored <%.*s>\n", (int)piece, line);
       continue;
     }
-    // An embedded NUL ends the name, as it would in a C string.
+    // An embedded NUL ends the name, as it would in a C string; a file
+    // written with CR LF line ends names nothing with a CR at its end.
     name_len = strnlen(name, name_len);
+    while (name_len > 0 && name[name_len - 1] == '\r') name_len--;
     if (name_len == 0) continue;
     types.push_back(type);
     ids.push_back(id);
@@ -125,6 +130,8 @@ int pci_database::load_text(const char* data, size_t size) {
     arena.push_back('\0');
     if ((int)name_len + 1 > longest_name) longest_name = (int)name_len + 1;
     if (type == 'V') first_vendor.emplace(id, (int)types.size() - 1);
+    if (type == 'C' && id <= 0xFF) class_names.emplace(0x10000u | id, (int)types.size() - 1);
+    if (type == 'U' && id <= 0xFFFF) class_names.emplace(id, (int)types.size() - 1);
   }
   record_count = (int)types.size();
   return record_count;
@@ -171,7 +178,7 @@ int pci_database::get_vendor(unsigned vendor) const {
 int pci_database::get_device(unsigned vendor, unsigned device, unsigned revision) const {
   int v = get_vendor(vendor);
   if (v < 0) return -1;
-  for (int i = v + 1; i < record_count && types[i] != 'V'; i++) {
+  for (int i = v + 1; i < record_count && !ends_vendor_block(types[i]); i++) {
     if (types[i] != 'D' || ids[i] != device) continue;
     if (i + 1 < record_count && types[i + 1] == 'R' && ids[i + 1] == revision) return i + 1;
     return i;
@@ -192,7 +199,7 @@ int pci_database::get_subsys_device(unsigned vendor, unsigned device, unsigned r
   bool o_matches = false;
   for (int i = d + 1; i < record_count; i++) {
     char t = types[i];
-    if (t == 0 || t == 'V' || t == 'D') break;
+    if (t == 0 || t == 'D' || ends_vendor_block(t)) break;
     if (t == 'X' && ids[i] == combined) return i;
     if (t == 'O') {
       current_o = i;
@@ -202,6 +209,16 @@ int pci_database::get_subsys_device(unsigned vendor, unsigned device, unsigned r
     }
   }
   return current_o >= 0 && o_matches ? current_o : d;
+}
+
+const char* pci_database::get_class_name(unsigned base_class) const {
+  auto it = class_names.find(0x10000u | (base_class & 0xFF));
+  return it == class_names.end() ? nullptr : get_name(it->second);
+}
+
+const char* pci_database::get_sub_class_name(unsigned code) const {
+  auto it = class_names.find(code & 0xFFFF);
+  return it == class_names.end() ? nullptr : get_name(it->second);
 }
 
 const char* pci_database::name_or_unknown(int index) const {

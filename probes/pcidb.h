@@ -5,6 +5,8 @@
 // records before them: V vendor, D device of the V above, R revision of the D
 // directly above, O subsystem vendor of the current D, S subsystem of the O
 // above, X subsystem vendor * 65536 + subsystem id of the current D.
+// After the vendors the class list: C base class, U base class * 256 +
+// sub-class; they name the codes the built-in class tables leave "Unknown".
 #pragma once
 
 #include <cstddef>
@@ -55,6 +57,11 @@ class pci_database {
   wchar_t* get_subsys_device_name(wchar_t* out, unsigned size, unsigned vendor, unsigned device,
                                   unsigned revision, unsigned subsys_vendor, unsigned subsys_id) const;
 
+  /// Name of a base class or of base class * 256 + sub-class from the class
+  /// list; null when the file has none.
+  const char* get_class_name(unsigned base_class) const;
+  const char* get_sub_class_name(unsigned code) const;
+
   int get_record_count() const { return record_count; }
   /// Longest name plus its terminator; at least 8.
   int get_longest_name() const { return longest_name; }
@@ -74,4 +81,6 @@ class pci_database {
   int longest_name = 8;
   /// First V record of each vendor id: the answer of a scan from the start.
   std::unordered_map<uint32_t, int> first_vendor;
+  /// First C (key 0x10000 + base class) and U (key: the 16-bit code) records.
+  std::unordered_map<uint32_t, int> class_names;
 };

@@ -4,9 +4,11 @@
     pcidb_gen.py PCI_IDS OUTPUT
 
 Vendors become V records, their devices D records and each device's
-subsystems X records (subsystem vendor * 65536 + subsystem id); the class
-list at the end of the id list is left out. Names stay UTF-8; a record line
-is kept within 255 bytes, cut at a character boundary.
+subsystems X records (subsystem vendor * 65536 + subsystem id). The class
+list at the end of the id list follows the vendors: each class becomes a C
+record (base class) and each of its sub-classes a U record (base class * 256
++ sub-class); programming interfaces are left out. Names stay UTF-8; a
+record line is kept within 255 bytes, cut at a character boundary.
 """
 import sys
 
@@ -14,7 +16,7 @@ LIMIT = 255
 
 
 def record(kind, ident, name):
-    width = 8 if kind == "X" else 4
+    width = {"X": 8, "C": 2}.get(kind, 4)
     line = ("%s %0*x %s" % (kind, width, ident, name)).encode("utf-8")
     if len(line) > LIMIT:
         line = line[:LIMIT].decode("utf-8", "ignore").encode("utf-8")
@@ -25,7 +27,9 @@ def convert(source, out):
     version = ""
     count = 0
     records = []
+    classes = []
     in_classes = False
+    base_class = None
     have_device = False
     for raw in source:
         text = raw.decode("utf-8", "replace").rstrip("\r\n")
@@ -35,15 +39,30 @@ def convert(source, out):
             continue
         if not text.strip():
             continue
+        depth = len(text) - len(text.lstrip("\t"))
         if text.startswith("C "):
             in_classes = True
+            base_class = None
+            fields = text[2:].split(None, 1)
+            try:
+                if len(fields) == 2 and len(fields[0]) == 2:
+                    base_class = int(fields[0], 16)
+                    classes.append(record("C", base_class, fields[1].strip()))
+                    count += 1
+            except ValueError:
+                base_class = None
             continue
-        depth = len(text) - len(text.lstrip("\t"))
         fields = text.lstrip("\t").split(None, 1 if depth < 2 else 2)
         if depth == 0:
             in_classes = False
             have_device = False
         if in_classes:
+            try:
+                if depth == 1 and base_class is not None and len(fields) == 2 and len(fields[0]) == 2:
+                    classes.append(record("U", base_class * 256 + int(fields[0], 16), fields[1].strip()))
+                    count += 1
+            except ValueError:
+                pass
             continue
         try:
             if depth == 0 and len(fields) == 2:
@@ -62,6 +81,7 @@ def convert(source, out):
     out.write(("# PCI device names generated from the PCI id list, version %s\n"
                % (version or "unknown")).encode("utf-8"))
     out.writelines(records)
+    out.writelines(classes)
     return count
 
 

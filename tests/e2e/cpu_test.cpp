@@ -5,6 +5,7 @@
 #include <fstream>
 #include <regex>
 #include <string>
+#include <unistd.h>
 
 #include "harness.h"
 
@@ -46,5 +47,26 @@ TEST(CpuE2E, FamilyAndModelAgreeWithTheKernel) {
   int base_model = family >= 6 ? model & 0xF : model;
   EXPECT_EQ(report_number(r.out, "Family ID"), base_family) << r.out;
   EXPECT_EQ(report_number(r.out, "Model ID"), base_model) << r.out;
-  EXPECT_EQ(zvtest::count_of(r.out, "<ROW ID="), 5u) << r.out;  // one family row, four flags
+  // One family row, four flags, and a row per package.
+  EXPECT_GE(zvtest::count_of(r.out, "<ROW ID="), 6u) << r.out;
+
+  // The package table reads as the kernel does: displayed family, model and
+  // stepping, microcode, and per package "siblings" threads of "cpu cores".
+  EXPECT_EQ(report_number(r.out, "Family"), family) << r.out;
+  EXPECT_EQ(report_number(r.out, "Model"), model) << r.out;
+  EXPECT_EQ(report_number(r.out, "Stepping"), cpuinfo_field("stepping")) << r.out;
+  int siblings = cpuinfo_field("siblings"), cores = cpuinfo_field("cpu cores");
+  if (siblings > 0 && cores > 0 && (int)sysconf(_SC_NPROCESSORS_ONLN) == siblings) {
+    EXPECT_EQ(report_number(r.out, "Cores"), cores) << r.out;
+    EXPECT_EQ(report_number(r.out, "Threads"), siblings) << r.out;
+    EXPECT_EQ(report_number(r.out, "Threads per Core"), siblings / cores) << r.out;
+  }
+  std::ifstream in("/proc/cpuinfo");
+  std::smatch m;
+  for (std::string line; std::getline(in, line);) {
+    if (line.compare(0, 9, "microcode") != 0) continue;
+    std::string value = line.substr(line.find(':') + 2);
+    EXPECT_NE(r.out.find("<ASC ID=\"Microcode\" W=\"10\">" + value + "<"), std::string::npos) << r.out;
+    break;
+  }
 }

@@ -1,5 +1,7 @@
 // cpu_test.cpp - the processor tables for recorded CPUID register values
-// (tests/fixtures/cpu/cases.txt: every name table row and the odd cases).
+// (tests/fixtures/cpu/cases.txt: every name table row and the odd cases), and
+// the package table for the recorded answers of real processors
+// (tests/fixtures/cpuid/packages.tsv).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,6 +9,7 @@
 #include <sstream>
 
 #include "cpu.h"
+#include "cpuid_dump.h"
 #include "report_check.h"
 #include "report_fixture.h"
 #include "smbios_root.h"
@@ -82,4 +85,104 @@ TEST_F(CpuTest, RecordedRegistersGiveTheFamilyAndFlagTables) {
     ++cases;
   }
   EXPECT_EQ(cases, 37 + 16 + 8);
+}
+
+namespace {
+
+/// The rows of one table of a checksummed XML report: row id, then the cells
+/// ("<ROW ID="id">" lines, then one "<TAG ID="column" W="n">text</TAG>" line per cell).
+std::vector<std::vector<std::string>> xml_rows(const std::string& report, const std::string& title) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(report.substr(std::min(report.size(), report.find("<TABLE ID=\"" + title + "\">"))));
+  for (std::string line; std::getline(in, line) && line != "</TABLE>";) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    size_t open = line.find("\">"), close = line.rfind("</");
+    if (line.compare(0, 9, "<ROW ID=\"") == 0 && line.size() > 11)
+      rows.push_back({line.substr(9, line.size() - 11)});
+    else if (!rows.empty() && line.find(" W=\"") != std::string::npos && open != std::string::npos &&
+             close != std::string::npos && close >= open + 2)
+      rows.back().push_back(line.substr(open + 2, close - open - 2));
+  }
+  return rows;
+}
+
+std::vector<std::vector<std::string>> package_rows(cpuid_source& source) {
+  Table::set_output_format(OUTPUT_ZVML);
+  mem_stream out;
+  cpu_write_packages(out.get(), source);
+  fflush(out.get());
+  return xml_rows(out.text(), "Processor Packages");
+}
+
+}  // namespace
+
+// Each recorded processor gives its expected package row, and gives it again
+// after its answers went through the writer of the same text form.
+TEST_F(CpuTest, RecordedProcessorsGiveTheirPackageRows) {
+  const std::string dir = std::string(ZV_SOURCE_DIR) + "/tests/fixtures/cpuid/";
+  std::ifstream in(dir + "packages.tsv");
+  int processors = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> want;
+    std::istringstream cells(line);
+    for (std::string c; std::getline(cells, c, '\t');) want.push_back(c);
+    want.resize(11);
+    SCOPED_TRACE(want[0]);
+    // "<processor> without <leaf>": the dump with that leaf's lines left out.
+    std::string processor = want[0].substr(0, want[0].find(' ')), recorded, without;
+    if (processor.size() < want[0].size()) without = "CPUID " + want[0].substr(want[0].rfind(' ') + 1) + ":";
+    for (const std::string& name : zvtest::list_dir(dir + processor))
+      if (name.find("_CPUID.txt") != std::string::npos) recorded = zvtest::read_file(dir + processor + "/" + name);
+    std::istringstream lines(recorded);
+    std::string kept;
+    for (std::string l; std::getline(lines, l);)
+      if (without.empty() || l.compare(0, without.size(), without) != 0) kept += l + "\n";
+    cpuid_dump dump;
+    ASSERT_GT(dump.parse(kept.data(), kept.size()), 0);
+    want[0] = want[1];  // the row id is the package number
+    EXPECT_EQ(package_rows(dump), std::vector<std::vector<std::string>>{want});
+
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    write_cpuid_dump(out, dump);
+    fclose(out);
+    cpuid_dump again;
+    EXPECT_EQ(again.parse(text, size), dump.cpu_count());
+    free(text);
+    EXPECT_EQ(package_rows(again), std::vector<std::vector<std::string>>{want});
+    ++processors;
+  }
+  EXPECT_EQ(processors, 8);
+}
+
+// The text form's edges: subleaves by note or by order, other sections and
+// CR LF line ends, headings without answers, malformed answer lines.
+TEST(CpuidDump, ReadsBlocksAnswersAndSubleaves) {
+  const std::string text =
+      "------[ CPU Info ]------\r\nCPUID 00000000: 00000001-00000002-00000003-00000004\r\n"
+      "------[ Logical CPU #0 ]------\r\n"
+      "CPUID 00000004: 00000001-00000000-00000000-00000000\r\n"
+      "CPUID 00000004: 00000002-00000000-00000000-00000000\r\n"
+      "CPUID 0000000B: 0000000B-00000000-00000000-00000000 [SL 01] [note]\n"
+      "CPUID 0000000C: 0000000C-00000000-00000000-0000000\n"
+      "CPUID 0000000D: 0000000D-00000000-00000000-00000000-\n"
+      "------[ MSR Registers / Logical CPU #0 ]------\n"
+      "CPUID 00000007: 00000007-00000000-00000000-00000000\n"
+      "------[ CPUID Registers / Logical CPU #1 ]------\n"
+      "------[ CPUID Registers / Logical CPU #2 ]------\n"
+      "CPUID 80000000: 80000008-00000000-00000000-00000000";
+  cpuid_dump d;
+  ASSERT_EQ(d.parse(text.data(), text.size()), 2);
+  EXPECT_EQ(d.answer(0, 4, 0).eax, 1u);
+  EXPECT_EQ(d.answer(0, 4, 1).eax, 2u);
+  EXPECT_EQ(d.answer(0, 0xB, 1).eax, 0xBu);
+  EXPECT_EQ(d.answer(0, 0xB, 0).eax, 0u);
+  EXPECT_EQ(d.answer(0, 0, 0).eax, 0u);    // outside a block
+  EXPECT_EQ(d.answer(0, 7, 0).eax, 0u);    // in the MSR section
+  EXPECT_EQ(d.answer(0, 0xC, 0).eax, 0u);  // seven digits
+  EXPECT_EQ(d.answer(0, 0xD, 0).eax, 0xDu);
+  EXPECT_EQ(d.answer(1, 0x80000000, 0).eax, 0x80000008u);  // block #1 had no answer
+  EXPECT_EQ(cpuid_dump().parse(nullptr, 0), 0);
 }

@@ -166,6 +166,9 @@ TEST(SmbiosDecoders, HandleTheEdgesOfTheirEnumerations) {
       {getConnectorType(36), "Error: Invalid Type"}, {getPortType(36), "Error: Invalid Type"},
       {getSlotType(0xB6), "PCI Express 3 x16"},      {getSlotType(0xB7), "Error: Invalid Type"},
       {getSlotType(0xC7), "Error: Invalid Type"},    {getSlotType(0x29), "Error: Invalid Type"},
+      {getSlotDataBusWidth(7), "128 bit"},           {getSlotDataBusWidth(8), "1x or x1"},
+      {getSlotDataBusWidth(0x0C), "12x or x12"},     {getSlotDataBusWidth(0x0E), "32x or x32"},
+      {getSlotDataBusWidth(0x0F), "Error: Invalid Width"},
       {getDeviceType(0x89), "SATA Controller"},      {getAssociativity(15), "Unknown"},
       {Dmi::getType17MemoryType(0x15), "Error: Invalid Type"}, {Dmi::getType17MemoryType(0x23), "LPDDR5"},
   };

@@ -15,15 +15,30 @@ namespace {
 
 using rows = std::vector<std::vector<std::string>>;
 
+/// The table's rows; a probe that fails must write no table and make its
+/// group fail.
 rows statistics(const char* root) {
   sysroot_set(root);
-  probe_group group("MEMORY INFORMATION", 16, "MEMORY INFORMATION");
-  memory_probe probe(&group, 0x0001, 0xFFFF);
-  mem_stream out;
-  EXPECT_TRUE(probe.run(out.get()));
+  // The member runs here whatever the run settings and the platform say.
+  struct any_platform : memory_probe {
+    using memory_probe::memory_probe;
+    bool validate_platform() override { return true; }
+    bool validate_detail() override { return true; }
+    bool validate_customers() override { return true; }
+  };
+  memory_group group;
+  any_platform probe(&group, 0x0001, 0xFFFF);
+  mem_stream out, section;
+  bool ok = probe.run(out.get());
   fflush(out.get());
+  EXPECT_EQ(group.run(section.get()), ok);
   sysroot_set(nullptr);
-  return smbios_test::text_table(out.text(), "Memory Statistics");
+  rows table = smbios_test::text_table(out.text(), "Memory Statistics");
+  EXPECT_EQ(ok, !table.empty());
+  if (!ok) {
+    EXPECT_EQ(out.text().find("Memory Statistics"), std::string::npos);
+  }
+  return table;
 }
 
 std::string without_comments(const std::string& text) {
@@ -62,12 +77,11 @@ TEST_F(MemoryTest, MeminfoFilesGiveTheirExpectedRows) {
     EXPECT_EQ(statistics(root.path().c_str()), expected);
     ++files;
   }
-  EXPECT_EQ(files, 4);
+  EXPECT_EQ(files, 6);
 
+  // No source at all fails as an empty one does.
   smbios_test::temp_root empty;
-  rows zeros = {{"Memory", "0%", "0 bytes", "0", "0 bytes", "0", "0 bytes", "0"},
-                {"Swap", "0%", "0 bytes", "0", "0 bytes", "0", "0 bytes", "0"}};
-  EXPECT_EQ(statistics(empty.path().c_str()), zeros);
+  EXPECT_EQ(statistics(empty.path().c_str()), rows());
 }
 
 TEST_F(MemoryTest, ThisMachineReportsTheKernelsTotal) {
