@@ -33,12 +33,32 @@ void copy_value(const char* begin, const char* end, char* value, int length) {
   value[n] = '\0';
 }
 
+/// parse_rcfile of a platform file, opened under the system root.
+int parse_platform_rcfile(const char* platform_file, const char* key, char* value, int length) {
+  value[0] = '\0';
+  FILE* f = sys_fopen_bounded(platform_file);
+  if (!f) {
+    print_error(platform_file, errno);
+    return 0;
+  }
+  int found = 0;
+  std::string line;
+  while (!found && read_line(f, line, LINE_LIMIT - 1)) found = rcfile_line_value(line.c_str(), key, value, length);
+  fclose(f);
+  return found;
+}
+
 /// The system files: 1 with the value of the first that assigns the locale.
+/// The legacy files come first; a current system names its default locale
+/// in /etc/default/locale or /etc/locale.conf.
 int system_locale(char* buffer, int length) {
   if (parse_rcfile(sysroot_path(platform_path::sysconfig_i18n).c_str(), "LANG", buffer, length))
     return 1;
-  return parse_rcfile(sysroot_path(platform_path::sysconfig_language).c_str(), "RC_LANG", buffer,
-                      length);
+  if (parse_rcfile(sysroot_path(platform_path::sysconfig_language).c_str(), "RC_LANG", buffer,
+                   length))
+    return 1;
+  return parse_platform_rcfile(platform_path::default_locale, "LANG", buffer, length) ||
+         parse_platform_rcfile(platform_path::locale_conf, "LANG", buffer, length);
 }
 
 int user_locale(char* buffer, int length) {
