@@ -135,6 +135,16 @@ rows module_rows(const std::vector<std::string>& lines) {
   return out;
 }
 
+rows timer_rows(const std::vector<std::string>& lines) {
+  rows out;
+  timer_list_parser parser;
+  EXPECT_TRUE(parser.set_heading(lines.at(0).c_str()));
+  std::string unit, activates, next, last;
+  for (size_t i = 1; i < lines.size(); ++i)
+    if (parser.parse(lines[i].c_str(), unit, activates, next, last)) out.push_back({unit, activates, next, last});
+  return out;
+}
+
 struct recorded_case {
   const char* input;
   std::function<rows(const std::vector<std::string>&)> parse;
@@ -148,6 +158,7 @@ const recorded_case recorded_cases[] = {
     {"recorded/dpkg-query.txt", deb_rows},
     {"root/var/lib/dpkg/status", deb_status_rows},
     {"recorded/ps.txt", ps_rows},
+    {"recorded/timers.txt", timer_rows},
     {"recorded/modules.txt", module_rows},
 };
 
