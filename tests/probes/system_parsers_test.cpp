@@ -152,6 +152,7 @@ struct recorded_case {
 
 const recorded_case recorded_cases[] = {
     {"recorded/interrupts-2.6", interrupt_rows},
+    {"recorded/interrupts-6.1", interrupt_rows},
     {"root/proc/interrupts", interrupt_rows},
     {"recorded/rpm.txt", rpm_rows},
     {"recorded/aptitude.txt", deb_rows},
