@@ -88,6 +88,8 @@ constexpr const char* var_log_messages = "/var/log/messages";
 constexpr const char* var_log_boot = "/var/log/boot";
 constexpr const char* var_log_boot_msg = "/var/log/boot.msg";
 constexpr const char* var_log_boot_log = "/var/log/boot.log";
+constexpr const char* var_log_journal = "/var/log/journal";
+constexpr const char* run_log_journal = "/run/log/journal";
 // OS identification: the kernel's identity as the captured machine gave it.
 constexpr const char* kernel_ostype = "/proc/sys/kernel/ostype";
 constexpr const char* kernel_osrelease = "/proc/sys/kernel/osrelease";
