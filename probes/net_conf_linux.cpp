@@ -55,6 +55,7 @@ bool parse_hosts_line(const char* line, hosts_entry* entry) {
   entry->names.clear();
   const char* p = line;
   if (!next_token(&p, &entry->address, 63)) return false;
+  if (entry->address[0] == '#') return false;  // a comment, however indented
   take_values(p, &entry->names);
   return !entry->names.empty();
 }

@@ -115,21 +115,26 @@ void net_probe::address_table(FILE* report) {
                                    {"Address", ASCII_STRING, 46},  {"Netmask", ASCII_STRING, 46},
                                    {"Broadcast", ASCII_STRING, 46}, {"Interface", ASCII_STRING, 16}};
   write_heading(table, columns);
-  netlink_buffer* buffer = netlink_open();
-  if (!buffer) return;
-  rtnl_addr_info record;
-  while (rtnl_next_addr(buffer, &record) == 0) {
-    const rtnl_link_info* link = find_interface(record.index);
-    table.start_row(record.label);
-    table.log_data(record.label);
-    table.log_data(record.family);
-    table.log_data(record.local);
-    table.log_data(record.netmask);
-    table.log_data(record.broadcast);
-    table.log_data(link ? link->name : "unknown");
-    table.end_row();
+  // IPv4 first, then IPv6; one dump (and socket) each.
+  for (int family : {AF_INET, AF_INET6}) {
+    netlink_buffer* buffer = netlink_open();
+    if (!buffer) return;
+    rtnl_addr_info record;
+    while (rtnl_next_addr(buffer, &record, family) == 0) {
+      const rtnl_link_info* link = find_interface(record.index);
+      // IPv6 addresses carry no label: the interface names them.
+      const char* label = record.label[0] ? record.label : link ? link->name : "";
+      table.start_row(label);
+      table.log_data(label);
+      table.log_data(record.family);
+      table.log_data(record.local);
+      table.log_data(record.netmask);
+      table.log_data(record.broadcast);
+      table.log_data(link ? link->name : "unknown");
+      table.end_row();
+    }
+    netlink_close(buffer);
   }
-  netlink_close(buffer);
 }
 
 void net_probe::iptables_tables(FILE* report) {
@@ -193,21 +198,31 @@ bool net_probe::route_table(FILE* report) {
                                    {"Netmask", ASCII_STRING, 46},     {"Scope", ASCII_STRING, 16},
                                    {"Type", ASCII_STRING, 16},        {"Interface", ASCII_STRING, 16}};
   write_heading(table, columns);
-  netlink_buffer* buffer = netlink_open();
-  if (!buffer) return true;
-  rtnl_route_info record;
-  while (rtnl_next_route(buffer, &record) == 0) {
-    const rtnl_link_info* link = find_interface(record.output_interface);
-    table.start_row(record.destination);
-    table.log_data(record.destination);
-    table.log_data(record.gateway);
-    table.log_data(record.netmask);
-    table.log_data(record.scope);
-    table.log_data(record.type);
+  auto row = [&](const rtnl_route_info& r, const char* gateway, int32_t interface) {
+    const rtnl_link_info* link = find_interface(interface);
+    table.start_row(r.destination);
+    table.log_data(r.destination);
+    table.log_data(gateway);
+    table.log_data(r.netmask);
+    table.log_data(r.scope);
+    table.log_data(r.type);
     table.log_data(link ? link->name : "unknown");
     table.end_row();
+  };
+  // IPv4 first, then IPv6 (its masks in the IPv6 form); a multipath route
+  // gives one row per next hop.
+  for (int family : {AF_INET, AF_INET6}) {
+    netlink_buffer* buffer = netlink_open();
+    if (!buffer) return true;
+    static rtnl_route_info record;
+    while (rtnl_next_route(buffer, &record, family) == 0) {
+      if (record.hop_count == 0) row(record, record.gateway, record.output_interface);
+      for (int i = 0; i < record.hop_count && i < RTNL_MAX_HOPS; i++)
+        row(record, record.hops[i].gateway, record.hops[i].interface);
+      if (record.hop_count > RTNL_MAX_HOPS) printd("net: %d next hops, %d listed\n", record.hop_count, RTNL_MAX_HOPS);
+    }
+    netlink_close(buffer);
   }
-  netlink_close(buffer);
   return true;
 }
 

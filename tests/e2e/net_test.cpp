@@ -132,7 +132,10 @@ TEST(NetworkE2E, NamespaceWithVethPairGivesExactlyItsTables) {
       {"link", "set", "zva0", "up"},
       {"link", "set", "zvb0", "up", "mtu", "9000"},
       {"route", "add", "192.168.99.0/24", "via", "10.77.1.2", "dev", "zva0"},
-      {"route", "add", "default", "via", "10.77.2.254"}};
+      {"route", "add", "default", "via", "10.77.2.254"},
+      {"addr", "add", "fd00:77::1/64", "dev", "zva0", "nodad"},
+      {"route", "add", "203.0.113.0/24", "nexthop", "via", "10.77.1.2", "dev", "zva0", "nexthop", "via",
+       "10.77.2.2", "dev", "zvb0"}};
   for (const auto& step : setup) ASSERT_TRUE(ns.ip(step)) << step[0] << " " << step[1] << " " << step[2];
   bool with_filter = ok(ns.exec({"iptables", "-A", "INPUT", "-i", "zva0", "-s", "10.77.1.0/24", "-p", "tcp",
                                  "--dport", "22", "-j", "ACCEPT"}));
