@@ -22,6 +22,7 @@
 #include "sysroot.h"
 #include "table.h"
 #include "util_string.h"
+#include "xml.h"
 
 namespace {
 
@@ -137,7 +138,27 @@ void net_probe::address_table(FILE* report) {
   }
 }
 
+// A system whose packet filter is set with nft alone: its rule set, as
+// nft lists it, embedded as a file.
+void net_probe::nft_ruleset(FILE* report) {
+  FILE* pipe = command_open("command -v nft >/dev/null 2>&1 || exit 127; nft list ruleset 2>&1");
+  if (!pipe) {
+    print_error("nft: popen", errno);
+    return;
+  }
+  // Nothing is embedded when nft is missing: the first line tells.
+  int c = fgetc(pipe);
+  if (c != EOF) {
+    ungetc(c, pipe);
+    log_file(report, "nft ruleset", pipe);
+  }
+  int status = command_close(pipe);
+  printd("nft: list ruleset: status %d\n", status);
+}
+
 void net_probe::iptables_tables(FILE* report) {
+  // The live machine's rules say nothing of a captured system.
+  if (sysroot_is_set()) return;
   // Numeric output (no name look-ups) read to its end, so a large rule set
   // neither stalls on DNS nor dies of a closed pipe.
   FILE* probe_pipe = command_open("iptables -L -n 2>&1");
@@ -151,6 +172,7 @@ void net_probe::iptables_tables(FILE* report) {
   int status = command_close(probe_pipe);
   if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     printd("iptables: error finding iptables\n");
+    nft_ruleset(report);
     return;
   }
   static const column columns[] = {

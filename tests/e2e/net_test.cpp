@@ -3,6 +3,7 @@
 // namespaces, inside one with a veth pair, known addresses, routes and a
 // filter rule. The tables expected are in tests/fixtures/net/e2e_tables.tsv.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -116,6 +117,31 @@ TEST(NetworkE2E, FixtureRootHostsResolverAndLoopback) {
   check_tables("root", r.out, false);
   for (const char* t : {"Network Interface Statistics", "Network Addresses", "Network Routing Table"})
     EXPECT_NE(r.out.find(std::string("Table: ") + t + "\n"), std::string::npos) << t;
+}
+
+// Without iptables, a packet filter set with nft is embedded as nft lists it
+// (a stand-in nft here); under a system root neither tool is asked.
+TEST(NetworkE2E, WithoutIptablesTheNftRulesetIsEmbedded) {
+  zvtest::temp_dir bin, cwd;
+  ASSERT_TRUE(zvtest::write_file(bin.path(), "/nft",
+                                 "#!/bin/sh\n[ \"$*\" = \"list ruleset\" ] || exit 2\n"
+                                 "printf 'table inet filter {\\n\\tchain input {\\n\\t\\ttype filter hook input priority 0;\\n"
+                                 "\\t\\ttcp dport 22 accept\\n\\t}\\n}\\n'\n"));
+  chmod(bin.file("nft").c_str(), 0755);
+  zvtest::run_options o;
+  o.args = {"-batch", "-stdout", "-probe", "NETWORK"};
+  o.cwd = cwd.path();
+  o.env = {{"PATH", bin.path()}};
+  zvtest::run_result r = zvtest::run_program(o);
+  ASSERT_TRUE(ok(r)) << r.err;
+  EXPECT_NE(r.out.find("<FILE ID=\"nft ruleset\">"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("tcp dport 22 accept"), std::string::npos);
+  EXPECT_EQ(r.out.find("iptables INPUT Chain"), std::string::npos);
+  zvtest::fixture_root root;
+  root.add("/etc/hosts", "127.0.0.1 localhost\n");
+  o.args = {"-batch", "-stdout", "-probe", "NETWORK", "-sysroot", root.path()};
+  r = zvtest::run_program(o);
+  EXPECT_EQ(r.out.find("nft ruleset"), std::string::npos);
 }
 
 TEST(NetworkE2E, NamespaceWithVethPairGivesExactlyItsTables) {
