@@ -30,6 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
   rpm_record_reader rpm;
   deb_status_reader status;
+  timer_list_parser timers;
+  bool heading = true;
   module_record_reader modules;
   const std::set<std::string> loaded = {"a_b"};
   size_t start = 0;
@@ -62,6 +64,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(group.name), check(group.members);
     crontab_entry cron;
     parse_crontab_line(l, cron);
+    check(cron.minute), check(cron.hour), check(cron.row_name);
+    parse_crontab_line(l, cron, "owner");
+    if (heading) timers.set_heading(l);
+    heading = false;
+    std::string unit, activates, next, last;
+    if (timers.parse(l, unit, activates, next, last) && unit.size() < 7) __builtin_trap();
     check(cron.minute), check(cron.hour), check(cron.day), check(cron.month), check(cron.weekday);
     check(cron.user), check(cron.command), check(cron.row_name);
     process_entry ps;
