@@ -49,7 +49,10 @@ int rtnl_next_addr(netlink_buffer* buffer, rtnl_addr_info* record, int family) {
   memset(record, 0, sizeof *record);
   int got = netlink_next_body(buffer, RTNL_GET_ADDR, family, RTNL_NEW_ADDR, &body, &length);
   if (got != 0) return got;
-  return rtnl_parse_addr(body, length, record);
+  // A message too short for its fixed part ends the dump, as any damage does.
+  int parsed = rtnl_parse_addr(body, length, record);
+  if (parsed != 0) buffer->ended = parsed;
+  return parsed;
 }
 
 char* rtnl_address_family(int family, char* out, size_t size) {

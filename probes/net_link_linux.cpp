@@ -283,7 +283,10 @@ int rtnl_next_link(netlink_buffer* buffer, rtnl_link_info* record) {
   memset(record, 0, sizeof *record);
   int got = netlink_next_body(buffer, RTNL_GET_LINK, AF_INET, RTNL_NEW_LINK, &body, &length);
   if (got != 0) return got;
-  return rtnl_parse_link(body, length, record);
+  // A message too short for its fixed part ends the dump, as any damage does.
+  int parsed = rtnl_parse_link(body, length, record);
+  if (parsed != 0) buffer->ended = parsed;
+  return parsed;
 }
 
 namespace {

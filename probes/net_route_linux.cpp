@@ -79,7 +79,10 @@ int rtnl_next_route(netlink_buffer* buffer, rtnl_route_info* record, int family)
   memset(record, 0, sizeof *record);
   int got = netlink_next_body(buffer, RTNL_GET_ROUTE, family, RTNL_NEW_ROUTE, &body, &length);
   if (got != 0) return got;
-  return rtnl_parse_route(body, length, record);
+  // A message too short for its fixed part ends the dump, as any damage does.
+  int parsed = rtnl_parse_route(body, length, record);
+  if (parsed != 0) buffer->ended = parsed;
+  return parsed;
 }
 
 char* rtnl_route_protocol(int protocol, char* out, size_t size) {
