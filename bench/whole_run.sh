@@ -6,7 +6,9 @@
 # that is not installed is left out of the table. Per tool: wall time and peak resident memory
 # (the process and its descendants, as time -v reports them), median with min and max; the
 # zelvarn2/inxi wall ratio is the median of the per-round ratios. One further run with the debug
-# stream (-fdebug) gives the program's own peak apart from that of its largest outside command.
+# stream (-fdebug) gives the program's own peak apart from that of its outside commands (the
+# kernel charges a command the pages it was started with, so theirs is never below the program's
+# at the time it started one).
 # Run as root for the figures a support engineer sees (the probes read more as root).
 set -euo pipefail
 runs=${1:-7}
@@ -60,4 +62,4 @@ for t in "${tools[@]}"; do
 done
 (cd "$work/run" && "$prog" -batch -fdebug >/dev/null 2>&1 </dev/null || true)
 grep -h "gatherer: peak memory" "$work/run/gatherer.log" 2>/dev/null | sed 's/^.*gatherer: /zelvarn2 (own run with -fdebug): /' || true
-grep -h "package list from" "$work/run/gatherer.log" 2>/dev/null | sed 's/^.*aptitude: /zelvarn2 packages: /; s/: .dpkg.*$//; s/: .aptitude.*$//' || true
+grep -h "package list from" "$work/run/gatherer.log" 2>/dev/null | sed "s/^.*aptitude: /zelvarn2 packages: /; s/: '.*\$//" || true

@@ -269,8 +269,8 @@ int gatherer_run(int argc, wchar_t** wargv) {
       // The program's own peak apart from that of the commands it started.
       struct rusage self, children;
       if (getrusage(RUSAGE_SELF, &self) == 0 && getrusage(RUSAGE_CHILDREN, &children) == 0)
-        printd("gatherer: peak memory %ld KiB, of its largest command %ld KiB\n", self.ru_maxrss,
-               children.ru_maxrss);
+        printd("gatherer: peak memory %ld KiB, of its largest command %ld KiB (counted from its start)\n",
+               self.ru_maxrss, children.ru_maxrss);
     }
   }
   int rc = gatherer_setting(SETTING_RESULT, SETTING_GET);
