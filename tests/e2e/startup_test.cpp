@@ -48,8 +48,9 @@ TEST(StartupE2E, LegacyAndCurrentMachinesGiveTheExpectedRows) {
       else
         EXPECT_EQ(got[table], rows);
     }
-    if (std::string(machine) == "legacy")
+    if (std::string(machine) == "legacy") {
       EXPECT_NE(r.out.find("id:3:initdefault:"), std::string::npos) << "inittab not embedded";
+    }
     EXPECT_TRUE(zvtest::list_dir(cwd.path()).size() <= 1) << "loose files left behind";
   }
 }
