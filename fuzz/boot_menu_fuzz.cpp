@@ -27,6 +27,7 @@ void check_entry(const grub_entry& e) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
   grub_menu_parser parser;
+  grub2_menu_parser parser2;
   grub_entry e;
   size_t start = 0;
   while (start <= text.size()) {
@@ -34,9 +35,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (end == std::string::npos) end = text.size();
     std::string line = text.substr(start, end - start);
     if (parser.feed(line.c_str(), &e)) check_entry(e);
+    if (parser2.feed(line.c_str(), &e)) check_entry(e);
     const char *keyword = nullptr, *name = nullptr;
     char value[128];
     if (parse_grub_option(line.c_str(), &keyword, &name, value, sizeof value)) {
+      check_field(value, sizeof value);
+      if (!keyword || !name) abort();
+    }
+    keyword = name = nullptr;
+    if (parse_grub2_option(line.c_str(), &keyword, &name, value, sizeof value)) {
       check_field(value, sizeof value);
       if (!keyword || !name) abort();
     }

@@ -22,6 +22,8 @@ void check(const rtnl_addr_info& r) {
 void check(const rtnl_route_info& r) {
   check(r.protocol), check(r.scope), check(r.type), check(r.destination), check(r.source), check(r.gateway),
       check(r.netmask), check(r.preferred_source);
+  if (r.hop_count < 0) abort();
+  for (int i = 0; i < r.hop_count && i < RTNL_MAX_HOPS; i++) check(r.hops[i].gateway);
 }
 
 /// Parses the bytes as one dump (no socket: their end ends it) and checks
@@ -46,7 +48,14 @@ void drain(const uint8_t* data, size_t size, int (*next)(netlink_buffer*, Record
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   drain(data, size, rtnl_next_link, rtnl_parse_link);
-  drain(data, size, rtnl_next_addr, rtnl_parse_addr);
-  drain(data, size, rtnl_next_route, rtnl_parse_route);
+  // Both families: an IPv6 dump formats its masks and addresses otherwise.
+  for (int family : {2, 10}) {
+    static int f;
+    f = family;
+    drain<rtnl_addr_info>(
+        data, size, [](netlink_buffer* b, rtnl_addr_info* r) { return rtnl_next_addr(b, r, f); }, rtnl_parse_addr);
+    drain<rtnl_route_info>(
+        data, size, [](netlink_buffer* b, rtnl_route_info* r) { return rtnl_next_route(b, r, f); }, rtnl_parse_route);
+  }
   return 0;
 }

@@ -29,6 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int processors = data[0] % 40;
   std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
   rpm_record_reader rpm;
+  deb_status_reader status;
+  timer_list_parser timers;
+  bool heading = true;
   module_record_reader modules;
   const std::set<std::string> loaded = {"a_b"};
   size_t start = 0;
@@ -61,18 +64,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(group.name), check(group.members);
     crontab_entry cron;
     parse_crontab_line(l, cron);
+    check(cron.minute), check(cron.hour), check(cron.row_name);
+    parse_crontab_line(l, cron, "owner");
+    if (heading) timers.set_heading(l);
+    heading = false;
+    std::string unit, activates, next, last;
+    if (timers.parse(l, unit, activates, next, last) && unit.size() < 7) __builtin_trap();
     check(cron.minute), check(cron.hour), check(cron.day), check(cron.month), check(cron.weekday);
     check(cron.user), check(cron.command), check(cron.row_name);
     process_entry ps;
     parse_ps_line(l, ps);
     check(ps.name), check(ps.user), check(ps.cpu), check(ps.mem), check(ps.stat);
     package_record deb;
-    if (parse_deb_line(l, deb) && (deb.name.size() > 63 || deb.description.size() > 255)) __builtin_trap();
-    if (rpm.feed(l) && (rpm.record.name.size() > 79 || rpm.record.size.size() > 79)) __builtin_trap();
+    if (parse_deb_line(l, "amd64", deb) && (deb.name.empty() || deb.size.empty())) __builtin_trap();
+    if (status.feed(l) && deb_record_from_fields(status.fields, "amd64", deb) && deb.name.empty())
+      __builtin_trap();
+    if (rpm.feed(l) && rpm.record.size.size() > 79) __builtin_trap();
     std::wstring wide(line.begin(), line.end());
     if (modules.feed(wide.c_str())) {
       mark_loaded(modules.record, loaded);
-      if (modules.record.name.size() > 79 || modules.record.description.size() > 79) __builtin_trap();
+      if (modules.record.description.size() > 79) __builtin_trap();
     }
   }
   return 0;

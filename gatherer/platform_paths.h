@@ -47,6 +47,9 @@ namespace platform_path {
 constexpr const char* etc_passwd = "/etc/passwd";
 constexpr const char* etc_group = "/etc/group";
 constexpr const char* etc_crontab = "/etc/crontab";
+constexpr const char* etc_cron_d = "/etc/cron.d";
+constexpr const char* cron_spool = "/var/spool/cron/crontabs";
+constexpr const char* run_systemd_system = "/run/systemd/system";
 constexpr const char* etc_modules_conf = "/etc/modules.conf";
 constexpr const char* lib_modules = "/lib/modules";
 constexpr const char* proc_modules = "/proc/modules";
@@ -55,6 +58,8 @@ constexpr const char* proc_dma = "/proc/dma";
 constexpr const char* proc_iomem = "/proc/iomem";
 constexpr const char* proc_ioports = "/proc/ioports";
 constexpr const char* proc_interrupts = "/proc/interrupts";
+// Package probe: dpkg's database of installed packages, read under a root.
+constexpr const char* dpkg_status = "/var/lib/dpkg/status";
 // File scan and boot configuration probes.
 constexpr const char* root_dir = "/";
 constexpr const char* inittab = "/etc/inittab";
@@ -62,6 +67,8 @@ constexpr const char* grub_conf = "/boot/grub.conf";
 constexpr const char* grub_grub_conf = "/boot/grub/grub.conf";
 constexpr const char* grub_menu_lst = "/boot/menu.lst";
 constexpr const char* grub_grub_menu_lst = "/boot/grub/menu.lst";
+constexpr const char* grub_grub_cfg = "/boot/grub/grub.cfg";
+constexpr const char* grub2_grub_cfg = "/boot/grub2/grub.cfg";
 constexpr const char* boot_dir = "/boot";
 constexpr const char* proc_cmdline = "/proc/cmdline";
 constexpr const char* init_d_dir = "/etc/init.d";
@@ -69,6 +76,8 @@ constexpr const char* rc_d_dir_fmt = "/etc/rc%d.d";
 // Locale, display and X configuration probes
 constexpr const char* sysconfig_i18n = "/etc/sysconfig/i18n";
 constexpr const char* sysconfig_language = "/etc/sysconfig/language";
+constexpr const char* default_locale = "/etc/default/locale";
+constexpr const char* locale_conf = "/etc/locale.conf";
 constexpr const char* xorg_conf = "/etc/X11/xorg.conf";
 constexpr const char* xfree86_config = "/etc/X11/XF86Config";
 constexpr const char* xfree86_4_config = "/etc/X11/XF86Config-4";
@@ -81,6 +90,8 @@ constexpr const char* var_log_messages = "/var/log/messages";
 constexpr const char* var_log_boot = "/var/log/boot";
 constexpr const char* var_log_boot_msg = "/var/log/boot.msg";
 constexpr const char* var_log_boot_log = "/var/log/boot.log";
+constexpr const char* var_log_journal = "/var/log/journal";
+constexpr const char* run_log_journal = "/run/log/journal";
 // OS identification: the kernel's identity as the captured machine gave it.
 constexpr const char* kernel_ostype = "/proc/sys/kernel/ostype";
 constexpr const char* kernel_osrelease = "/proc/sys/kernel/osrelease";

@@ -36,6 +36,13 @@ void copy_cut(char* out, size_t size, const char* text) {
   out[n] = 0;
 }
 
+/// True when every character of the text is printable ASCII.
+bool printable_ascii(const char* s) {
+  for (; *s; s++)
+    if (static_cast<unsigned char>(*s) < 0x20 || static_cast<unsigned char>(*s) > 0x7E) return false;
+  return true;
+}
+
 /// A copy of a wide text cut to `width` characters (caller frees with delete[]).
 wchar_t* wide_cut(const wchar_t* text, int width) {
   size_t n = wcslen(text);
@@ -479,6 +486,12 @@ void Table::write_zvml_value(const char* element, const char* text, const wchar_
   // The checksum is taken over the value as written: its UTF-8 form after
   // the conversion has replaced what XML cannot carry, the same for narrow
   // and wide cells, so a receiver can recompute it from the report alone.
+  if (!wide && printable_ascii(text)) {
+    // Printable ASCII is its own UTF-8 form: written and summed as it is.
+    xml_named_value(stream, element, name, width, text);
+    row_checksum = (uint16_t)(row_checksum + string_checksum(text));
+    return;
+  }
   wchar_t* converted = wide ? nullptr : mbcs_to_wide(text);
   const wchar_t* value = wide ? wide : converted;
   wchar_t* wide_name = mbcs_to_wide(name);

@@ -137,7 +137,18 @@ wchar_t* displayable_wide(const char* text) {
 wchar_t* mbcs_to_wide(const char* in) {
   if (!in) return nullptr;
   size_t len = strlen(in);
-  wchar_t* out = new wchar_t[len + 1]();
+  wchar_t* out = new wchar_t[len + 1];
+  // Plain ASCII reads the same in every locale's encoding: no decoder needed.
+  size_t ascii = 0;
+  while (ascii < len && static_cast<unsigned char>(in[ascii]) < 0x80) {
+    out[ascii] = static_cast<unsigned char>(in[ascii]);
+    ++ascii;
+  }
+  if (ascii == len) {
+    out[len] = 0;
+    return out;
+  }
+  memset(out, 0, (len + 1) * sizeof *out);
   if (codeset_is_ascii()) {
     utf8_mbcs_to_wide(in, out);
     return out;
@@ -231,6 +242,10 @@ unsigned char* wide_to_utf8(const wchar_t* in, unsigned char* out, unsigned int 
   unsigned room = size - 1, used = 0;
   bool overflow_reported = false;
   for (unsigned i = 0; in[i]; ++i) {
+    if (in[i] >= 0x20 && in[i] < 0x7F && used < room) {  // printable ASCII: itself
+      out[used++] = static_cast<unsigned char>(in[i]);
+      continue;
+    }
     unsigned char buf[4];
     unsigned n = encode_utf8(in[i], buf);
     if (n > room - used) {

@@ -133,17 +133,17 @@ bool ascii_tag(const char* name, char* out, size_t size) {
 }
 
 /// Writes plain ASCII text with XML's five special characters escaped.
-void put_escaped(FILE* stream, const char* s) {
+void append_escaped(std::string& out, const char* s) {
   while (*s) {
     size_t n = strcspn(s, "&<>\"'");
-    if (n) fwrite(s, 1, n, stream);
+    out.append(s, n);
     s += n;
     switch (*s) {
-      case '&': fputs("&amp;", stream); break;
-      case '<': fputs("&lt;", stream); break;
-      case '>': fputs("&gt;", stream); break;
-      case '"': fputs("&quot;", stream); break;
-      case '\'': fputs("&apos;", stream); break;
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&apos;"; break;
       default: return;
     }
     s++;
@@ -161,24 +161,33 @@ bool write_ascii_element(FILE* stream, const char* name, const char* id, int wid
   if (!ascii_tag(name, tag, sizeof tag) || (id && !plain_ascii(id)) ||
       (value && !plain_ascii(value)) || !locale_keeps_ascii())
     return false;
-  fputc('<', stream);
-  fputs(tag, stream);
+  // The element is put together first and written with one call: the
+  // file scan writes hundreds of thousands of them.
+  static std::string e;  // kept between calls: no allocation per element
+  e.clear();
+  e += '<';
+  e += tag;
   if (id && attribute_id) {
-    fputc(' ', stream);
-    fputs(attribute_id, stream);
-    fputs("=\"", stream);
-    put_escaped(stream, id);
-    fputc('"', stream);
-    if (width != 0) fprintf(stream, " W=\"%d\"", width);
+    e += ' ';
+    e += attribute_id;
+    e += "=\"";
+    append_escaped(e, id);
+    e += '"';
+    if (width != 0) {
+      e += " W=\"";
+      e += std::to_string(width);
+      e += '"';
+    }
   }
-  fputc('>', stream);
+  e += '>';
   if (close) {
-    if (value) put_escaped(stream, value);
-    fputs("</", stream);
-    fputs(tag, stream);
-    fputc('>', stream);
+    if (value) append_escaped(e, value);
+    e += "</";
+    e += tag;
+    e += '>';
   }
-  fputs("\r\n", stream);
+  e += "\r\n";
+  fwrite(e.data(), 1, e.size(), stream);
   *result = ferror(stream) ? -1 : 1;
   return true;
 }

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -268,6 +269,11 @@ int gatherer_run(int argc, wchar_t** wargv) {
         task::run_task_list(gatherer_task_list);
       }
       if (gatherer_setting(SETTING_STDOUT, SETTING_GET)) finish_standard_output();
+      // The program's own peak apart from that of the commands it started.
+      struct rusage self, children;
+      if (getrusage(RUSAGE_SELF, &self) == 0 && getrusage(RUSAGE_CHILDREN, &children) == 0)
+        printd("gatherer: peak memory %ld KiB, of its largest command %ld KiB (counted from its start)\n",
+               self.ru_maxrss, children.ru_maxrss);
     }
   }
   int rc = gatherer_setting(SETTING_RESULT, SETTING_GET);

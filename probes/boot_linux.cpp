@@ -110,6 +110,109 @@ bool grub_menu_parser::finish(grub_entry* out) {
   return true;
 }
 
+// ---- GRUB 2 configuration ---------------------------------------------------
+
+namespace {
+
+/// The first word of `text` as the shell-like configuration reads it: a
+/// quoted string without its quotes (a backslash escapes within double
+/// quotes), or a bare word up to a blank. *end is set past it.
+std::string grub2_word(const char* text, const char** end = nullptr) {
+  while (*text == ' ' || *text == '\t') text++;
+  std::string word;
+  char quote = 0;
+  for (; *text; text++) {
+    if (quote) {
+      if (*text == quote) {
+        quote = 0;
+      } else if (quote == '"' && *text == '\\' && text[1]) {
+        word += *++text;
+      } else {
+        word += *text;
+      }
+    } else if (*text == '\'' || *text == '"') {
+      quote = *text;
+    } else if (*text == ' ' || *text == '\t' || *text == '{') {
+      break;
+    } else {
+      word += *text;
+    }
+  }
+  if (end) *end = text;
+  return word;
+}
+
+bool ends_with_brace(const char* line) {
+  size_t n = strlen(line);
+  while (n > 0 && (line[n - 1] == ' ' || line[n - 1] == '\t')) n--;
+  return n > 0 && line[n - 1] == '{';
+}
+
+}  // namespace
+
+grub2_menu_parser::grub2_menu_parser() : depth(0), entry_depth(-1) { memset(&current, 0, sizeof current); }
+
+bool grub2_menu_parser::feed(const char* line, grub_entry* out) {
+  if (!line) return false;
+  while (*line == ' ' || *line == '\t') line++;
+  if (!*line || *line == '#') return false;
+  const char* rest = nullptr;
+  if (*line == '}') {
+    if (depth > 0) depth--;
+    if (entry_depth < 0 || depth != entry_depth) return false;
+    *out = current;
+    if (!out->title[0]) copy_cut(out->title, sizeof out->title, "Unnamed Entry");
+    memset(&current, 0, sizeof current);
+    entry_depth = -1;
+    return true;
+  }
+  if (entry_depth < 0 && keyword(line, "menuentry", &rest)) {
+    memset(&current, 0, sizeof current);
+    copy_cut(current.title, sizeof current.title, grub2_word(rest).c_str());
+    entry_depth = depth;
+  } else if (entry_depth >= 0) {
+    if (keyword(line, "set", &rest) && strncmp(rest, "root=", 5) == 0) {
+      copy_cut(current.root, sizeof current.root, grub2_word(rest + 5).c_str());
+    } else if (keyword(line, "linux", &rest) || keyword(line, "linux16", &rest) ||
+               keyword(line, "linuxefi", &rest) || keyword(line, "kernel", &rest)) {
+      const char* after;
+      copy_cut(current.kernel, sizeof current.kernel, grub2_word(rest, &after).c_str());
+      while (*after == ' ' || *after == '\t') after++;
+      std::string options(after);
+      while (!options.empty() && (options.back() == ' ' || options.back() == '\t')) options.pop_back();
+      copy_cut(current.options, sizeof current.options, options.c_str());
+    } else if (keyword(line, "initrd", &rest) || keyword(line, "initrd16", &rest) ||
+               keyword(line, "initrdefi", &rest)) {
+      copy_cut(current.initrd, sizeof current.initrd, rest);
+    } else if (keyword(line, "chainloader", nullptr)) {
+      current.chain_loaded = true;
+    }
+  }
+  if (ends_with_brace(line)) depth++;
+  return false;
+}
+
+bool parse_grub2_option(const char* line, const char** kw, const char** name, char* value,
+                        size_t value_size) {
+  static const char* const keywords[][3] = {{"default=", "default", "Default Entry"},
+                                            {"fallback=", "fallback", "Fallback Entry"},
+                                            {"timeout=", "timeout", "Menu Timeout"},
+                                            {"color_normal=", "color", "Menu Colours"}};
+  const char* rest;
+  if (!line || !value || value_size == 0 || !keyword(line, "set", &rest)) return false;
+  for (const auto& k : keywords) {
+    size_t n = strlen(k[0]);
+    if (strncmp(rest, k[0], n) != 0) continue;
+    std::string v = grub2_word(rest + n);
+    if (v.empty()) return false;  // "set default=" only clears it
+    *kw = k[1];
+    *name = k[2];
+    copy_cut(value, value_size, v.c_str());
+    return true;
+  }
+  return false;
+}
+
 bool parse_grub_option(const char* line, const char** kw, const char** name, char* value,
                        size_t value_size) {
   static const char* const keywords[][2] = {{"default", "Default Entry"},
@@ -129,18 +232,22 @@ bool parse_grub_option(const char* line, const char** kw, const char** name, cha
 }
 
 grub_probe::grub_probe(probe_group* group)
-    : probe(group, "GRUB configuration", 2, 1), tested(false), menu_file(nullptr) {}
+    : probe(group, "GRUB configuration", 2, 1), tested(false), menu_file(nullptr), grub2(false) {}
 
 bool grub_probe::test() {
   if (tested) return menu_file != nullptr;
   tested = true;
-  const char* candidates[] = {platform_path::grub_conf, platform_path::grub_grub_conf,
-                              platform_path::grub_menu_lst, platform_path::grub_grub_menu_lst};
+  // The legacy menu files first, so that a machine that has one keeps its
+  // report; then the GRUB 2 configurations of today.
+  const char* candidates[] = {platform_path::grub_conf,     platform_path::grub_grub_conf,
+                              platform_path::grub_menu_lst, platform_path::grub_grub_menu_lst,
+                              platform_path::grub_grub_cfg, platform_path::grub2_grub_cfg};
   for (const char* c : candidates) {
     FILE* f = sys_fopen(c, "r");  // regular files only
     if (!f) continue;
     fclose(f);
     menu_file = c;
+    grub2 = c == platform_path::grub_grub_cfg || c == platform_path::grub2_grub_cfg;
     printd("grub: using %s\n", c);
     break;
   }
@@ -174,14 +281,15 @@ bool grub_probe::run(FILE* report) {
     table.add_column("Chain Loaded", BOOL);
     table.end_heading();
     grub_menu_parser parser;
+    grub2_menu_parser parser2;
     grub_entry e;
     for_each_menu_line(menu_file, [&](const char* line) {
-      if (parser.feed(line, &e)) {
+      if (grub2 ? parser2.feed(line, &e) : parser.feed(line, &e)) {
         write_entry(table, e);
         rows++;
       }
     });
-    if (parser.finish(&e)) {
+    if (!grub2 && parser.finish(&e)) {
       write_entry(table, e);
       rows++;
     }
@@ -197,7 +305,9 @@ bool grub_probe::run(FILE* report) {
     for_each_menu_line(menu_file, [&](const char* line) {
       const char *kw, *name;
       char value[128];
-      if (!parse_grub_option(line, &kw, &name, value, sizeof value)) return;
+      if (!(grub2 ? parse_grub2_option(line, &kw, &name, value, sizeof value)
+                  : parse_grub_option(line, &kw, &name, value, sizeof value)))
+        return;
       table.start_row(kw);
       table.log_data(name);
       table.log_data(value);

@@ -34,6 +34,29 @@ class grub_menu_parser {
   grub_entry current;
 };
 
+/// Collects menu entries from the lines of a GRUB 2 configuration
+/// (grub.cfg): each "menuentry" block, submenus included, gives one entry
+/// with its title, the root it sets, the kernel image and options of its
+/// linux line, its initial RAM disk line and whether it chain-loads.
+class grub2_menu_parser {
+ public:
+  grub2_menu_parser();
+  /// Takes one line (trimmed; empty and comment lines are ignored). True when
+  /// the line closed an entry, which is then in *out.
+  bool feed(const char* line, grub_entry* out);
+
+ private:
+  grub_entry current;
+  int depth;        ///< braces open
+  int entry_depth;  ///< depth the open entry started at; -1 when none
+};
+
+/// A GRUB 2 option assignment ("set default=0", "set timeout=5", "set
+/// fallback=1", "set color_normal=..."): as parse_grub_option, the value
+/// without its quotes.
+bool parse_grub2_option(const char* line, const char** keyword, const char** name, char* value,
+                        size_t value_size);
+
 /// A menu option line ("default", "fallback", "timeout", "color"): true with
 /// the keyword, the name cell and the value (cut to value_size less one).
 bool parse_grub_option(const char* line, const char** keyword, const char** name, char* value,
@@ -62,6 +85,7 @@ class grub_probe : public probe {
  private:
   bool tested;
   const char* menu_file;
+  bool grub2;  ///< menu_file is a GRUB 2 configuration
 };
 
 class boot_probe : public probe {

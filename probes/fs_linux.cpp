@@ -24,6 +24,9 @@
 namespace {
 
 const char* const excluded_types[] = {"devfs", "tmpfs", "proc", "devpts", "usbdevfs", "shm"};
+const char* const pseudo_types[] = {"sysfs",   "cgroup",      "cgroup2",    "nsfs",     "securityfs", "debugfs",
+                                    "tracefs", "configfs",    "fusectl",    "pstore",   "bpf",        "mqueue",
+                                    "autofs",  "binfmt_misc", "rpc_pipefs", "selinuxfs"};
 
 /// Copies the text after `prefix` and the blanks that follow it, cut to size - 1.
 void copy_field(const char* text, char* out, size_t size) {
@@ -68,6 +71,13 @@ bool is_excluded(const char* type) {
   return false;
 }
 
+bool is_pseudo_filesystem(const char* type) {
+  if (!type) return false;
+  for (const char* t : pseudo_types)
+    if (strcmp(type, t) == 0) return true;
+  return false;
+}
+
 uint64_t size_in_bytes(uint64_t count, uint64_t unit) {
   uint64_t bytes;
   return __builtin_mul_overflow(count, unit, &bytes) ? UINT64_MAX : bytes;
@@ -80,6 +90,7 @@ filesystem_space space_of(const struct statvfs& st) {
   s.total = size_in_bytes(total, unit);
   s.free = size_in_bytes(free_blocks, unit);
   s.used = size_in_bytes(total >= free_blocks ? total - free_blocks : 0, unit);
+  s.available = size_in_bytes(st.f_bavail, unit);
   return s;
 }
 
@@ -108,6 +119,7 @@ int get_mounted_filesystems(FILE* report) {
   } columns[] = {{"Mount Point", STRING, 256},       {"Device", STRING, 256},
                  {"Capacity", STRING, 16},           {"Capacity (bytes)", ASCII_STRING, 20},
                  {"Free Space", STRING, 16},         {"Free Space (bytes)", ASCII_STRING, 20},
+                 {"Available Space", STRING, 16},    {"Available Space (bytes)", ASCII_STRING, 20},
                  {"Used Space", STRING, 16},         {"Used Space (bytes)", ASCII_STRING, 20},
                  {"File System", STRING, 16}};
   int i = 0;
@@ -126,10 +138,17 @@ int get_mounted_filesystems(FILE* report) {
     memset(&st, 0, sizeof st);
     // The mount point as the tree has it: a link in it stays inside the root.
     int dir = sys_open(entry.mnt_dir, O_PATH | O_DIRECTORY);
-    if (dir < 0 || fstatvfs(dir, &st) != 0) memset(&st, 0, sizeof st);
+    bool known = dir >= 0 && fstatvfs(dir, &st) == 0;
+    if (!known) memset(&st, 0, sizeof st);
     if (dir >= 0) close(dir);
-    if (is_excluded(entry.mnt_type)) {
+    if (is_excluded(entry.mnt_type) || is_pseudo_filesystem(entry.mnt_type)) {
       printd("fs_linux: %s is %d\n", entry.mnt_type, 1);
+      continue;
+    }
+    // A file system that says it holds nothing (proc-like, whatever its
+    // type's name) is no storage; one whose statistics are unknown stays.
+    if (known && st.f_blocks == 0) {
+      printd("fs_linux: %s (%s) has no capacity\n", entry.mnt_dir, entry.mnt_type);
       continue;
     }
     filesystem_space s = space_of(st);
@@ -138,6 +157,7 @@ int get_mounted_filesystems(FILE* report) {
     table.log_data(entry.mnt_fsname);
     log_size(table, s.total);
     log_size(table, s.free);
+    log_size(table, s.available);
     log_size(table, s.used);
     table.log_data(entry.mnt_type);
     table.end_row();

@@ -12,6 +12,10 @@ struct statvfs;
 
 /// True for the pseudo file-system types that are not reported.
 bool is_excluded(const char* type);
+/// True for the kernel's pseudo file systems of today that never hold data
+/// (sysfs, cgroup, nsfs, ...): left out like those of is_excluded, also where
+/// their statistics cannot be read (under a system root).
+bool is_pseudo_filesystem(const char* type);
 /// count x unit, 64 bits.
 uint64_t size_in_bytes(uint64_t count, uint64_t unit);
 
@@ -20,6 +24,7 @@ uint64_t size_in_bytes(uint64_t count, uint64_t unit);
 /// reserved for the superuser too.
 struct filesystem_space {
   uint64_t total = 0, free = 0, used = 0;
+  uint64_t available = 0;  ///< free to unprivileged users, as df shows it
 };
 filesystem_space space_of(const struct statvfs& st);
 /// A size in the form of calculate_storage_capacity (units of 1024), for
@@ -36,7 +41,7 @@ struct partition_record {
   char name[64];
   long long blocks;
   int major, minor;
-  char features[128];
+  char features[1024];
   char state[16];
   char errors[64];
   char last_mount[64];

@@ -14,6 +14,7 @@
 #include "debug.h"
 #include "platform_paths.h"
 #include "run_command.h"
+#include "software_linux.h"
 #include "sysroot.h"
 #include "table.h"
 #include "task.h"
@@ -210,11 +211,35 @@ syslog_probe::syslog_probe(probe_group* group, const char* probe_name, const cha
   customers = 0xFFEF;
 }
 
+std::string journal_command(bool kernel_only) {
+  return "journalctl --no-pager --quiet --output=short -n " + std::to_string(LOG_LINES) +
+         (kernel_only ? " _TRANSPORT=kernel" : "") + " 2>&1";
+}
+
+namespace {
+
+/// A current system keeps its logs in the journal. Its files are read by
+/// journalctl only for the machine it runs on: handed a system root, the tool
+/// would follow links inside it anywhere, so under a root there is none.
+bool journal_available() {
+  static tool_lookup journalctl("journalctl");
+  if (sysroot_is_set()) return false;
+  if (sys_access(platform_path::var_log_journal, X_OK) != 0 && sys_access(platform_path::run_log_journal, X_OK) != 0)
+    return false;
+  return journalctl.test();
+}
+
+}  // namespace
+
 bool syslog_probe::test() {
   struct stat st;
+  from_journal = false;
   if (sys_access(file, R_OK) != 0 || sys_stat(file, &st) != 0) {
     print_error(file, errno);
-    return false;
+    // No messages file: the system and kernel logs come from the journal.
+    from_journal = what != SINGLE_FILE && journal_available();
+    if (from_journal) printd("list_probe: %s from the journal\n", name);
+    return from_journal;
   }
   if (!S_ISREG(st.st_mode)) {
     print_error(file, EINVAL);
@@ -226,7 +251,10 @@ bool syslog_probe::test() {
 bool syslog_probe::run(FILE* report) {
   FILE* output;
   std::string command;
-  if (what == SINGLE_FILE) {
+  if (from_journal) {
+    command = journal_command(what == KERNEL_MESSAGES);
+    output = command_open(command.c_str());
+  } else if (what == SINGLE_FILE) {
     command = "tail -n " + std::to_string(LOG_LINES);
     output = command_open_input(command.c_str(), file);
   } else {

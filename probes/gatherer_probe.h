@@ -41,14 +41,20 @@ class syslog_probe : public probe {
   };
   /// `file`: the platform path whose readability makes the probe valid.
   syslog_probe(probe_group* group, const char* name, const char* file, kind what);
-  /// True when the file is a readable regular file under the system root.
+  /// True when the file is a readable regular file under the system root;
+  /// for the messages kinds also where it is missing but the running
+  /// system keeps a journal (then read with journalctl).
   bool test() override;
   bool run(FILE* report) override;
 
  private:
   const char* file;
   kind what;
+  bool from_journal = false;
 };
+
+/// The journal's newest 500 entries, or its newest 500 kernel entries.
+std::string journal_command(bool kernel_only);
 
 /// The platform paths of the regular files of the log directory whose names
 /// begin with "messages", oldest modification first (ties by name, newest

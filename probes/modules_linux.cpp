@@ -21,9 +21,9 @@ namespace {
 /// Characters kept of each installed-module field.
 const size_t MODULE_FIELD = 79;
 
-std::wstring cut(const wchar_t* text) {
+std::wstring cut(const wchar_t* text, bool whole) {
   std::wstring s(text);
-  if (s.size() > MODULE_FIELD) s.resize(MODULE_FIELD);
+  if (!whole && s.size() > MODULE_FIELD) s.resize(MODULE_FIELD);
   if (s == L"<none>") s.clear();
   return s;
 }
@@ -58,9 +58,9 @@ bool parse_loaded_module_line(const char* line, loaded_module& out) {
   size_t end = static_cast<size_t>(live - line);
   if (end >= 2 && strncmp(live - 2, " - Live", 7) == 0) end -= 1;
   std::string cut_line(line, end);
-  char name[32] = "";
+  char name[sizeof out.name] = "";
   long long size = 0, uses = 0;
-  int got = sscanf(cut_line.c_str(), "%31s %lli %lli", name, &size, &uses);
+  int got = sscanf(cut_line.c_str(), "%63s %lli %lli", name, &size, &uses);
   if (got < 1) return false;
   snprintf(out.name, sizeof out.name, "%s", name);
   if (got >= 2) out.size = size;
@@ -91,18 +91,20 @@ bool module_record_reader::feed(const wchar_t* line) {
     const wchar_t* prefix;
     std::wstring module_record::*member;
     bool first_only;  // module information lines: the first of several wins
+    bool whole;       // never cut: a cut name or path names another module
   };
   static const field fields[] = {
-      {L"Module:", &module_record::name, false},
-      {L"Path:", &module_record::path, false},
-      {L"Author:", &module_record::author, false},
-      {L"Version:", &module_record::version, false},
-      {L"Description:", &module_record::description, false},
-      {L"License:", &module_record::license, false},
-      {L"Loaded:", &module_record::loaded, false},
-      {L"author:", &module_record::author, true},
-      {L"description:", &module_record::description, true},
-      {L"license:", &module_record::license, true},
+      {L"Module:", &module_record::name, false, true},
+      {L"Path:", &module_record::path, false, true},
+      {L"Author:", &module_record::author, false, false},
+      {L"Version:", &module_record::version, false, true},
+      {L"Description:", &module_record::description, false, false},
+      {L"License:", &module_record::license, false, false},
+      {L"Loaded:", &module_record::loaded, false, false},
+      {L"author:", &module_record::author, true, false},
+      {L"description:", &module_record::description, true, false},
+      {L"license:", &module_record::license, true, false},
+      {L"version:", &module_record::version, true, true},
   };
   for (const field& f : fields) {
     size_t n = wcslen(f.prefix);
@@ -111,7 +113,7 @@ bool module_record_reader::feed(const wchar_t* line) {
     if (f.first_only && !value.empty()) return false;
     const wchar_t* p = line + n;
     while (*p == L' ' || *p == L'\t') ++p;
-    value = cut(p);
+    value = cut(p, f.whole);
     return false;
   }
   printd("modules: previous line not recognized\n");

@@ -10,10 +10,10 @@
 
 /// One line of the loaded-module list, for a module in the Live state.
 struct loaded_module {
-  char name[32];
+  char name[64];          ///< the kernel keeps names below 64 bytes
   long long size;
   long long uses;
-  char dependants[128];  ///< "a,b," as listed; "" for none
+  char dependants[4096];  ///< "a,b," as listed; "" for none
 };
 /// False for a line of a module that is not Live (loading or unloading).
 bool parse_loaded_module_line(const char* line, loaded_module& out);

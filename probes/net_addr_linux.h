@@ -21,8 +21,12 @@ struct rtnl_addr_info {
 /// the body is shorter than its fixed part.
 int rtnl_parse_addr(const unsigned char* body, size_t length, rtnl_addr_info* record);
 /// The next address of the dump: 0 when filled, 1 at the end, negative on error.
-int rtnl_next_addr(netlink_buffer* buffer, rtnl_addr_info* record);
+/// `family`: 2 (IPv4, the default) or 10 (IPv6); a buffer dumps one family.
+int rtnl_next_addr(netlink_buffer* buffer, rtnl_addr_info* record, int family = 2);
 
 char* rtnl_address_family(int family, char* out, size_t size);
 /// The IPv4 mask of `prefix` leading one bits (a prefix above 32 counts as 32).
 char* rtnl_netmask(int prefix, char* out, size_t size);
+/// The IPv6 mask of `prefix` leading one bits, in the address form
+/// ("ffff:ffff:ffff:ffff::" for 64; a prefix above 128 counts as 128).
+char* rtnl_netmask6(int prefix, char* out, size_t size);

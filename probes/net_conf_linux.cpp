@@ -55,6 +55,7 @@ bool parse_hosts_line(const char* line, hosts_entry* entry) {
   entry->names.clear();
   const char* p = line;
   if (!next_token(&p, &entry->address, 63)) return false;
+  if (entry->address[0] == '#') return false;  // a comment, however indented
   take_values(p, &entry->names);
   return !entry->names.empty();
 }
@@ -77,7 +78,17 @@ bool parse_iptables_rule(const char* line, iptables_rule* rule) {
   std::string tokens[10];
   static const size_t limits[10] = {255, 255, 255, 31, 31, 31, 31, 31, 63, 63};
   int count = 0;
-  while (count < 10 && next_token(&p, &tokens[count], limits[count])) count++;
+  while (count < 10 && next_token(&p, &tokens[count], limits[count])) {
+    count++;
+    // The target column is padded to nine places even when a rule has no
+    // target: then more than one blank follows the byte count, and the
+    // columns after it keep their own places.
+    if (count == 3) {
+      size_t blanks = 0;
+      while (is_blank(p[blanks])) blanks++;
+      if (blanks > 1 && p[blanks]) tokens[count++].clear();
+    }
+  }
   if (count == 0) return false;
   rule->number = leading_number(tokens[0]);
   rule->packets = leading_number(tokens[1]);

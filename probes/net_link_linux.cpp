@@ -311,7 +311,7 @@ const code_name rtnl_type_names[] = {
     {786, "fcpl"},     {787, "fcfb0"},    {788, "fcfb1"},   {789, "fcfb2"},   {790, "fcfb3"},
     {791, "fcfb4"},    {792, "fcfb5"},    {793, "fcfb6"},   {794, "fcfb7"},   {795, "fcfb8"},
     {796, "fcfb9"},    {797, "fcfb10"},   {798, "fcfb11"},  {799, "fcfb12"},  {800, "tr"},
-    {801, "ieee802.11"}, {65535, "void"},
+    {801, "ieee802.11"}, {65534, "none"}, {65535, "void"},
 };
 
 struct flag_name {

@@ -77,7 +77,7 @@ enum { RTNL_STAT_COUNT = 23, RTNL_STAT_REPORTED = 10 };
 struct rtnl_link_info {
   int32_t index;
   char name[17];
-  char type[16];
+  char type[24];  // "uknown type 65533": an unknown number whole
   char address[25];
   uint32_t mtu;
   char flags[131];  // every flag word set fits whole

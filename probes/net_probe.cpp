@@ -22,6 +22,7 @@
 #include "sysroot.h"
 #include "table.h"
 #include "util_string.h"
+#include "xml.h"
 
 namespace {
 
@@ -115,24 +116,49 @@ void net_probe::address_table(FILE* report) {
                                    {"Address", ASCII_STRING, 46},  {"Netmask", ASCII_STRING, 46},
                                    {"Broadcast", ASCII_STRING, 46}, {"Interface", ASCII_STRING, 16}};
   write_heading(table, columns);
-  netlink_buffer* buffer = netlink_open();
-  if (!buffer) return;
-  rtnl_addr_info record;
-  while (rtnl_next_addr(buffer, &record) == 0) {
-    const rtnl_link_info* link = find_interface(record.index);
-    table.start_row(record.label);
-    table.log_data(record.label);
-    table.log_data(record.family);
-    table.log_data(record.local);
-    table.log_data(record.netmask);
-    table.log_data(record.broadcast);
-    table.log_data(link ? link->name : "unknown");
-    table.end_row();
+  // IPv4 first, then IPv6; one dump (and socket) each.
+  for (int family : {AF_INET, AF_INET6}) {
+    netlink_buffer* buffer = netlink_open();
+    if (!buffer) return;
+    rtnl_addr_info record;
+    while (rtnl_next_addr(buffer, &record, family) == 0) {
+      const rtnl_link_info* link = find_interface(record.index);
+      // IPv6 addresses carry no label: the interface names them.
+      const char* label = record.label[0] ? record.label : link ? link->name : "";
+      table.start_row(label);
+      table.log_data(label);
+      table.log_data(record.family);
+      table.log_data(record.local);
+      table.log_data(record.netmask);
+      table.log_data(record.broadcast);
+      table.log_data(link ? link->name : "unknown");
+      table.end_row();
+    }
+    netlink_close(buffer);
   }
-  netlink_close(buffer);
+}
+
+// A system whose packet filter is set with nft alone: its rule set, as
+// nft lists it, embedded as a file.
+void net_probe::nft_ruleset(FILE* report) {
+  FILE* pipe = command_open("command -v nft >/dev/null 2>&1 || exit 127; nft list ruleset 2>&1");
+  if (!pipe) {
+    print_error("nft: popen", errno);
+    return;
+  }
+  // Nothing is embedded when nft is missing: the first line tells.
+  int c = fgetc(pipe);
+  if (c != EOF) {
+    ungetc(c, pipe);
+    log_file(report, "nft ruleset", pipe);
+  }
+  int status = command_close(pipe);
+  printd("nft: list ruleset: status %d\n", status);
 }
 
 void net_probe::iptables_tables(FILE* report) {
+  // The live machine's rules say nothing of a captured system.
+  if (sysroot_is_set()) return;
   // Numeric output (no name look-ups) read to its end, so a large rule set
   // neither stalls on DNS nor dies of a closed pipe.
   FILE* probe_pipe = command_open("iptables -L -n 2>&1");
@@ -146,6 +172,7 @@ void net_probe::iptables_tables(FILE* report) {
   int status = command_close(probe_pipe);
   if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     printd("iptables: error finding iptables\n");
+    nft_ruleset(report);
     return;
   }
   static const column columns[] = {
@@ -193,21 +220,31 @@ bool net_probe::route_table(FILE* report) {
                                    {"Netmask", ASCII_STRING, 46},     {"Scope", ASCII_STRING, 16},
                                    {"Type", ASCII_STRING, 16},        {"Interface", ASCII_STRING, 16}};
   write_heading(table, columns);
-  netlink_buffer* buffer = netlink_open();
-  if (!buffer) return true;
-  rtnl_route_info record;
-  while (rtnl_next_route(buffer, &record) == 0) {
-    const rtnl_link_info* link = find_interface(record.output_interface);
-    table.start_row(record.destination);
-    table.log_data(record.destination);
-    table.log_data(record.gateway);
-    table.log_data(record.netmask);
-    table.log_data(record.scope);
-    table.log_data(record.type);
+  auto row = [&](const rtnl_route_info& r, const char* gateway, int32_t interface) {
+    const rtnl_link_info* link = find_interface(interface);
+    table.start_row(r.destination);
+    table.log_data(r.destination);
+    table.log_data(gateway);
+    table.log_data(r.netmask);
+    table.log_data(r.scope);
+    table.log_data(r.type);
     table.log_data(link ? link->name : "unknown");
     table.end_row();
+  };
+  // IPv4 first, then IPv6 (its masks in the IPv6 form); a multipath route
+  // gives one row per next hop.
+  for (int family : {AF_INET, AF_INET6}) {
+    netlink_buffer* buffer = netlink_open();
+    if (!buffer) return true;
+    static rtnl_route_info record;
+    while (rtnl_next_route(buffer, &record, family) == 0) {
+      if (record.hop_count == 0) row(record, record.gateway, record.output_interface);
+      for (int i = 0; i < record.hop_count && i < RTNL_MAX_HOPS; i++)
+        row(record, record.hops[i].gateway, record.hops[i].interface);
+      if (record.hop_count > RTNL_MAX_HOPS) printd("net: %d next hops, %d listed\n", record.hop_count, RTNL_MAX_HOPS);
+    }
+    netlink_close(buffer);
   }
-  netlink_close(buffer);
   return true;
 }
 

@@ -21,6 +21,7 @@ class net_probe : public probe {
   void interface_tables(FILE* report);
   void address_table(FILE* report);
   void iptables_tables(FILE* report);
+  void nft_ruleset(FILE* report);
   bool route_table(FILE* report);
 
   std::vector<rtnl_link_info> interfaces;

@@ -77,7 +77,9 @@ bool read_os_release_file(const char* path, os_release_info& out) {
   } keys[] = {{"ID=", &os_release_info::id},
               {"NAME=", &os_release_info::name},
               {"PRETTY_NAME=", &os_release_info::pretty_name},
-              {"VERSION_ID=", &os_release_info::version_id}};
+              {"VERSION_ID=", &os_release_info::version_id},
+              {"VERSION=", &os_release_info::version},
+              {"VERSION_CODENAME=", &os_release_info::version_codename}};
   std::string line;
   // os-release is a few hundred bytes; a bound keeps a hostile one cheap.
   for (int lines = 0; lines < 512 && read_line(f, line, 511); lines++) {

@@ -68,10 +68,11 @@ struct kernel_identity {
 };
 kernel_identity get_kernel_identity();
 
-/// What os-release says: ID, NAME, PRETTY_NAME and VERSION_ID, unquoted
-/// (empty when absent). False when neither os-release file opens.
+/// What os-release says: ID, NAME, PRETTY_NAME, VERSION_ID, VERSION and
+/// VERSION_CODENAME, unquoted (empty when absent). False when neither
+/// os-release file opens.
 struct os_release_info {
-  std::string id, name, pretty_name, version_id;
+  std::string id, name, pretty_name, version_id, version, version_codename;
 };
 bool read_os_release_info(os_release_info& out);
 

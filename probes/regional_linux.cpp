@@ -47,7 +47,7 @@ int scan_rcfile(FILE* f, const char* key, char* value, int length) {
 int parse_platform_rcfile(const char* platform_path, const char* key, char* value, int length) {
   if (value && length > 0) value[0] = '\0';
   if (!value || length <= 0) return 0;
-  FILE* f = sys_fopen(platform_path, "r");
+  FILE* f = sys_fopen_bounded(platform_path);
   if (!f) {
     print_error(platform_path, errno);
     return 0;
@@ -56,9 +56,13 @@ int parse_platform_rcfile(const char* platform_path, const char* key, char* valu
 }
 
 /// The system files: 1 with the value of the first that assigns the locale.
+/// The legacy files come first; a current system names its default locale
+/// in /etc/default/locale or /etc/locale.conf.
 int system_locale(char* buffer, int length) {
   if (parse_platform_rcfile(platform_path::sysconfig_i18n, "LANG", buffer, length)) return 1;
-  return parse_platform_rcfile(platform_path::sysconfig_language, "RC_LANG", buffer, length);
+  if (parse_platform_rcfile(platform_path::sysconfig_language, "RC_LANG", buffer, length)) return 1;
+  return parse_platform_rcfile(platform_path::default_locale, "LANG", buffer, length) ||
+         parse_platform_rcfile(platform_path::locale_conf, "LANG", buffer, length);
 }
 
 int user_locale(char* buffer, int length) {

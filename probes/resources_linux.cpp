@@ -141,6 +141,20 @@ bool parse_interrupt_line(const char* text, int processors, interrupt_entry& out
         copy_cut(out.name, sizeof out.name, l.text, strlen(l.text));
         row = true;
       }
+    // The kernel's other named lines ("RES:", "CAL:", "TLB:", ...): the
+    // name, the counts, then the whole description in the Device column.
+    const char* colon = strchr(p, ':');
+    bool named = !row && colon && colon > p && colon - p <= 8 && strncmp(p, "MIS", 3) != 0;
+    for (const char* c = p; named && c < colon; ++c)
+      if (!isalnum(static_cast<unsigned char>(*c))) named = false;
+    if (named) {
+      copy_cut(out.name, sizeof out.name, p, static_cast<size_t>(colon - p));
+      p = colon + 1;
+      for (long long& count : out.counts) count = count_of(next_word(p, 255));
+      p = skip_blanks(p);
+      copy_cut(out.device, sizeof out.device, p, strlen(p));
+      return true;
+    }
     // The first four characters ("NMI:") are skipped, never past the end.
     for (int i = 0; i < 4 && *p; ++i) ++p;
   }

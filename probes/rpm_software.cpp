@@ -6,6 +6,7 @@
 #include "debug.h"
 #include "run_command.h"
 #include "software_linux.h"
+#include "sysroot.h"
 #include "table.h"
 #include "util_string.h"
 
@@ -39,9 +40,9 @@ bool rpm_record_reader::feed(const char* line) {
     size_t max;
   };
   static const field fields[] = {
-      {"Name:", &package_record::name, 79},
+      {"Name:", &package_record::name, std::string::npos},
       {"Vendor:", &package_record::vendor, 79},
-      {"Version:", &package_record::version, 79},
+      {"Version:", &package_record::version, std::string::npos},
       {"Description:", &package_record::description, 79},
       {"Group:", &package_record::group, 79},
       {"InstallDate:", &package_record::install_date, 15},
@@ -69,7 +70,9 @@ std::string rpm_query_command() {
          "Size: %{SIZE}\\n---EOP---\\n' 2>&1";
 }
 
-bool rpm_packages_test() { return rpm_tool.test(); }
+// The rpm database of a system root cannot be read without handing rpm a
+// path that may lead out of the root: under a root the table is left out.
+bool rpm_packages_test() { return !sysroot_is_set() && rpm_tool.test(); }
 
 void reset_rpm_tool() { rpm_tool = tool_lookup("rpm"); }
 

@@ -47,11 +47,41 @@ class rpm_record_reader {
   bool done = false;
 };
 
+/// The fields of one Debian package, as listed by a tool or read from the
+/// dpkg status file.
+struct deb_fields {
+  std::string status, name, version, section, size, maintainer, arch, summary;
+};
+
+/// A record in the table's words: only installed packages (the status's last
+/// word); the name with ":arch" when the architecture is neither "all" nor
+/// `native` (nothing is added while `native` is unknown); a size in KiB
+/// written as deb_size_text gives it; values whole, surrounding blanks
+/// trimmed. False when the package is not installed or has no name.
+bool deb_record_from_fields(const deb_fields& f, const std::string& native, package_record& out);
+
 /// The Debian listing: one line per package, fields separated by "|" in the
-/// order status, name, version, section, size, maintainer, description (the
-/// description last, so that it may hold "|"). True with the package when
-/// the status says it is installed; fields are trimmed and cut.
-bool parse_deb_line(const char* line, package_record& out);
+/// order status, name, version, section, size, maintainer, architecture,
+/// description (the description last, so that it may hold "|").
+bool parse_deb_line(const char* line, const std::string& native, package_record& out);
+
+/// An installed size in KiB in the package tools' words ("702 kB", "14.3 kB",
+/// "13.3 MB": bytes in powers of 1000).
+std::string deb_size_text(unsigned long long kib);
+
+/// The dpkg status file: "Key: value" paragraphs separated by blank lines.
+/// feed() takes one line without its line end and is true when the line
+/// ended a paragraph, whose fields are then in `fields` (the description's
+/// first line is the summary); finish() ends the last one at end of file.
+class deb_status_reader {
+ public:
+  bool feed(const char* line);
+  bool finish();
+  deb_fields fields;
+
+ private:
+  bool done = false;
+};
 
 /// The commands, exactly as run.
 std::string rpm_query_command();

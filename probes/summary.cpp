@@ -44,7 +44,26 @@ sysinfo_probe::sysinfo_probe(probe_group* group) : probe(group, "System Summary"
 bool sysinfo_probe::run(FILE* report) {
   summary_table(report);
   os_table(report);
+  os_release_table(report);
   return true;
+}
+
+// The release as the system states it in os-release, beside the release
+// files' view above; left out where the system has no os-release.
+void sysinfo_probe::os_release_table(FILE* report) {
+  os_release_info release;
+  if (!read_os_release_info(release)) return;
+  static const column columns[] = {
+      {"NAME", STRING, 24},      {"VERSION", STRING, 24},          {"ID", STRING, 10},
+      {"VERSION_ID", STRING, 10}, {"VERSION_CODENAME", STRING, 16}, {"PRETTY_NAME", STRING, 32},
+  };
+  Table table(report, "Operating System Release");
+  write_heading(table, columns);
+  table.start_row("");
+  for (const std::string* value : {&release.name, &release.version, &release.id, &release.version_id,
+                                   &release.version_codename, &release.pretty_name})
+    table.log_data(value->c_str());
+  table.end_row();
 }
 
 void sysinfo_probe::summary_table(FILE* report) {

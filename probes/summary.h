@@ -15,6 +15,7 @@ class sysinfo_probe : public probe {
   bool run(FILE* report) override;
   void summary_table(FILE* report);
   void os_table(FILE* report);
+  void os_release_table(FILE* report);
 };
 
 /// The one-table summary with wider columns that some customers read.

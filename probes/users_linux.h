@@ -9,8 +9,8 @@
 struct passwd_entry {
   char name[32];
   long long uid;
-  char home[64];
-  char shell[16];
+  char home[4096];
+  char shell[4096];
 };
 void parse_passwd_line(const char* line, passwd_entry& out);
 

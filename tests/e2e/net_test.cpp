@@ -3,6 +3,7 @@
 // namespaces, inside one with a veth pair, known addresses, routes and a
 // filter rule. The tables expected are in tests/fixtures/net/e2e_tables.tsv.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -118,6 +119,31 @@ TEST(NetworkE2E, FixtureRootHostsResolverAndLoopback) {
     EXPECT_NE(r.out.find(std::string("Table: ") + t + "\n"), std::string::npos) << t;
 }
 
+// Without iptables, a packet filter set with nft is embedded as nft lists it
+// (a stand-in nft here); under a system root neither tool is asked.
+TEST(NetworkE2E, WithoutIptablesTheNftRulesetIsEmbedded) {
+  zvtest::temp_dir bin, cwd;
+  ASSERT_TRUE(zvtest::write_file(bin.path(), "/nft",
+                                 "#!/bin/sh\n[ \"$*\" = \"list ruleset\" ] || exit 2\n"
+                                 "printf 'table inet filter {\\n\\tchain input {\\n\\t\\ttype filter hook input priority 0;\\n"
+                                 "\\t\\ttcp dport 22 accept\\n\\t}\\n}\\n'\n"));
+  chmod(bin.file("nft").c_str(), 0755);
+  zvtest::run_options o;
+  o.args = {"-batch", "-stdout", "-probe", "NETWORK"};
+  o.cwd = cwd.path();
+  o.env = {{"PATH", bin.path()}};
+  zvtest::run_result r = zvtest::run_program(o);
+  ASSERT_TRUE(ok(r)) << r.err;
+  EXPECT_NE(r.out.find("<FILE ID=\"nft ruleset\">"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("tcp dport 22 accept"), std::string::npos);
+  EXPECT_EQ(r.out.find("iptables INPUT Chain"), std::string::npos);
+  zvtest::fixture_root root;
+  root.add("/etc/hosts", "127.0.0.1 localhost\n");
+  o.args = {"-batch", "-stdout", "-probe", "NETWORK", "-sysroot", root.path()};
+  r = zvtest::run_program(o);
+  EXPECT_EQ(r.out.find("nft ruleset"), std::string::npos);
+}
+
 TEST(NetworkE2E, NamespaceWithVethPairGivesExactlyItsTables) {
   std::string tool = find_ip();
   if (geteuid() != 0 || tool.empty()) GTEST_SKIP() << "needs root and ip";
@@ -132,7 +158,10 @@ TEST(NetworkE2E, NamespaceWithVethPairGivesExactlyItsTables) {
       {"link", "set", "zva0", "up"},
       {"link", "set", "zvb0", "up", "mtu", "9000"},
       {"route", "add", "192.168.99.0/24", "via", "10.77.1.2", "dev", "zva0"},
-      {"route", "add", "default", "via", "10.77.2.254"}};
+      {"route", "add", "default", "via", "10.77.2.254"},
+      {"addr", "add", "fd00:77::1/64", "dev", "zva0", "nodad"},
+      {"route", "add", "203.0.113.0/24", "nexthop", "via", "10.77.1.2", "dev", "zva0", "nexthop", "via",
+       "10.77.2.2", "dev", "zvb0"}};
   for (const auto& step : setup) ASSERT_TRUE(ns.ip(step)) << step[0] << " " << step[1] << " " << step[2];
   bool with_filter = ok(ns.exec({"iptables", "-A", "INPUT", "-i", "zva0", "-s", "10.77.1.0/24", "-p", "tcp",
                                  "--dport", "22", "-j", "ACCEPT"}));

@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #include <sys/time.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <string>
 
 #include "harness.h"
@@ -95,4 +98,37 @@ TEST(SelfReportAndLogsE2E, RunAccountAndLogTailsAreEmbeddedWellFormed) {
   EXPECT_EQ(record(report, "/var/log/boot.log"), "Starting services <ok>\n");
   EXPECT_EQ(record(report, "/var/log/boot"), "<none>");
   EXPECT_NE(record(report, "/etc/X11/xorg.conf").find("Identifier \"Card0\""), std::string::npos);
+}
+
+// A current system without a messages file: the system and kernel logs come
+// from the journal, through journalctl (a stand-in here that replays a
+// recorded journal and names its arguments); under a system root they are
+// left out, as journalctl cannot be confined to the root.
+TEST(SelfReportAndLogsE2E, WithoutAMessagesFileTheJournalIsRead) {
+  if (access("/var/log/messages", F_OK) == 0) GTEST_SKIP() << "this machine has a messages file";
+  if (access("/var/log/journal", X_OK) != 0 && access("/run/log/journal", X_OK) != 0)
+    GTEST_SKIP() << "this machine keeps no journal";
+  const std::string journal = std::string(ZV_SOURCE_DIR) + "/tests/fixtures/system/recorded/journal.txt";
+  zvtest::temp_dir bin, cwd;
+  ASSERT_TRUE(zvtest::write_file(bin.path(), "/journalctl",
+                                 "#!/bin/sh\necho \"args: $*\"\ncat '" + journal + "'\n"));
+  chmod(bin.file("journalctl").c_str(), 0755);
+  const char* path = getenv("PATH");
+  zvtest::run_options o;
+  o.args = {"-batch", "-stdout", "-probe", "SYSTEM_LOGS"};
+  o.cwd = cwd.path();
+  o.env = {{"PATH", bin.path() + ":" + (path ? path : "/usr/bin:/bin")}};
+  zvtest::run_result r = zvtest::run_program(o);
+  ASSERT_TRUE(r.exited) << r.err;
+  std::string system_log = record(r.out, "System Log"), kernel_log = record(r.out, "Kernel Log");
+  EXPECT_NE(system_log.find("args: --no-pager --quiet --output=short -n 500\n"), std::string::npos) << system_log;
+  EXPECT_NE(kernel_log.find("-n 500 _TRANSPORT=kernel\n"), std::string::npos) << kernel_log;
+  EXPECT_NE(system_log.find("sshd[812]: Accepted publickey"), std::string::npos) << system_log;
+  // Under a root without messages files: no log records at all.
+  zvtest::fixture_root root;
+  root.add("/etc/hostname", "captured\n");
+  o.args = {"-batch", "-stdout", "-probe", "SYSTEM_LOGS", "-sysroot", root.path()};
+  r = zvtest::run_program(o);
+  EXPECT_EQ(record(r.out, "System Log"), "<none>");
+  EXPECT_EQ(r.out.find("args:"), std::string::npos);
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "harness.h"
+#include "report_rows.h"
 
 TEST(SummaryE2E, ReportOpensWithTheSystemSummaryThenTheOperatingSystem) {
   zvtest::fixture_root root;
@@ -32,4 +33,26 @@ TEST(SummaryE2E, ReportOpensWithTheSystemSummaryThenTheOperatingSystem) {
   // The captured machine's kernel and host name, never this machine's.
   EXPECT_NE(report.find(">captured-host<"), std::string::npos);
   EXPECT_NE(report.find(">2.4.20-8 Unknown<"), std::string::npos);
+  // Without os-release there is no release table.
+  EXPECT_EQ(report.find("Operating System Release"), std::string::npos);
+}
+
+// A current system's os-release: its fields, unquoted and whole, in the
+// "Operating System Release" table after the two summary tables.
+TEST(SummaryE2E, OsReleaseFieldsFormTheirOwnTable) {
+  zvtest::fixture_root root;
+  root.add("/etc/debian_version", "12.5\n");
+  root.add("/etc/os-release",
+           "PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n"
+           "NAME=\"Debian GNU/Linux\"\nVERSION_ID=\"12\"\nVERSION=\"12 (bookworm)\"\n"
+           "VERSION_CODENAME=bookworm\nID=debian\nHOME_URL=\"https://www.example.org/\"\n");
+  zvtest::temp_dir cwd;
+  zvtest::run_result r = zvtest::run({"-batch", "-stdout", "-probe", "SYSTEM_SUMMARY", "-sysroot", root.path()},
+                                     cwd.path());
+  ASSERT_TRUE(r.exited) << r.err;
+  zvtest::table_rows tables = zvtest::report_rows(r.out);
+  ASSERT_EQ(tables["Operating System Release"].size(), 1u) << r.out;
+  EXPECT_EQ(tables["Operating System Release"][0],
+            "\tDebian GNU/Linux\t12 (bookworm)\tdebian\t12\tbookworm\tDebian GNU/Linux 12 (bookworm)");
+  EXPECT_LT(r.out.find("\"Operating System\""), r.out.find("\"Operating System Release\""));
 }

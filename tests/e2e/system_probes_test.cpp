@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "harness.h"
+#include "report_rows.h"
 #include "smbios_root.h"
 
 namespace fs = std::filesystem;
@@ -84,13 +85,15 @@ TEST(SystemProbesE2E, FixtureRootTablesComeOutExactly) {
            "printf 'filename: %s\\nauthor: A. Author\\nauthor: B. Author\\nlicense: GPL\\n"
            "description: module %s\\n' \"$1\" \"${1##*/}\"");
   zvtest::run_result r = run_probes(
-      cwd, root.path(), "WORKSTATION_SECURITY;SCHEDULED_TASKS;RESOURCE_INFORMATION;DEVICE_DRIVER_INFORMATION",
+      cwd, root.path(),
+      "WORKSTATION_SECURITY;SCHEDULED_TASKS;RESOURCE_INFORMATION;DEVICE_DRIVER_INFORMATION;INSTALLED_SOFTWARE",
       bin.path());
   ASSERT_TRUE(r.exited) << r.err;
   std::string report = text_report(cwd);
   ASSERT_FALSE(report.empty()) << r.err;
   for (const char* title : {"User Accounts", "Groups", "Scheduled Tasks", "DMA Channels in use",
-                            "I/O Memory Map", "I/O Ports", "IRQs", "Loaded Modules", "Kernel Modules"}) {
+                            "I/O Memory Map", "I/O Ports", "IRQs", "Loaded Modules", "Kernel Modules",
+                            "DPKG Packages"}) {
     SCOPED_TRACE(title);
     rows got = smbios_test::text_table(report, title), want = expected_rows(title);
     // find lists files in directory order.
@@ -188,34 +191,53 @@ TEST(SystemProbesE2E, EveryCommandThatTimesOutIsReported) {
   }
 }
 
-// The real package tools: aptitude where installed, dpkg-query where it is not.
-TEST(SystemProbesE2E, PackagesComeFromTheRealTools) {
+/// The "DPKG Packages" rows of a run of the package probe with this environment.
+rows package_rows(const std::vector<std::pair<std::string, std::string>>& env, std::string& log) {
+  zvtest::temp_dir cwd;
+  zvtest::run_options o;
+  o.args = {"-batch", "-stdout", "-debug", "-probe", "INSTALLED_SOFTWARE"};
+  o.cwd = cwd.path();
+  o.env = env;
+  zvtest::run_result r = zvtest::run_program(o);
+  log = zvtest::read_file(cwd.file("gatherer.log"));
+  rows out;
+  zvtest::table_rows tables = zvtest::report_rows(r.out);
+  for (const auto& row : tables["DPKG Packages"]) {
+    std::vector<std::string> cells;
+    std::istringstream in(row.substr(row.find('\t') + 1));
+    for (std::string cell; std::getline(in, cell, '\t');) cells.push_back(cell);
+    out.push_back(cells);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// The real package tools: dpkg-query where it is installed, aptitude where it
+// is not, and both give the same rows. aptitude is given an empty archive
+// index, so that it, like dpkg-query, knows only the installed records.
+TEST(SystemProbesE2E, DpkgQueryAndAptitudeGiveTheSameRows) {
   zvtest::temp_dir cwd;
   zvtest::run_result r = run_probes(cwd, "", "INSTALLED_SOFTWARE", "");
   ASSERT_TRUE(r.exited) << r.err;
-  std::string report = text_report(cwd), log = zvtest::read_file(cwd.file("gatherer.log"));
+  std::string report = text_report(cwd), log;
   if (access("/usr/bin/rpm", X_OK) == 0) {
     EXPECT_NE(report.find("Table: RPM Packages"), std::string::npos);
   }
-  if (access("/usr/bin/aptitude", X_OK) == 0) {
-    EXPECT_NE(log.find("package list from aptitude"), std::string::npos);
-    EXPECT_GT(smbios_test::text_table(report, "DPKG Packages").size(), 10u);
-  }
-  if (access("/usr/bin/dpkg-query", X_OK) != 0) return;
-  // A search path without aptitude: only the tools the probe needs.
-  zvtest::temp_dir bin, cwd2;
-  for (const char* tool : {"which", "dpkg-query"})
+  if (access("/usr/bin/dpkg-query", X_OK) != 0 || access("/usr/bin/aptitude", X_OK) != 0)
+    GTEST_SKIP() << "dpkg-query and aptitude are not both installed";
+  const char* path = getenv("PATH");
+  rows by_dpkg_query = package_rows({{"PATH", path ? path : "/usr/bin:/bin"}}, log);
+  EXPECT_NE(log.find("package list from dpkg-query"), std::string::npos);
+  ASSERT_GT(by_dpkg_query.size(), 10u);
+  zvtest::temp_dir bin, apt;
+  for (const char* tool : {"which", "aptitude"})
     ASSERT_EQ(symlink((std::string("/usr/bin/") + tool).c_str(), (bin.path() + "/" + tool).c_str()), 0);
-  zvtest::run_options o;
-  o.args = {"-batch", "-local", "-text", "-debug", "-probe", "INSTALLED_SOFTWARE"};
-  o.cwd = cwd2.path();
-  o.env = {{"PATH", bin.path()}};
-  r = zvtest::run_program(o);
-  ASSERT_TRUE(r.exited) << r.err;
-  report = text_report(cwd2);
-  EXPECT_NE(zvtest::read_file(cwd2.file("gatherer.log")).find("package list from dpkg-query"), std::string::npos);
-  rows packages = smbios_test::text_table(report, "DPKG Packages");
-  EXPECT_TRUE(std::any_of(packages.begin(), packages.end(),
-                          [](const std::vector<std::string>& p) { return p.at(0).rfind("dpkg", 0) == 0; }))
-      << report;
+  for (const char* dir : {"/lists/partial", "/cache/archives/partial"}) fs::create_directories(apt.path() + dir);
+  ASSERT_TRUE(zvtest::write_file(apt.path(), "/apt.conf",
+                                 "Dir::State::Lists \"" + apt.path() + "/lists\";\nDir::Cache \"" + apt.path() +
+                                     "/cache\";\n"));
+  rows by_aptitude = package_rows({{"PATH", bin.path()}, {"APT_CONFIG", apt.file("apt.conf")}}, log);
+  EXPECT_NE(log.find("package list from aptitude"), std::string::npos);
+  ASSERT_EQ(by_aptitude.size(), by_dpkg_query.size());
+  for (size_t i = 0; i < by_aptitude.size(); ++i) EXPECT_EQ(by_aptitude[i], by_dpkg_query[i]) << "row " << i;
 }

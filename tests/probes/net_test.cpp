@@ -4,6 +4,7 @@
 // socket is tested end to end (tests/e2e/net_test.cpp).
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -137,7 +138,12 @@ TEST(NetParsers, NameTablesAndFieldBounds) {
        "UP RUNNING LOOPBACK BROADCAST POINTOPOINT MULTICAST NOARP ALLMULTI PROMISC MASTER SLAVE DEBUG DYNAMIC "
        "AUTOMEDIA PORTSEL NOTRAILERS"},
       {rtnl_link_type(801, buf, sizeof buf), "ieee802.11"},
-      {rtnl_link_type(65534, buf, 16), "uknown type 655"},
+      {rtnl_link_type(65534, buf, sizeof buf), "none"},
+      {rtnl_link_type(65533, buf, sizeof(rtnl_link_info{}.type)), "uknown type 65533"},
+      {rtnl_netmask6(64, buf, 47), "ffff:ffff:ffff:ffff::"},
+      {rtnl_netmask6(65, buf, 47), "ffff:ffff:ffff:ffff:8000::"},
+      {rtnl_netmask6(0, buf, 47), "::"},
+      {rtnl_netmask6(300, buf, 47), "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"},
       {rtnl_netmask(0, buf, sizeof buf), "0.0.0.0"},
       {rtnl_netmask(23, buf, sizeof buf), "255.255.254.0"},
       {rtnl_netmask(200, buf, sizeof buf), "255.255.255.255"},
@@ -150,6 +156,48 @@ TEST(NetParsers, NameTablesAndFieldBounds) {
       {rtnl_format_address(10, (const unsigned char*)"\xfe\x80\0\0\0\0\0\0\0\0\0\0\0\0\0\x01", 16, buf, 47), "fe80::1"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.got, c.want);
+}
+
+// An IPv6 route with two next hops, as the kernel words it: one rtnexthop
+// record (length, flags, hops, interface index) per hop, each with its
+// gateway attribute; a damaged hop length ends the list.
+TEST(NetParsers, MultipathRoutesListEachNextHop) {
+  auto attr = [](int type, const std::string& data) {
+    std::string a(4, '\0');
+    uint16_t len = static_cast<uint16_t>(4 + data.size()), t = static_cast<uint16_t>(type);
+    memcpy(&a[0], &len, 2);
+    memcpy(&a[2], &t, 2);
+    a += data;
+    a.resize((a.size() + 3) & ~size_t(3), '\0');
+    return a;
+  };
+  auto hop = [&](int32_t index, const std::string& gateway) {
+    std::string h(8, '\0'), g = attr(5, gateway);
+    uint16_t len = static_cast<uint16_t>(8 + g.size());
+    memcpy(&h[0], &len, 2);
+    memcpy(&h[4], &index, 4);
+    return h + g;
+  };
+  const std::string fe80_1("\xfe\x80\0\0\0\0\0\0\0\0\0\0\0\0\0\x01", 16);
+  const std::string fe80_2("\xfe\x80\0\0\0\0\0\0\0\0\0\0\0\0\0\x02", 16);
+  // rtmsg: family 10, destination length 48, table 254, protocol boot, scope universe, type unicast.
+  std::string body("\x0a\x30\0\0\xfe\x03\0\x01\0\0\0\0", 12);
+  body += attr(1, std::string("\x20\x01\x0d\xb8\0\x07", 6) + std::string(10, '\0'));
+  std::string hops = hop(3, fe80_1) + hop(4, fe80_2);
+  rtnl_route_info r;
+  ASSERT_EQ(rtnl_parse_route((const unsigned char*)(body + attr(9, hops)).data(), body.size() + 4 + hops.size(), &r), 0);
+  EXPECT_EQ(std::string(r.destination), "2001:db8:7::");
+  EXPECT_EQ(std::string(r.netmask), "ffff:ffff:ffff::");
+  ASSERT_EQ(r.hop_count, 2);
+  EXPECT_EQ(std::string(r.hops[0].gateway), "fe80::1");
+  EXPECT_EQ(r.hops[0].interface, 3);
+  EXPECT_EQ(std::string(r.hops[1].gateway), "fe80::2");
+  EXPECT_EQ(r.hops[1].interface, 4);
+  std::string damaged = hops;
+  damaged[0] = 100;  // a hop longer than the attribute
+  const std::string whole = body + attr(9, damaged);
+  ASSERT_EQ(rtnl_parse_route((const unsigned char*)whole.data(), whole.size(), &r), 0);
+  EXPECT_EQ(r.hop_count, 0);
 }
 
 }  // namespace

@@ -85,11 +85,29 @@ rows rpm_rows(const std::vector<std::string>& lines) {
   return out;
 }
 
+row deb_row(const package_record& p) { return {p.name, p.version, p.vendor, p.description, p.group, p.size}; }
+
 rows deb_rows(const std::vector<std::string>& lines) {
   rows out;
   package_record p;
+  std::string native;
   for (const std::string& l : lines)
-    if (parse_deb_line(l.c_str(), p)) out.push_back({p.name, p.version, p.vendor, p.description, p.group, p.size});
+    if (l.rfind("native|", 0) == 0)
+      native = l.substr(7);
+    else if (parse_deb_line(l.c_str(), native, p))
+      out.push_back(deb_row(p));
+  return out;
+}
+
+/// The dpkg status file of a root; its dpkg package is of the native architecture.
+rows deb_status_rows(const std::vector<std::string>& lines) {
+  rows out;
+  package_record p;
+  deb_status_reader reader;
+  for (size_t i = 0; i <= lines.size(); ++i)
+    if ((i < lines.size() ? reader.feed(lines[i].c_str()) : reader.finish()) &&
+        deb_record_from_fields(reader.fields, "amd64", p))
+      out.push_back(deb_row(p));
   return out;
 }
 
@@ -117,6 +135,16 @@ rows module_rows(const std::vector<std::string>& lines) {
   return out;
 }
 
+rows timer_rows(const std::vector<std::string>& lines) {
+  rows out;
+  timer_list_parser parser;
+  EXPECT_TRUE(parser.set_heading(lines.at(0).c_str()));
+  std::string unit, activates, next, last;
+  for (size_t i = 1; i < lines.size(); ++i)
+    if (parser.parse(lines[i].c_str(), unit, activates, next, last)) out.push_back({unit, activates, next, last});
+  return out;
+}
+
 struct recorded_case {
   const char* input;
   std::function<rows(const std::vector<std::string>&)> parse;
@@ -124,11 +152,14 @@ struct recorded_case {
 
 const recorded_case recorded_cases[] = {
     {"recorded/interrupts-2.6", interrupt_rows},
+    {"recorded/interrupts-6.1", interrupt_rows},
     {"root/proc/interrupts", interrupt_rows},
     {"recorded/rpm.txt", rpm_rows},
     {"recorded/aptitude.txt", deb_rows},
     {"recorded/dpkg-query.txt", deb_rows},
+    {"root/var/lib/dpkg/status", deb_status_rows},
     {"recorded/ps.txt", ps_rows},
+    {"recorded/timers.txt", timer_rows},
     {"recorded/modules.txt", module_rows},
 };
 
@@ -148,6 +179,15 @@ TEST(SystemParsers, RecordedInputsGiveTheExpectedRows) {
   }
 }
 
+// Installed sizes in the package tools' words, at each change of form.
+TEST(SystemParsers, PackageSizesReadAsThePackageToolsWriteThem) {
+  const std::pair<unsigned long long, const char*> cases[] = {
+      {0, "0 B"},           {9, "9216 B"},     {10, "10.2 kB"},   {97, "99.3 kB"},
+      {98, "100 kB"},       {9765, "9999 kB"}, {9766, "10.0 MB"}, {97656, "100.0 MB"},
+      {4194304, "4295 MB"}, {1ULL << 40, "1126 TB"}};
+  for (const auto& c : cases) EXPECT_EQ(deb_size_text(c.first), c.second) << c.first;
+}
+
 // Lines that stop early or run long never take a parser past its buffers.
 TEST(SystemParsers, ShortAndOverlongLinesStayInTheirFields) {
   interrupt_entry irq;
@@ -164,12 +204,17 @@ TEST(SystemParsers, ShortAndOverlongLinesStayInTheirFields) {
   EXPECT_FALSE(parse_loaded_module_line("", m));
   EXPECT_FALSE(parse_loaded_module_line((huge + " 1 2 - Loading").c_str(), m));
   EXPECT_TRUE(parse_loaded_module_line((huge + " 1 2 - Live 0").c_str(), m));
-  EXPECT_EQ(std::string(m.name).size(), 31u);
+  EXPECT_EQ(std::string(m.name).size(), 63u);
   EXPECT_TRUE(parse_loaded_module_line(("m 1 2 " + huge + " Live 0").c_str(), m));
-  EXPECT_EQ(std::string(m.dependants).size(), 127u);
+  EXPECT_EQ(std::string(m.dependants).size(), 4095u);
   EXPECT_TRUE(parse_loaded_module_line("- Live", m));
 
   passwd_entry pw;
+  // Home directories and login shells are whole, however long.
+  const std::string home = "/home/" + std::string(200, 'h');
+  parse_passwd_line(("svc:x:7:7::" + home + ":/usr/sbin/nologin").c_str(), pw);
+  EXPECT_EQ(pw.home, home);
+  EXPECT_STREQ(pw.shell, "/usr/sbin/nologin");
   parse_passwd_line((huge + ":" + huge + ":0x10:" + huge).c_str(), pw);
   EXPECT_EQ(pw.uid, 16);
   EXPECT_EQ(std::string(pw.name).size(), 31u);
