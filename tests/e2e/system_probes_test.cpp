@@ -164,7 +164,7 @@ TEST(SystemProbesE2E, EveryCommandThatTimesOutIsReported) {
   } rows_wanted[] = {
       {"tail", "SYSTEM_LOGS", "tail"},
       {"tune2fs", "PARTITION_INFORMATION", "tune2fs"},
-      {"which", "INSTALLED_SOFTWARE", "which rpm"},
+      {"which", "PROCESSES", "which ps"},
   };
   zvtest::fixture_root root;
   root.add("/var/log/boot.log", "booted\n").add("/dev/sda1", "image").add(
