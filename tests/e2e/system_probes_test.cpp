@@ -188,6 +188,25 @@ TEST(SystemProbesE2E, EveryCommandThatTimesOutIsReported) {
   }
 }
 
+// A run as a normal user says which tables it could not read fully.
+TEST(SystemProbesE2E, TablesANormalUserCannotReadFullyAreNamed) {
+  zvtest::fixture_root root;
+  root.add("/proc/iomem", "00000000-00000000 : System RAM\n  00000000-00000000 : Kernel code\n");
+  zvtest::temp_dir bin, cwd;
+  stand_in(bin.path(), "iptables", "echo 'iptables: Permission denied (you must be root)'; exit 4");
+  zvtest::run_result r = run_probes(cwd, root.path(), "RESOURCE_INFORMATION;NETWORK", bin.path());
+  ASSERT_TRUE(r.exited) << r.err;
+  std::string report = text_report(cwd);
+  EXPECT_EQ(zvtest::count_of(report, "Table: Incomplete Data"), 2u) << report;
+  // Each a row of its own "Incomplete Data" table.
+  for (std::string cell : {"| I/O Memory Map", "| iptables Chains"}) {
+    cell.resize(67, ' ');
+    EXPECT_NE(report.find(cell + "| "), std::string::npos) << cell << "\n" << report;
+  }
+  EXPECT_NE(report.find("| addresses hidden by the kernel: not run as root "), std::string::npos);
+  EXPECT_NE(report.find("| iptables: Permission denied (you must be root) "), std::string::npos);
+}
+
 // The real package tools: aptitude where installed, dpkg-query where it is not.
 TEST(SystemProbesE2E, PackagesComeFromTheRealTools) {
   zvtest::temp_dir cwd;
