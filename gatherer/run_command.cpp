@@ -5,6 +5,7 @@
 #include <sys/vfs.h>
 
 #include "debug.h"
+#include "platform_paths.h"
 #include "safe_file.h"
 #include "sysroot.h"
 #include "table.h"
@@ -347,7 +348,7 @@ FILE* command_open_files(const char* command, const std::vector<std::string>& pl
 }
 
 std::string command_file_arg(size_t index) {
-  return "/dev/fd/" + std::to_string(FIRST_FILE_FD + index);
+  return platform_path::command_fd_dir + std::to_string(FIRST_FILE_FD + index);
 }
 
 FILE* command_open_in_dir(const char* command, const char* platform_dir) {
