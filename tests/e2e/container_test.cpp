@@ -317,6 +317,13 @@ TEST_F(ContainerE2E, FullDiskNeverReplacesAnEarlierContainer) {
     run_result r = run_in(mnt);
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_TRUE(zvtest::read_file(box) == good) << r.err;
+    // The console says what became of this run's container.
+    bool said = false;
+    const names ways = {"Incomplete, kept as site.ZV2.", "unfinished files of this run are removed",
+                        line("Create Gatherer File", "Cannot create file")};
+    for (const std::string& words : ways)
+      said = said || r.err.find(words) != std::string::npos;
+    EXPECT_TRUE(said) << r.err;
     unlink(filler.c_str());
     for (const std::string& name : zvtest::list_dir(mnt)) {
       if (name == "site.ZV2") continue;
