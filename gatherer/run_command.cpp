@@ -81,8 +81,13 @@ std::string tool_of(const char* command) {
     if (word.empty()) return "command";
     if (word.find('=') == std::string::npos || word.find('"') != std::string::npos ||
         word.find('\'') != std::string::npos) {
-      const char* slash = strrchr(word.c_str(), '/');
-      return slash && slash[1] ? std::string(slash + 1) : word;
+      // Shown on the console: quotes and control characters are left out.
+      std::string shown;
+      for (char c : word)
+        if (c != '\'' && c != '"' && static_cast<unsigned char>(c) >= 32 && c != 127) shown += c;
+      size_t slash = shown.rfind('/');
+      if (slash != std::string::npos && slash + 1 < shown.size()) shown.erase(0, slash + 1);
+      return shown.empty() ? "command" : shown;
     }
     p = end;
   }
