@@ -2,19 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <chrono>
 #include <string>
 #include <vector>
 
 #include "harness.h"
 #include "run_command.h"
-#include "sysroot.h"
 #include "util_string.h"
 
 namespace {
@@ -86,48 +83,4 @@ TEST(RunCommand, TheWholeProcessGroupEndsWithTheCommand) {
   EXPECT_TRUE(gone);
   EXPECT_STREQ(command_limit_text(COMMAND_TIMED_OUT), "timed out");
   EXPECT_STREQ(command_limit_text(COMMAND_OUTPUT_CUT), "output cut");
-}
-
-// Files handed to a command are opened by the program under the system root
-// and named by descriptor; what cannot be handed over fails the start.
-TEST(RunCommand, FilesAreHandedOverAsDescriptorsOpenedInsideTheRoot) {
-  zvtest::temp_dir host, root;
-  zvtest::write_file(host.path(), "/secret", "HOST");
-  zvtest::write_file(root.path(), "/a", "A");
-  zvtest::write_file(root.path(), "/d/b", "B");
-  zvtest::write_file(root.path(), "/c", "C");
-  ASSERT_EQ(symlink((host.path() + "/secret").c_str(), (root.path() + "/out").c_str()), 0);
-  ASSERT_EQ(symlink("/d/b", (root.path() + "/in").c_str()), 0);
-  ASSERT_EQ(mkfifo((root.path() + "/fifo").c_str(), 0600), 0);
-  ASSERT_EQ(symlink("../../../../../../../d", (root.path() + "/dl").c_str()), 0);
-  sysroot_set(root.path().c_str());
-  const struct {
-    std::vector<std::string> files;
-    const char* output;  ///< null: the start fails
-  } cases[] = {
-      {{"/a", "/in", "/c"}, "ABC"}, {{"/c"}, "C"},         {{"/a", "/out"}, nullptr},
-      {{"/fifo"}, nullptr},          {{"/d"}, nullptr},     {{"/absent"}, nullptr},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.files.size() > 1 ? c.files[1] : c.files[0]);
-    std::string command = "cat";
-    for (size_t i = 0; i < c.files.size(); ++i) command += " " + command_file_arg(i);
-    FILE* f = command_open_files(command.c_str(), c.files);
-    if (!c.output) {
-      EXPECT_EQ(f, nullptr);
-      if (f) command_close(f);
-      continue;
-    }
-    ASSERT_NE(f, nullptr) << strerror(errno);
-    std::string got;
-    for (int ch; (ch = fgetc(f)) != EOF;) got += static_cast<char>(ch);
-    EXPECT_EQ(command_close(f), 0);
-    EXPECT_EQ(got, c.output);
-  }
-  // A directory opened inside the root as the working directory.
-  FILE* f = command_open_in_dir("cat b", "/dl");
-  ASSERT_NE(f, nullptr);
-  EXPECT_EQ(fgetc(f), 'B');
-  command_close(f);
-  sysroot_set(nullptr);
 }
