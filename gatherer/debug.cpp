@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "run_command.h"
 #include "safe_file.h"
 #include "temp_files.h"
 
@@ -434,8 +435,10 @@ void print_worddump(const char* title, const unsigned short* words, int count, c
 }
 
 void stop_after_fatal_error() {
-  // The run's temporaries and the container it was writing go; a container
-  // of an earlier run stays as it was. No core dump: the cause is outside.
+  // The commands running end, the run's temporaries and the container it
+  // was writing go; a container of an earlier run stays as it was. No core
+  // dump: the cause is outside.
+  command_kill_running();
   temp_files_remove_all();
   _exit(1);
 }
@@ -464,6 +467,7 @@ void internal_error(const char* format, ...) {
   fputs(CANNOT_COMPLETE, stderr);
   fputs(message.c_str(), stderr);
   if (system_error != 0) fprintf(stderr, "System error: %s\n", strerror(system_error));
+  fputs("The unfinished files of this run are removed; an earlier container stays as it was.\n", stderr);
   fflush(stderr);
   stop_after_fatal_error();
 }

@@ -10,6 +10,9 @@ constexpr const char* proc_self_exe_fmt = "/proc/%d/exe";
 // This process's own program file: about the running program, not the
 // inventoried machine, so it is never prefixed with the system root.
 constexpr const char* proc_self_exe = "/proc/self/exe";
+// An outside command's own descriptors: how it names a file the program
+// opened under the system root and handed to it. Never prefixed.
+constexpr const char* command_fd_dir = "/dev/fd/";
 constexpr const char* os_release = "/etc/os-release";
 constexpr const char* usr_lib_os_release = "/usr/lib/os-release";
 constexpr const char* debian_version = "/etc/debian_version";

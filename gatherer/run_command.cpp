@@ -5,6 +5,7 @@
 #include <sys/vfs.h>
 
 #include "debug.h"
+#include "platform_paths.h"
 #include "safe_file.h"
 #include "sysroot.h"
 #include "table.h"
@@ -80,8 +81,13 @@ std::string tool_of(const char* command) {
     if (word.empty()) return "command";
     if (word.find('=') == std::string::npos || word.find('"') != std::string::npos ||
         word.find('\'') != std::string::npos) {
-      const char* slash = strrchr(word.c_str(), '/');
-      return slash && slash[1] ? std::string(slash + 1) : word;
+      // Shown on the console: quotes and control characters are left out.
+      std::string shown;
+      for (char c : word)
+        if (c != '\'' && c != '"' && static_cast<unsigned char>(c) >= 32 && c != 127) shown += c;
+      size_t slash = shown.rfind('/');
+      if (slash != std::string::npos && slash + 1 < shown.size()) shown.erase(0, slash + 1);
+      return shown.empty() ? "command" : shown;
     }
     p = end;
   }
@@ -347,7 +353,7 @@ FILE* command_open_files(const char* command, const std::vector<std::string>& pl
 }
 
 std::string command_file_arg(size_t index) {
-  return "/dev/fd/" + std::to_string(FIRST_FILE_FD + index);
+  return platform_path::command_fd_dir + std::to_string(FIRST_FILE_FD + index);
 }
 
 FILE* command_open_in_dir(const char* command, const char* platform_dir) {

@@ -645,3 +645,17 @@ bool Table::log_date(const D& value, const char* element, bool datetime) {
 bool Table::log_data(const gathered_date& value) { return log_date(value, "DATE", false); }
 bool Table::log_data(const gathered_time& value) { return log_date(value, "TIME", false); }
 bool Table::log_data(const gathered_datetime& value) { return log_date(value, "DATETIME", true); }
+
+void write_incomplete_note(FILE* report, const char* table_title, const char* reason) {
+  Table table(report, "Incomplete Data");
+  table.start_heading();
+  table.add_column("Table", STRING);
+  table.set_column_width(0, 64);
+  table.add_column("Reason", STRING);
+  table.set_column_width(1, 128);
+  table.end_heading();
+  table.start_row(table_title ? table_title : "");
+  table.log_data(table_title ? table_title : "");
+  table.log_data(reason ? reason : "");
+  table.end_row();
+}

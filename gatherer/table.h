@@ -113,3 +113,8 @@ class Table {
   uint16_t table_checksum;
   uint16_t row_checksum;
 };
+
+/// Writes the table "Incomplete Data" (Table, Reason) with one row: the table
+/// `table_title` could not be read fully, for `reason` (a run as a normal
+/// user, for instance).
+void write_incomplete_note(FILE* report, const char* table_title, const char* reason);

@@ -166,13 +166,21 @@ void net_probe::iptables_tables(FILE* report) {
     print_error("iptables: popen", errno);
     return;
   }
-  std::string line;
-  while (read_line(probe_pipe, line, MAX_LINE)) {
-  }
+  std::string line, first;
+  while (read_line(probe_pipe, line, MAX_LINE))
+    if (first.empty()) first = line;
   int status = command_close(probe_pipe);
   if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     printd("iptables: error finding iptables\n");
-    nft_ruleset(report);
+    // Installed but refused (a normal user): the report says so. Exit 127
+    // is the shell's "not found": a system may set its filter with nft alone.
+    if (status != -1 && WIFEXITED(status) && WEXITSTATUS(status) != 127) {
+      while (!first.empty() && (first.back() == '
+' || first.back() == '')) first.pop_back();
+      write_incomplete_note(report, "iptables Chains", first.empty() ? "iptables failed" : first.c_str());
+    } else {
+      nft_ruleset(report);
+    }
     return;
   }
   static const column columns[] = {

@@ -195,23 +195,31 @@ bool dma_probe::run(FILE* report) {
 /// The I/O memory and port maps share their form.
 static void write_range_table(FILE* report, const char* title, const char* first_column,
                               const char* path, const char* what) {
-  Table table(report, title);
-  table.start_heading();
-  int c = add_column(table, 0, first_column, STRING, 64);
-  add_column(table, c, "Description", STRING, 64);
-  table.end_heading();
-  FILE* f = open_text(path, what);
-  if (!f) return;
-  std::string line;
-  range_entry e;
-  while (next_line(f, line, what)) {
-    if (!parse_range_line(line.c_str(), e)) continue;
-    table.start_row(e.range);
-    table.log_data(e.range);
-    table.log_data(e.description);
-    table.end_row();
+  int rows = 0, masked = 0;
+  {
+    Table table(report, title);
+    table.start_heading();
+    int c = add_column(table, 0, first_column, STRING, 64);
+    add_column(table, c, "Description", STRING, 64);
+    table.end_heading();
+    FILE* f = open_text(path, what);
+    if (!f) return;
+    std::string line;
+    range_entry e;
+    while (next_line(f, line, what)) {
+      if (!parse_range_line(line.c_str(), e)) continue;
+      table.start_row(e.range);
+      table.log_data(e.range);
+      table.log_data(e.description);
+      table.end_row();
+      ++rows;
+      // The kernel shows a normal user every range as zeros.
+      if (e.range[strspn(e.range, "0-")] == '\0') ++masked;
+    }
+    fclose(f);
   }
-  fclose(f);
+  if (rows > 1 && masked == rows)
+    write_incomplete_note(report, title, "addresses hidden by the kernel: not run as root");
 }
 
 iomem_probe::iomem_probe(probe_group* group) : probe(group, "Memory Mapped I/O", 3, 0x0001) {}

@@ -258,6 +258,14 @@ TEST_F(ContainerE2E, ReportThatCannotBeWrittenWholeFailsTheRun) {
   expect_shown(r.err, {line("Close XML Output File", "Report incomplete, not kept: File too large"),
                        line("Close Gatherer File", "Incomplete, kept as " + left[0]), "Run complete, rc = 1\n"});
   EXPECT_EQ(items(left[0]).size(), 2u);
+  // The tool that checks containers calls it incomplete: it has no report.
+  zvtest::run_options o;
+  o.program = std::string(ZV_BINARY_DIR) + "/zv2tool";
+  o.args = {"verify", left[0]};
+  o.cwd = cwd.path();
+  run_result v = zvtest::run_program(o);
+  EXPECT_EQ(v.status, 1);
+  EXPECT_NE(v.err.find("incomplete: no report item among 2 items"), std::string::npos) << v.err;
 }
 
 // A full disk at any point of a run leaves the complete container of an
@@ -309,6 +317,13 @@ TEST_F(ContainerE2E, FullDiskNeverReplacesAnEarlierContainer) {
     run_result r = run_in(mnt);
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_TRUE(zvtest::read_file(box) == good) << r.err;
+    // The console says what became of this run's container.
+    bool said = false;
+    const names ways = {"Incomplete, kept as site.ZV2.", "unfinished files of this run are removed",
+                        line("Create Gatherer File", "Cannot create file")};
+    for (const std::string& words : ways)
+      said = said || r.err.find(words) != std::string::npos;
+    EXPECT_TRUE(said) << r.err;
     unlink(filler.c_str());
     for (const std::string& name : zvtest::list_dir(mnt)) {
       if (name == "site.ZV2") continue;

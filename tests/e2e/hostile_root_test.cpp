@@ -30,6 +30,7 @@ const planted rows[] = {
     {"/var/log/messages.1", planted::HOST_RELATIVE, "HOSTBYTES-LOG-REL", "Dec  1 h kernel: %\n"},
     {"/var/log/boot.log", planted::HOST_ABSOLUTE, "HOSTBYTES-BOOTLOG", "%\n"},
     {"/var/log/messages", planted::INSIDE, "TREE-LOG", "Dec  2 h kernel: %\n"},
+    {"/var/log/messages.4", planted::INSIDE, "TREE-OLDER-LOG", "Dec  1 h kernel: %\n"},
     // Device nodes handed to the file-system tool.
     {"/dev/sda1", planted::HOST_ABSOLUTE, "HOSTBYTES-IMAGE", "%"},
     {"/dev/sda2", planted::HOST_RELATIVE, "HOSTBYTES-IMAGE-REL", "%"},

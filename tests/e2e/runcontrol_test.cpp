@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -107,6 +108,25 @@ TEST_F(RunControlE2E, DisclaimerAsksUntilYesOrNoAndTakesEndOfInputAsRefusal) {
   run_result r = run({"-debug"}, std::string("n\n"));  // a refused run writes no debug log
   EXPECT_FALSE(zvtest::file_exists(cwd.file("gatherer.log")));
   EXPECT_FALSE(has(r.err, "Debug information logged"));
+}
+
+// A run logging into the same directory as a run still going keeps that
+// run's lines; alone, a run starts its log afresh.
+TEST_F(RunControlE2E, DebugLogOfARunStillGoingIsNotEmptied) {
+  for (bool other_running : {true, false}) {
+    SCOPED_TRACE(other_running);
+    ASSERT_TRUE(zvtest::write_file(cwd.path(), "gatherer.log", "line of the other run\n"));
+    int other = open(cwd.file("gatherer.log").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    if (other_running) {
+      ASSERT_EQ(flock(other, LOCK_SH), 0);  // as a run holds its log
+    }
+    run({"-batch", "-debug"});
+    close(other);
+    std::string log = zvtest::read_file(cwd.file("gatherer.log"));
+    EXPECT_EQ(log.rfind("line of the other run\n", 0) == 0, other_running) << log.substr(0, 200);
+    EXPECT_TRUE(has(log, "Halvex Technical Support Information Gatherer"));
+  }
 }
 
 TEST_F(RunControlE2E, DebugLogStartsWithTheProgramHeader) {

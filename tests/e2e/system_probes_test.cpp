@@ -191,6 +191,31 @@ TEST(SystemProbesE2E, EveryCommandThatTimesOutIsReported) {
   }
 }
 
+// A run as a normal user says which tables it could not read fully.
+TEST(SystemProbesE2E, TablesANormalUserCannotReadFullyAreNamed) {
+  zvtest::fixture_root root;
+  root.add("/proc/iomem", "00000000-00000000 : System RAM\n  00000000-00000000 : Kernel code\n");
+  zvtest::temp_dir bin, cwd;
+  stand_in(bin.path(), "iptables", "echo 'iptables: Permission denied (you must be root)'; exit 4");
+  // iptables runs for the live machine only: the packet filter of a
+  // system root is never the running machine's.
+  zvtest::run_result r = run_probes(cwd, root.path(), "RESOURCE_INFORMATION", bin.path());
+  ASSERT_TRUE(r.exited) << r.err;
+  std::string report = text_report(cwd);
+  zvtest::temp_dir live;
+  r = run_probes(live, "", "NETWORK", bin.path());
+  ASSERT_TRUE(r.exited) << r.err;
+  report += text_report(live);
+  EXPECT_EQ(zvtest::count_of(report, "Table: Incomplete Data"), 2u) << report;
+  // Each a row of its own "Incomplete Data" table.
+  for (std::string cell : {"| I/O Memory Map", "| iptables Chains"}) {
+    cell.resize(67, ' ');
+    EXPECT_NE(report.find(cell + "| "), std::string::npos) << cell << "\n" << report;
+  }
+  EXPECT_NE(report.find("| addresses hidden by the kernel: not run as root "), std::string::npos);
+  EXPECT_NE(report.find("| iptables: Permission denied (you must be root) "), std::string::npos);
+}
+
 /// The "DPKG Packages" rows of a run of the package probe with this environment.
 rows package_rows(const std::vector<std::pair<std::string, std::string>>& env, std::string& log) {
   zvtest::temp_dir cwd;

@@ -198,7 +198,8 @@ TEST_F(DebugLog, InternalErrorReportsToLogAndStandardErrorThenExitsEvenWithoutAL
   enable_log_to_file(log.c_str());
   EXPECT_EXIT((errno = ENOSPC, internal_error("broken %d\n", 7)), ::testing::ExitedWithCode(1),
               "AN INTERNAL ERROR OCCURRED -- THE PROGRAM CANNOT COMPLETE\nbroken 7\nSystem error: "
-              "No space left on device");
+              "No space left on device\nThe unfinished files of this run are removed; an earlier "
+              "container stays as it was.");
   EXPECT_EQ(read(log), "Internal error: broken 7\n");
   enable_append_log_to_file(dir.file("missing/gatherer.log").c_str());
   EXPECT_EXIT(internal_error("broken %d\n", 8), ::testing::ExitedWithCode(1), "CANNOT COMPLETE\nbroken 8");

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -243,3 +244,25 @@ TEST_F(Files, RunsCommandsWithoutTheTerminalAsInputAndQuotesAnyTextAsOneShellWor
 }
 
 }  // namespace
+
+// Under a system root nothing is written, and a node that commands are sent
+// to must be a character device of the major asked for, checked before it is
+// opened (here one with the numbers of the null device, where the test may
+// make device nodes).
+TEST_F(Files, NothingUnderARootIsWrittenAndCommandsGoOnlyToTheNodesNamed) {
+  std::string config = write("proc/bus/pci/00/00.0", std::string(64, '\x11'));
+  write("dev/sg1", "a regular file");
+  bool have_node = mknod((dir + "/dev/sg0").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+  sysroot_set(dir.c_str());
+  for (int flags : {O_WRONLY, O_RDWR, O_RDONLY | O_TRUNC, O_RDONLY | O_CREAT, O_WRONLY | O_APPEND}) {
+    EXPECT_EQ(sys_open("/proc/bus/pci/00/00.0", flags, 0600), -1) << flags;
+    EXPECT_EQ(errno, EROFS);
+  }
+  for (const char* mode : {"w", "a", "r+"}) EXPECT_EQ(sys_fopen("/proc/bus/pci/00/00.0", mode), nullptr) << mode;
+  EXPECT_EQ(read(config), std::string(64, '\x11'));
+  for (const char* node : {"/dev/sg0", "/dev/sg1", "/dev", "/dev/absent"})
+    EXPECT_EQ(sys_open_kind(node, O_RDWR | O_NONBLOCK, SYS_CHAR_DEVICE, 21), -1) << node;
+  int fd = have_node ? sys_open_kind("/dev/sg0", O_RDWR | O_NONBLOCK, SYS_CHAR_DEVICE, 1) : -2;
+  EXPECT_NE(fd, -1);  // the major asked for
+  if (fd >= 0) close(fd);
+}
