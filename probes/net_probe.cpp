@@ -175,8 +175,7 @@ void net_probe::iptables_tables(FILE* report) {
     // Installed but refused (a normal user): the report says so. Exit 127
     // is the shell's "not found": a system may set its filter with nft alone.
     if (status != -1 && WIFEXITED(status) && WEXITSTATUS(status) != 127) {
-      while (!first.empty() && (first.back() == '
-' || first.back() == '')) first.pop_back();
+      while (!first.empty() && (first.back() == '\n' || first.back() == '\r')) first.pop_back();
       write_incomplete_note(report, "iptables Chains", first.empty() ? "iptables failed" : first.c_str());
     } else {
       nft_ruleset(report);
