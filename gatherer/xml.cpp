@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string>
 
+#include "getarg.h"
 #include "debug.h"
 #include "safe_file.h"
 #include "table.h"
@@ -601,11 +602,22 @@ long declaration_end(const char* line, size_t length, const char* wanted_encodin
   if (m != 2 || strcmp(version, "1.0") != 0 || strcmp(encoding, wanted_encoding) != 0) {
     printd("xml: this is not a valid zvml file. m = %d, xmlver = [%s], xmlenc = [%s]\n", m < 0 ? 0 : m,
            version, encoding);
+    // The console says which part of the declaration was refused.
+    if (m != 2)
+      snprintf(import_refusal, sizeof import_refusal,
+               "Not imported: line 1 is no <?xml version=\"1.0\" encoding=\"%s\"?>", wanted_encoding);
+    else if (strcmp(version, "1.0") != 0)
+      snprintf(import_refusal, sizeof import_refusal, "Not imported: XML version %.16s, 1.0 expected",
+               console_text(version).c_str());
+    else
+      snprintf(import_refusal, sizeof import_refusal, "Not imported: encoding %.16s, %s expected",
+               console_text(encoding).c_str(), wanted_encoding);
     return -1;
   }
   const char* end = strstr(line, "?>");
   if (!end) {
     printd("xml: the XML declaration does not end on its first line\n");
+    snprintf(import_refusal, sizeof import_refusal, "Not imported: the XML declaration does not end on line 1");
     return -1;
   }
   size_t pos = (size_t)(end - line) + 2;
