@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <clocale>
 #include <cwchar>
+#include <set>
 #include <string>
 #include <cstring>
 #include <string>
@@ -937,6 +938,14 @@ const char* xml_import_refusal() { return import_refusal; }
 
 // ---- Sections ----
 
+namespace {
+/// The HTML anchors written: one per section, a few dozen in a run.
+std::set<std::string> html_anchors;
+}  // namespace
+
+bool html_anchor_written(const char* name) { return name && html_anchors.count(name) > 0; }
+void html_forget_anchors() { html_anchors.clear(); }
+
 void start_section(FILE* stream, const char* name) {
   if (!name) name = "";
   printd("schema: section %s\n", name);
@@ -962,6 +971,7 @@ void start_section(FILE* stream, const char* name) {
       xml_open_tag(stream, "SECTION", name);
       break;
     case OUTPUT_HTML:
+      html_anchors.insert(name);
       fputs("<a name=\"", stream);
       html_write_text(stream, name, true);
       fputs("\"><H2>", stream);
