@@ -16,6 +16,7 @@
 #include <string>
 
 #include "getarg.h"
+#include "progress.h"
 #include "debug.h"
 #include "safe_file.h"
 #include "table.h"
@@ -446,6 +447,7 @@ uint32_t copy_file_as_cdata(FILE* report, FILE* file, unsigned limit) {
   while ((want = read_size(limit, done)) > 0) {
     size_t n = fread(block, 1, want, file);
     if (n == 0) break;
+    console_progress((unsigned long)((done + n) >> 10), "KiB");
     if (first && n >= 2 && ((block[0] == 0xFF && block[1] == 0xFE) || (block[0] == 0xFE && block[1] == 0xFF)))
       utf16 = new utf16_decoder(block[0] == 0xFE);
     first = false;
@@ -478,6 +480,7 @@ void copy_file_bytes(FILE* report, FILE* file, unsigned limit, bool html) {
     size_t n = fread(block, 1, want, file);
     if (n == 0) break;
     done += n;
+    console_progress((unsigned long)(done >> 10), "KiB");
     if (html)
       write_html_text(report, block, n, false);
     else

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "debug.h"
+#include "progress.h"
 #include "run_command.h"
 #include "software_linux.h"
 #include "table.h"
@@ -108,7 +109,7 @@ bool get_deb_packages(FILE* out) {
     for (const std::string* cell : {&r.name, &r.version, &r.vendor, &r.description, &r.group, &r.size})
       table.log_data(cell->c_str());
     table.end_row();
-    ++rows;
+    console_progress(++rows, "packages");
   }
   print_error("aptitude: getline", errno);
   command_note_limit(out, pipe, tool);
