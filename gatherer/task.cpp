@@ -7,9 +7,9 @@
 
 #include <string>
 
-#include "progress.h"
 #include "getarg.h"
 #include "osinfo.h"
+#include "progress.h"
 #include "utf8.h"
 #include "zelvarn2.h"
 

@@ -6,7 +6,6 @@
 // report: the table format, the XML switches and the report checksums are
 // put back as they were afterwards.
 #include "filescan_probe.h"
-#include "progress.h"
 
 #include <strings.h>
 #include <unistd.h>
@@ -18,6 +17,7 @@
 #include "debug.h"
 #include "file_task.h"
 #include "filescan.h"
+#include "progress.h"
 #include "sysinfo.h"
 #include "table.h"
 #include "xml.h"
