@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "debug.h"
 #include "filename.h"
@@ -344,10 +346,16 @@ bool html_output_file_task::test() { return report_format_is(false, OUTPUT_HTML)
 
 /// The table of contents: every probe task that will be considered, in
 /// registry order, linked to the anchor its section writes.
+/// The names the table of contents links to.
+static std::vector<std::string> html_contents;
+
 static void write_html_contents(FILE* f) {
   fputs("<h1>Table of Contents</h1>\n<ol id='toc'>\n", f);
+  html_contents.clear();
+  html_forget_anchors();
   for (task* t = task::first; t; t = t->get_next()) {
     if (t->is_system_task() || !t->validate()) continue;
+    html_contents.push_back(t->get_name() ? t->get_name() : "");
     fputs("<li><a href=\"#", f);
     html_write_text(f, t->get_name(), true);
     fputs("\">", f);
@@ -369,6 +377,16 @@ bool html_output_file_task::run(FILE* report) {
     return true;
   }
   if (!report) return false;
+  // A probe that found nothing to look at (no SCSI nodes, no display) wrote
+  // no section: its entry in the contents still gets somewhere.
+  for (const std::string& name : html_contents) {
+    if (html_anchor_written(name.c_str())) continue;
+    fputs("<a name=\"", report);
+    html_write_text(report, name.c_str(), true);
+    fputs("\"><H2>", report);
+    html_write_text(report, name.c_str(), false);
+    fputs("</H2></a>\n<p>Nothing to report: the probe found nothing to look at on this machine.</p>\n", report);
+  }
   fputs(html_footer, report);
   bool written = finish_report(report);
   return hand_over(written, errno, 0, "HTML", &ok_text, &fail_text);

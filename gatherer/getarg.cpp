@@ -285,7 +285,9 @@ void gatherer_parse_common(const wchar_t* word, const wchar_t* value) {
   } else if (same_word(word, L"local")) {
     gatherer_setting(SETTING_CONTAINER, SETTING_OFF);
   } else if (same_word(word, L"stdout")) {
+    // The report goes to standard output, so no container is made for it.
     gatherer_setting(SETTING_STDOUT, SETTING_ON);
+    gatherer_setting(SETTING_CONTAINER, SETTING_OFF);
   } else if (same_word(word, L"text")) {
     enable_text_mode();
   } else if (same_word(word, L"vpd")) {
@@ -328,7 +330,6 @@ void gatherer_parse_properties(const wchar_t* path) {
     fclose(f);
     return;
   }
-  printm("Using properties from %s\n", shown.c_str());
   ++properties_depth;
   properties_chain.emplace_back(st.st_dev, st.st_ino);
   std::string line;
@@ -342,6 +343,8 @@ void gatherer_parse_properties(const wchar_t* path) {
   properties_chain.pop_back();
   --properties_depth;
   fclose(f);
+  // Said once the file is read, so that a "silent" line in it silences this too.
+  printm("Using properties from %s\n", shown.c_str());
 }
 
 void gatherer_parse_property(wchar_t* name, wchar_t* value) {

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "getarg.h"
 #include "util_string.h"
 #include "xml.h"
 #include "zelvarn2.h"
@@ -75,11 +76,18 @@ void probe_task::process_probe_lists() {
 
 void probe_task::process_probe_list(str_list* list, bool status) {
   if (!list) return;
-  for (const char* n = list->get_first(); n; n = list->get_next()) set_probe_status(n, status);
+  // A name that matches nothing would otherwise run nothing (or skip nothing)
+  // without a word: said on the console and the run's status is 1.
+  for (const char* n = list->get_first(); n; n = list->get_next()) {
+    if (set_probe_status(n, status)) continue;
+    printm("unknown probe %s (zelvarn2 -listprobes shows the names)\n", console_text(n).c_str());
+    gatherer_setting(SETTING_RESULT, SETTING_SET, 1);
+  }
 }
 
-void probe_task::set_probe_status(const char* probe_name, bool status) {
-  if (!probe_name) return;
+bool probe_task::set_probe_status(const char* probe_name, bool status) {
+  if (!probe_name) return false;
+  bool found = false;
   char* id = name_to_id(probe_name);
   printd("task: locating task %s\n", id);
   for (task* t = task::first; t; t = t->get_next()) {
@@ -87,9 +95,11 @@ void probe_task::set_probe_status(const char* probe_name, bool status) {
       printd("task: found task at %p, set status to %u\n", static_cast<void*>(t),
              static_cast<unsigned>(status));
       t->set_status(status);
+      found = true;
     }
   }
   delete[] id;
+  return found;
 }
 
 void probe_task::enable_probe(const char* probe_name) { set_probe_status(probe_name, true); }

@@ -34,7 +34,8 @@ class probe_task : public task {
   static void process_probe_lists();
   static void process_probe_list(str_list* list, bool status);
   /// Sets the status of every probe task (or group) whose identifier matches the name.
-  static void set_probe_status(const char* name, bool status);
+  /// False when no probe task has that name.
+  static bool set_probe_status(const char* name, bool status);
   static void enable_probe(const char* name);
   static void disable_probe(const char* name);
   static void disable_all_probes();

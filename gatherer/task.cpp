@@ -9,6 +9,7 @@
 
 #include "getarg.h"
 #include "osinfo.h"
+#include "progress.h"
 #include "utf8.h"
 #include "zelvarn2.h"
 
@@ -171,6 +172,7 @@ void task::print_banner() {
 }
 
 void task::print_status(bool ok) {
+  console_progress_end();
   if (gatherer_setting(SETTING_SILENT, SETTING_GET) || !name) return;
   // A status may name a file: shown without control characters.
   printm("%s\n", console_text(ok ? ok_text : fail_text).c_str());

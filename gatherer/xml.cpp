@@ -10,10 +10,13 @@
 #include <cerrno>
 #include <clocale>
 #include <cwchar>
+#include <set>
 #include <string>
 #include <cstring>
 #include <string>
 
+#include "getarg.h"
+#include "progress.h"
 #include "debug.h"
 #include "run_command.h"
 #include "safe_file.h"
@@ -465,6 +468,7 @@ uint32_t copy_file_as_cdata(FILE* report, FILE* file, unsigned limit) {
   while ((want = read_size(limit, done)) > 0) {
     size_t n = fread(block, 1, want, file);
     if (n == 0) break;
+    console_progress((unsigned long)((done + n) >> 10), "KiB");
     if (first && n >= 2 && ((block[0] == 0xFF && block[1] == 0xFE) || (block[0] == 0xFE && block[1] == 0xFF)))
       utf16 = new utf16_decoder(block[0] == 0xFE);
     first = false;
@@ -499,6 +503,7 @@ void copy_file_bytes(FILE* report, FILE* file, unsigned limit, bool html) {
     size_t n = fread(block, 1, want, file);
     if (n == 0) break;
     done += n;
+    console_progress((unsigned long)(done >> 10), "KiB");
     if (html)
       write_html_text(report, block, n, false);
     else
@@ -625,11 +630,22 @@ long declaration_end(const char* line, size_t length, const char* wanted_encodin
   if (m != 2 || strcmp(version, "1.0") != 0 || strcmp(encoding, wanted_encoding) != 0) {
     printd("xml: this is not a valid zvml file. m = %d, xmlver = [%s], xmlenc = [%s]\n", m < 0 ? 0 : m,
            version, encoding);
+    // The console says which part of the declaration was refused.
+    if (m != 2)
+      snprintf(import_refusal, sizeof import_refusal,
+               "Not imported: line 1 is no <?xml version=\"1.0\" encoding=\"%s\"?>", wanted_encoding);
+    else if (strcmp(version, "1.0") != 0)
+      snprintf(import_refusal, sizeof import_refusal, "Not imported: XML version %.16s, 1.0 expected",
+               console_text(version).c_str());
+    else
+      snprintf(import_refusal, sizeof import_refusal, "Not imported: encoding %.16s, %s expected",
+               console_text(encoding).c_str(), wanted_encoding);
     return -1;
   }
   const char* end = strstr(line, "?>");
   if (!end) {
     printd("xml: the XML declaration does not end on its first line\n");
+    snprintf(import_refusal, sizeof import_refusal, "Not imported: the XML declaration does not end on line 1");
     return -1;
   }
   size_t pos = (size_t)(end - line) + 2;
@@ -949,6 +965,14 @@ const char* xml_import_refusal() { return import_refusal; }
 
 // ---- Sections ----
 
+namespace {
+/// The HTML anchors written: one per section, a few dozen in a run.
+std::set<std::string> html_anchors;
+}  // namespace
+
+bool html_anchor_written(const char* name) { return name && html_anchors.count(name) > 0; }
+void html_forget_anchors() { html_anchors.clear(); }
+
 void start_section(FILE* stream, const char* name) {
   if (!name) name = "";
   printd("schema: section %s\n", name);
@@ -974,6 +998,7 @@ void start_section(FILE* stream, const char* name) {
       xml_open_tag(stream, "SECTION", name);
       break;
     case OUTPUT_HTML:
+      html_anchors.insert(name);
       fputs("<a name=\"", stream);
       html_write_text(stream, name, true);
       fputs("\"><H2>", stream);

@@ -61,6 +61,11 @@ void html_write_text(FILE* stream, const char* text, bool attribute);
 
 /// Opens a section in the current output format and clears section_checksum.
 void start_section(FILE* stream, const char* name);
+/// Whether an HTML section anchor of that name has been written in this run
+/// (the report's table of contents must not point nowhere).
+bool html_anchor_written(const char* name);
+/// Forgets the anchors written (a new HTML report begins).
+void html_forget_anchors();
 /// Closes the section opened last and adds its checksum to output_checksum.
 void end_section(FILE* stream);
 

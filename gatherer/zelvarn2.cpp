@@ -202,7 +202,7 @@ void gatherer_prepare_process() {
   sigaction(SIGPIPE, &sa, nullptr);
 }
 
-int finish_standard_output() {
+int finish_standard_output(const char* what) {
   int error = 0;
   if (standard_output_closed)
     error = EBADF;
@@ -210,7 +210,7 @@ int finish_standard_output() {
     error = errno ? errno : EIO;
   if (error == 0) return 0;
   gatherer_setting(SETTING_RESULT, SETTING_SET, 1);
-  printm("Report incomplete: %s\n", strerror(error));
+  printm("%s incomplete: %s\n", what, strerror(error));
   print_error("standard output", error);
   return error;
 }
@@ -341,7 +341,7 @@ void gatherer_help(const wchar_t* program_name) {
 void gatherer_list_probes() {
   errno = 0;
   task::print_probe_list(stdout);
-  exit(finish_standard_output() == 0 ? 0 : 1);
+  exit(finish_standard_output("Probe listing") == 0 ? 0 : 1);
 }
 
 // ---------------------------------------------------------------------------

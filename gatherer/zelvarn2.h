@@ -66,9 +66,9 @@ int wmain(int argc, wchar_t** wargv);
 /// temporaries and end with status 128 + signal; SIGPIPE is ignored.
 void gatherer_prepare_process();
 /// Flushes standard output after the report or probe list went there; on a
-/// write error (or when it was closed at start) prints "Report incomplete"
+/// write error (or when it was closed at start) prints "<what> incomplete"
 /// with the reason, sets the run result to 1 and returns the error number.
-int finish_standard_output();
+int finish_standard_output(const char* what = "Report");
 void gatherer_default_configuration();
 /// Marks the command line as unusable (an error was shown): the run then
 /// ends with status 1 before the banner, writing nothing.

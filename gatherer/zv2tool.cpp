@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "container_items.h"
 #include "gthfile.h"
 #include "zv2tool_report.h"
 
@@ -21,6 +22,8 @@ const char* const kUsage =
     "SYNOPSIS\n"
     "    zv2tool list FILE\n"
     "    zv2tool extract FILE INDEX OUT\n"
+    "    zv2tool extract FILE report OUT\n"
+    "    zv2tool extract-all FILE DIR\n"
     "    zv2tool verify FILE\n"
     "    zv2tool json [-o DIR] [--force] FILE...\n"
     "    zv2tool diff [--all] [--json] [--force] A B\n"
@@ -37,7 +40,11 @@ const char* const kUsage =
     "             stored or compressed, original size and coded size in bytes.\n"
     "    extract  Writes the expanded data of item INDEX (0 is the first) to the\n"
     "             new file OUT, or to standard output when OUT is \"-\". OUT must\n"
-    "             not exist. A damaged item is not extracted.\n"
+    "             not exist. A damaged item is not extracted. \"report\" as\n"
+    "             INDEX: the run's own report (the last XML or text report).\n"
+    "    extract-all  Writes every item into DIR (made when missing) as\n"
+    "             NN-<what it holds>, e.g. 02-file-scan-output.xml,\n"
+    "             03-xml-report.xml, 04-collected-file-hosts.\n"
     "    verify   Checks every item header and expands every coded stream:\n"
     "             each must give exactly its recorded size from exactly its\n"
     "             recorded length. Names the first bad item. A container\n"
@@ -141,13 +148,15 @@ bool ParseIndex(const char* text, int* out) {
 
 int Extract(const char* path, const char* index_text, const char* out) {
   int index = 0;
-  if (!ParseIndex(index_text, &index)) {
-    fprintf(stderr, "zv2tool: INDEX must be a number from 0 to 254, not \"%s\"\n", index_text);
+  const bool report = strcmp(index_text, "report") == 0;
+  if (!report && !ParseIndex(index_text, &index)) {
+    fprintf(stderr, "zv2tool: INDEX must be a number from 0 to 254 or \"report\", not \"%s\"\n", index_text);
     return 2;
   }
   GatherFile g;
   int rc = Open(g, path);
   if (rc != GTH_OK && !(rc == GTH_E_READ && g.FirstBadItem() >= 0)) return 1;
+  if (report && (index = container_report_item(g)) < 0) return Fail("holds no report (no item of type 15 or 254)");
   if (index >= g.NumItems()) {
     if (g.FirstBadItem() >= 0 && index < g.HeaderItemCount()) return Fail("%s", BadItemText(g).c_str());
     std::string held = g.NumItems() == 0 ? "no items" : "items 0 to " + std::to_string(g.NumItems() - 1);
@@ -171,6 +180,19 @@ int Extract(const char* path, const char* index_text, const char* out) {
     return Fail("cannot create %s (it must not exist yet)", out);
   }
   if (rc != GTH_OK) return Fail("item %s: extraction failed", index_text);
+  return 0;
+}
+
+int ExtractAll(const char* path, const char* dir) {
+  GatherFile g;
+  int rc = Open(g, path);
+  if (rc != GTH_OK && !(rc == GTH_E_READ && g.FirstBadItem() >= 0)) return 1;
+  std::vector<std::string> written;
+  std::string error;
+  bool ok = container_extract_all(g, dir, written, error);
+  for (const std::string& name : written) printf("%s/%s\n", dir, name.c_str());
+  if (!ok) return Fail("%s", error.c_str());
+  if (g.FirstBadItem() >= 0) return Fail("%s", BadItemText(g).c_str());
   return 0;
 }
 
@@ -226,6 +248,7 @@ int Run(int argc, char** argv) {
   if (cmd == "list" && argc == 3) return List(argv[2]);
   if (cmd == "verify" && argc == 3) return Verify(argv[2]);
   if (cmd == "extract" && argc == 5) return Extract(argv[2], argv[3], argv[4]);
+  if (cmd == "extract-all" && argc == 4) return ExtractAll(argv[2], argv[3]);
   return Usage();
 }
 

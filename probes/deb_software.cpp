@@ -14,6 +14,7 @@
 
 #include "debug.h"
 #include "platform_paths.h"
+#include "progress.h"
 #include "run_command.h"
 #include "software_linux.h"
 #include "sysroot.h"
@@ -256,7 +257,7 @@ bool get_deb_packages(FILE* out) {
       continue;
     }
     write_package(table, r);
-    ++rows;
+    console_progress(++rows, "packages");
   }
   print_error("aptitude: getline", errno);
   command_note_limit(out, pipe, tool);

@@ -17,6 +17,7 @@
 #include "debug.h"
 #include "file_task.h"
 #include "filescan.h"
+#include "progress.h"
 #include "sysinfo.h"
 #include "table.h"
 #include "xml.h"
@@ -153,7 +154,9 @@ bool get_filescan_info(FILE* out, const filescan_parameters& p) {
     if (mask >= 0) scan->set_perm_mask(mask);
     if (check >= 0) scan->set_perm_check(check);
 
-    printm("Please wait.\n");
+    // On a terminal the count on the task's line says it is still working.
+    const bool live = console_progress_live();
+    if (!live) printm("Please wait.\n");
     const int interval = with_version ? 11 : 231;
     int countdown = interval;
     clock_t started = clock();
@@ -175,7 +178,9 @@ bool get_filescan_info(FILE* out, const filescan_parameters& p) {
       if (with_version)
         for (int i = 0; i < 7; i++) table.log_data("");
       table.end_row();
-      if (--countdown == 0) {
+      if (live) {
+        console_progress(scan->get_files_scanned(), "files scanned");
+      } else if (--countdown == 0) {
         countdown = interval;
         printm("\r   Scanned %u files in %u directories, %u files found ...",
                scan->get_files_scanned(), scan->get_directories_scanned(), scan->get_files_found());
@@ -186,7 +191,9 @@ bool get_filescan_info(FILE* out, const filescan_parameters& p) {
     files_scanned = scan->get_files_scanned();
     directories_scanned = scan->get_directories_scanned();
     files_found = scan->get_files_found();
-    printm("\r   Scanned %u files in %u directories, %u files found.    \n", files_scanned,
+    if (live) console_progress_end();
+    printm(live ? "\n   Scanned %u files in %u directories, %u files found.\n"
+                : "\r   Scanned %u files in %u directories, %u files found.    \n", files_scanned,
            directories_scanned, files_found);
     printm("   Scanning complete in %u min %u sec.\n", seconds / 60, seconds % 60);
     printd("filescan: Scanned %u files in %u directories\n", files_scanned, directories_scanned);

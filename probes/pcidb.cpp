@@ -165,6 +165,12 @@ int pci_database::load() {
     char path[4096];
     snprintf(path, sizeof path, "%s%c%s", dir, '/', DB_NAME);
     if (load(path) > 0) printd("pcidb: using %s\n", path);
+#ifdef ZV_DATA_DIR
+    // An installed program finds it in the data directory of its prefix
+    // ("../share/zelvarn2" from the program's directory).
+    snprintf(path, sizeof path, "%s%c%s%c%s", dir, '/', ZV_DATA_DIR, '/', DB_NAME);
+    if (record_count == 0 && load(path) > 0) printd("pcidb: using %s\n", path);
+#endif
   }
   if (record_count == 0) printd("pcidb: no device names: %s not found\n", DB_NAME);
   return record_count;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "debug.h"
+#include "progress.h"
 #include "run_command.h"
 #include "software_linux.h"
 #include "sysroot.h"
@@ -110,7 +111,7 @@ bool get_rpm_packages(FILE* out) {
                                     &r.install_date, &r.size})
       table.log_data(cell->c_str());
     table.end_row();
-    ++rows;
+    console_progress(++rows, "packages");
   }
   print_error("rpm: getline", errno);
   command_note_limit(out, pipe, "rpm");

@@ -86,9 +86,13 @@ zvtest::run_result run_tool(const std::string& tool, const std::vector<std::stri
 bool ok(const zvtest::run_result& r) { return r.exited && r.status == 0; }
 
 /// A network namespace for one test, removed on every path out of it.
+/// `usable` is false where one cannot be entered: inside a chroot whose root
+/// is not a mount point "ip netns add" succeeds, but "ip netns exec" cannot
+/// make its private mounts.
 struct netns_guard {
   netns_guard(const std::string& tool, const std::string& name)
-      : tool(tool), name(name), made(ok(run_tool(tool, {"netns", "add", name}))) {}
+      : tool(tool), name(name), made(ok(run_tool(tool, {"netns", "add", name}))),
+        usable(made && ok(exec({"/bin/sh", "-c", "exit 0"}))) {}
   ~netns_guard() {
     if (made) run_tool(tool, {"netns", "del", name});
   }
@@ -103,7 +107,7 @@ struct netns_guard {
     return run_tool(tool, args, 120);
   }
   const std::string tool, name;
-  const bool made;
+  const bool made, usable;
 };
 
 TEST(NetworkE2E, FixtureRootHostsResolverAndLoopback) {
@@ -148,7 +152,8 @@ TEST(NetworkE2E, NamespaceWithVethPairGivesExactlyItsTables) {
   std::string tool = find_ip();
   if (geteuid() != 0 || tool.empty()) GTEST_SKIP() << "needs root and ip";
   netns_guard ns(tool, "zvnet" + std::to_string(getpid()));
-  if (!ns.made) GTEST_SKIP() << "network namespaces are not available here";
+  if (!ns.made) GTEST_SKIP() << "ip netns cannot make a network namespace here";
+  if (!ns.usable) GTEST_SKIP() << "ip netns made a namespace that cannot be entered here (a chroot?)";
   const std::vector<std::vector<std::string>> setup = {
       {"link", "set", "lo", "up"},
       {"link", "add", "zva0", "address", "02:00:00:00:77:01", "type", "veth", "peer", "name", "zvb0", "address",

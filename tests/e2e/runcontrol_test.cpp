@@ -192,6 +192,49 @@ TEST_F(RunControlE2E, PropertiesFileAppliesItsWords) {
   EXPECT_FALSE(has(r.err, kPrompt));
 }
 
+TEST_F(RunControlE2E, ProbeNamesThatMatchNothingAreSaidAndFailTheRun) {
+  const struct {
+    std::vector<std::string> args;
+    std::string said;  // empty: no complaint
+  } cases[] = {
+      {{"-probe", "CPU"}, "unknown probe CPU (zelvarn2 -listprobes shows the names)\n"},
+      {{"-skip", "NETWORK;no\x01such"}, "unknown probe no?such"},
+      {{"-enable", "bogus"}, "unknown probe bogus"},
+      {{"-probe", "cpu information", "network"}, ""},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), "-batch");
+    run_result r = run(args);
+    SCOPED_TRACE(c.args.back());
+    EXPECT_EQ(r.status, c.said.empty() ? 0 : 1);
+    EXPECT_EQ(has(r.err, "unknown probe"), !c.said.empty()) << r.err;
+    EXPECT_TRUE(c.said.empty() || has(r.err, c.said)) << r.err;
+  }
+}
+
+// The example of README.md, as a user would copy it.
+TEST_F(RunControlE2E, ReadmePropertiesExampleRunsSilentlyAsItsCommentSays) {
+  std::istringstream readme(zvtest::read_file(std::string(ZV_SOURCE_DIR) + "/README.md"));
+  std::string line, example;
+  bool in = false;
+  while (std::getline(readme, line)) {
+    if (line == "### Properties file") in = true;
+    if (!in) continue;
+    if (line.rfind("    ", 0) == 0) {
+      example += line.substr(4) + "\n";
+    } else if (!example.empty()) {
+      break;
+    }
+  }
+  ASSERT_TRUE(has(example, "silent\n")) << example;
+  zvtest::write_file(cwd.path(), "example.zvp", example);
+  run_result r = run({"-properties", cwd.file("example.zvp")});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(zvtest::list_dir(cwd.path()).size(), 2u);  // the example and the container
+}
+
 }  // namespace
 
 namespace {
@@ -206,8 +249,8 @@ TEST_F(RunControlE2E, StandardOutputThatCannotBeWrittenFailsTheRun) {
     int out;
     const char* said;
   } cases[] = {
-      {{"-listprobes"}, full, "Report incomplete: No space left on device"},
-      {{"-listprobes"}, -1, "Report incomplete: Bad file descriptor"},
+      {{"-listprobes"}, full, "Probe listing incomplete: No space left on device"},
+      {{"-listprobes"}, -1, "Probe listing incomplete: Bad file descriptor"},
       {{"-batch", "-level", "0", "-sysroot", root.path(), "-stdout"}, -1, "Report incomplete: Bad file descriptor"},
   };
   for (const auto& c : cases) {

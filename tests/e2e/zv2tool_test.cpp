@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "container_items.h"
 #include "gthfile.h"
 #include "channels.h"
 #include "harness.h"
@@ -102,6 +103,43 @@ TEST_F(Zv2Tool, ExtractsItemsByteIdenticalToFilesOrStandardOutput) {
   EXPECT_NE(r.err.find("no item 5 (the file holds items 0 to 4)"), std::string::npos) << r.err;
   EXPECT_EQ(Tool({"extract", "c.zv2", "1x", "x"}).status, 2);
   EXPECT_EQ(Tool({"extract", "c.zv2", "-1", "x"}).status, 2);
+}
+
+TEST_F(Zv2Tool, FindsTheRunsOwnReportAndExtractsAllUnderNamesSayingWhatTheyHold) {
+  BuildSample();
+  // The last report is the run's own; one before it was imported.
+  ASSERT_EQ(Tool({"extract", "c.zv2", "report", "r"}).status, 0);
+  EXPECT_EQ(Slurp("r"), items_[3]);
+  zvtest::run_result r = Tool({"extract-all", "c.zv2", "all"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> names = {"00-imported-xml-report.xml", "01-identification-block.txt",
+                                          "02-collected-file.txt", "03-text-report.txt", "04-type-77.bin"};
+  for (size_t i = 0; i < names.size(); i++) {
+    EXPECT_EQ(Slurp("all/" + names[i]), items_[i]) << names[i];
+    EXPECT_NE(r.out.find("all/" + names[i] + "\n"), std::string::npos) << r.out;
+  }
+  // Never over an existing file; a container without a report says so.
+  EXPECT_EQ(Tool({"extract-all", "c.zv2", "all"}).status, 1);
+  GatherFile g;
+  Spit("id", items_[1]);
+  ASSERT_EQ(g.CreateFile(P("n.zv2").c_str()), 0);
+  ASSERT_EQ(g.AddItemFile(1, P("id").c_str(), false), 0);
+  g.CloseFile();
+  r = Tool({"extract", "n.zv2", "report", "-"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "zv2tool: n.zv2: holds no report (no item of type 15 or 254)\n");
+}
+
+TEST(ContainerItems, CollectedFilesAreNamedAfterTheirSourceSafely) {
+  const struct {
+    const char* first_line;
+    const char* name;
+  } cases[] = {{"Filename: /etc/hosts\n", "07-collected-file-hosts"},
+               {"Filename: /var/log/../.hidden name\r\n", "07-collected-file-hidden_name"},
+               {"Filename: /etc/\n", "07-collected-file.txt"},
+               {"MIME-Type: text/plain\n", "07-collected-file.txt"}};
+  for (const auto& c : cases)
+    EXPECT_EQ(container_item_file_name(7, 66, false, collected_file_source(c.first_line)), c.name);
 }
 
 TEST_F(Zv2Tool, ReadsTheStuffedFormWithoutChangingAnyFile) {

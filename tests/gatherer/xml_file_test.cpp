@@ -249,6 +249,27 @@ TEST_F(FileRecord, ImportsUtf16AsUtf8SummedAsWritten) {
   EXPECT_NE(out.text().find(" -->\r\n<A>\xC3\xA9</A><!-- end"), std::string::npos);
 }
 
+TEST_F(FileRecord, RefusesAnImportForItsDeclarationSayingWhichPart) {
+  Table::set_output_format(OUTPUT_ZVML);
+  const struct {
+    const char* text;
+    const char* said;
+  } cases[] = {
+      {"<A/>", "Not imported: line 1 is no <?xml version=\"1.0\" encoding=\"UTF-8\"?>"},
+      {"<?xml version=\"1.1\" encoding=\"UTF-8\"?><A/>", "Not imported: XML version 1.1, 1.0 expected"},
+      {"<?xml version=\"1.0\" encoding=\"bo\x01gus\"?><A/>", "Not imported: encoding bo?gus, UTF-8 expected"},
+      {"<?xml version=\"1.0\" encoding=\"UTF-8\"\n?><A/>",
+       "Not imported: the XML declaration does not end on line 1"},
+  };
+  for (const auto& c : cases) {
+    temp_file file(c.text);
+    mem_stream out;
+    EXPECT_FALSE(log_zvml_file(out.get(), file.path())) << c.text;
+    EXPECT_EQ(out.text(), "");
+    EXPECT_STREQ(xml_import_refusal(), c.said);
+  }
+}
+
 TEST_F(FileRecord, RefusesAnImportThatIsNotWellFormedWithTheParsersWords) {
   Table::set_output_format(OUTPUT_ZVML);
   for (std::string body : {"<A>\x01</A>", "<A/></GATHERED_DATA>", "<A><!-- open </A>", "<A/><?xml version=\"1.0\"?>",

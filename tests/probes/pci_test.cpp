@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "harness.h"
 #include "pci.h"
@@ -17,6 +18,7 @@
 #include "report_check.h"
 #include "report_fixture.h"
 #include "sysroot.h"
+#include "zelvarn2.h"
 
 namespace {
 
@@ -275,6 +277,37 @@ struct vpd_device : pci_config_space {
 };
 
 }  // namespace
+
+// The current directory first, then beside the program, then the data
+// directory of the program's prefix (an installed program, "../share/zelvarn2").
+TEST(PciDatabase, FoundInTheCurrentDirectoryBesideTheProgramOrInTheDataDirectory) {
+  zvtest::temp_dir prefix, cwd;
+  ASSERT_TRUE(zvtest::write_file(prefix.path(), "share/zelvarn2/pcidb.txt", "V 8086 Data directory\n"));
+  ASSERT_EQ(mkdir(prefix.file("bin").c_str(), 0755), 0);
+  const std::string bin = prefix.file("bin");
+  const char* saved_path = gatherer_filename(FILENAME_PATH, SETTING_GET);
+  gatherer_filename(FILENAME_PATH, SETTING_SET, bin.c_str());
+  char saved_cwd[4096];
+  ASSERT_NE(getcwd(saved_cwd, sizeof saved_cwd), nullptr);
+  ASSERT_EQ(chdir(cwd.path().c_str()), 0);
+  const struct {
+    const char* place;  // written before the load, in this order
+    const char* vendor;
+  } steps[] = {{"", "Data directory"}, {"bin/pcidb.txt", "Beside"}, {"cwd", "Current"}};
+  for (const auto& step : steps) {
+    std::string place = step.place;
+    if (place == "cwd") {
+      ASSERT_TRUE(zvtest::write_file(cwd.path(), "pcidb.txt", "V 8086 Current\n"));
+    } else if (!place.empty()) {
+      ASSERT_TRUE(zvtest::write_file(prefix.path(), place, "V 8086 Beside\n"));
+    }
+    pci_database db;
+    EXPECT_EQ(db.load(), 1);
+    EXPECT_STREQ(db.get_vendor_name(0x8086), step.vendor);
+  }
+  ASSERT_EQ(chdir(saved_cwd), 0);
+  gatherer_filename(FILENAME_PATH, SETTING_SET, saved_path);
+}
 
 TEST_F(PciTest, VpdIsReadThroughTheCapabilityRegisters) {
   using namespace std::string_literals;
