@@ -499,9 +499,7 @@ void capture_command_end(int id, int status, int limit) {
   auto it = open_commands.find(id);
   if (it == open_commands.end()) return;
   close(it->second.first);
-  char head[64];
-  snprintf(head, sizeof head, "%d %d %d ", id, status, limit);
-  if (index_fd < 0 || !write_all(index_fd, head + escape_command(it->second.second) + "\n"))
+  if (index_fd < 0 || !write_all(index_fd, capture_index_line(id, status, limit, it->second.second)))
     printd("capture: command %d not indexed\n", id);
   open_commands.erase(it);
 }
@@ -537,22 +535,13 @@ bool replay_load(std::string* why) {
     return false;
   }
   int number = 0;
-  std::set<unsigned long long> ids;
+  std::set<int> ids;
   while (read_line(f, &line, &too_long)) {
     ++number;
-    std::vector<std::string> fields;
-    size_t at = 0;
-    for (int i = 0; i < 3 && at != std::string::npos; ++i) {
-      size_t blank = line.find(' ', at);
-      fields.push_back(line.substr(at, blank == std::string::npos ? std::string::npos : blank - at));
-      at = blank == std::string::npos ? blank : blank + 1;
-    }
-    unsigned long long id = 0, status = 0, limit = 0;
+    int id = 0, status = 0, limit = 0;
     std::string command;
-    bool ok = !too_long && fields.size() == 3 && at != std::string::npos &&
-              whole_number(fields[0], 1000000000ULL, &id) && id > 0 && ids.insert(id).second &&
-              whole_number(fields[1], 0xffffULL, &status) && whole_number(fields[2], 2, &limit) &&
-              unescape_command(line.substr(at), &command);
+    bool ok = !too_long && capture_parse_index_line(line, &id, &status, &limit, &command) &&
+              ids.insert(id).second;
     std::string output = REPLAY_OUTPUT_DIR + std::to_string(id);
     if (ok && (sys_lstat(output.c_str(), &st) != 0 || !S_ISREG(st.st_mode))) ok = false;
     if (!ok) {
@@ -568,7 +557,7 @@ bool replay_load(std::string* why) {
              std::to_string(number) + ": " + first_word(command.c_str(), nullptr) + ")";
       return false;
     }
-    recordings[command].push_back({static_cast<int>(id), static_cast<int>(status), static_cast<int>(limit)});
+    recordings[command].push_back({id, status, limit});
   }
   fclose(f);
   replaying = true;
@@ -593,6 +582,31 @@ bool replay_command(const char* command, int* fd, int* status, int* limit) {
   *status = r.status;
   *limit = r.limit;
   return true;
+}
+
+bool capture_parse_index_line(const std::string& line, int* id, int* status, int* limit, std::string* command) {
+  std::vector<std::string> fields;
+  size_t at = 0;
+  for (int i = 0; i < 3 && at != std::string::npos; ++i) {
+    size_t blank = line.find(' ', at);
+    fields.push_back(line.substr(at, blank == std::string::npos ? std::string::npos : blank - at));
+    at = blank == std::string::npos ? blank : blank + 1;
+  }
+  unsigned long long n[3] = {0, 0, 0};
+  if (fields.size() != 3 || at == std::string::npos || !whole_number(fields[0], 1000000000ULL, &n[0]) ||
+      n[0] == 0 || !whole_number(fields[1], 0xffffULL, &n[1]) || !whole_number(fields[2], 2, &n[2]) ||
+      !unescape_command(line.substr(at), command))
+    return false;
+  *id = static_cast<int>(n[0]);
+  *status = static_cast<int>(n[1]);
+  *limit = static_cast<int>(n[2]);
+  return true;
+}
+
+std::string capture_index_line(int id, int status, int limit, const std::string& command) {
+  char head[64];
+  snprintf(head, sizeof head, "%d %d %d ", id, status, limit);
+  return head + escape_command(command) + "\n";
 }
 
 bool capture_known_command(const char* command) {

@@ -59,5 +59,12 @@ time_t replay_time();
 /// The recording of `command`: a descriptor of its output (-1 when it wrote
 /// none), its wait status and the limit it hit. False when there is none.
 bool replay_command(const char* command, int* fd, int* status, int* limit);
+/// One line of the command index, "NUMBER STATUS LIMIT COMMAND" without its
+/// line feed; in COMMAND a backslash is written as two and a control
+/// character as a backslash, "x" and two hex digits. False unless every
+/// field is whole and valid.
+bool capture_parse_index_line(const std::string& line, int* id, int* status, int* limit, std::string* command);
+/// The index line of a recording, with its line feed.
+std::string capture_index_line(int id, int status, int limit, const std::string& command);
 /// True when `command` runs a tool the program runs (what a recording may name).
 bool capture_known_command(const char* command);
