@@ -154,6 +154,10 @@ void keep_contents(int dir_fd, const char* name, int src, const struct stat& st)
   }
   char buf[65536];
   off_t at = 0;
+  // A kernel file that would wait for data is read only as far as it has
+  // some; the caller's own mode comes back after.
+  int mode = fcntl(src, F_GETFL);
+  if (mode >= 0) fcntl(src, F_SETFL, mode | O_NONBLOCK);
   while (at < CONTENT_LIMIT) {
     ssize_t n = pread(src, buf, sizeof buf, at);
     if (n < 0 && errno == EINTR) continue;
@@ -161,6 +165,7 @@ void keep_contents(int dir_fd, const char* name, int src, const struct stat& st)
     if (write(fd, buf, static_cast<size_t>(n)) != n) break;
     at += n;
   }
+  if (mode >= 0) fcntl(src, F_SETFL, mode);
   struct timespec times[2] = {st.st_atim, st.st_mtim};
   futimens(fd, times);
   fchmod(fd, st.st_mode & 0777);
@@ -386,6 +391,21 @@ bool capture_begin(std::string* why) {
     return false;
   }
   capture_fd = open(dir, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  // Still empty: nothing is ever mixed into what another run left there.
+  if (capture_fd >= 0) {
+    int look = openat(capture_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* d = look >= 0 ? fdopendir(look) : nullptr;
+    bool empty = d != nullptr;
+    for (struct dirent* e; empty && d && (e = readdir(d));)
+      if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) empty = false;
+    if (d) closedir(d);
+    else if (look >= 0) close(look);
+    if (!empty) {
+      *why = "is not empty";
+      close_fd(capture_fd);
+      return false;
+    }
+  }
   int own = capture_fd >= 0 ? capture_subdir(std::string("/") + CAPTURE_DIR) : -1;
   if (own >= 0) {
     mkdirat(own, "commands", 0755);
@@ -444,6 +464,8 @@ void capture_reset() {
 
 void capture_note_path(const char* platform_path, int fd, bool follow_final) {
   if (capture_fd < 0 || busy || !platform_path || platform_path[0] != '/') return;
+  // The recordings of a capture being replayed are not the machine's files.
+  if (strncmp(platform_path + 1, CAPTURE_DIR, strlen(CAPTURE_DIR)) == 0) return;
   int saved = errno;
   busy_guard guard;
   std::string path = resolve_keeping_links(platform_path, follow_final);
@@ -521,7 +543,8 @@ bool replay_load(std::string* why) {
   while (heading && read_line(f, &line, &too_long)) {
     unsigned long long v;
     if (line.compare(0, 5, "host=") == 0) captured_host = line.substr(5);
-    else if (line.compare(0, 5, "time=") == 0 && whole_number(line.substr(5), 0x7fffffffffffULL, &v))
+    else if (line.compare(0, 5, "time=") == 0 &&
+             whole_number(line.substr(5), sizeof(time_t) > 4 ? 0x7fffffffffffULL : 0x7fffffffULL, &v))
       captured_at = static_cast<time_t>(v), have_time = true;
   }
   fclose(f);
