@@ -483,8 +483,9 @@ void capture_note_path(const char* platform_path, int fd, bool follow_final) {
           close(sub);
         }
       } else if (S_ISREG(st.st_mode)) {
-        // A device's memory windows are never read for the record.
-        bool window = dir.compare(0, 5, "/sys/") == 0 && (name.compare(0, 8, "resource") == 0 || name == "rom");
+        // A device's memory windows (a PCI function's "resourceN" and "rom")
+        // are never read for the record.
+        bool window = name.compare(0, 8, "resource") == 0 || name == "rom";
         if (fd >= 0 && !window && with_contents.insert(path).second)
           keep_contents(out, name.c_str(), fd, st);
         else
