@@ -1,6 +1,6 @@
-// capture_index_fuzz.cpp - the command index of a replayed capture: any line
-// is parsed or refused, and a line parsed gives the same line when written
-// again.
+// capture_index_fuzz.cpp - the command index and the file-system sizes of a
+// replayed capture: any line is parsed or refused, and a line parsed gives
+// the same values when written and parsed again.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -26,6 +26,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         abort();
     }
     capture_known_command(command.c_str());
+    std::string mount;
+    struct statvfs st;
+    if (capture_parse_space_line(line, &mount, &st)) {
+      std::string again = capture_space_line(mount, st);
+      std::string mount2;
+      struct statvfs st2;
+      if (!capture_parse_space_line(again.substr(0, again.size() - 1), &mount2, &st2) || mount2 != mount ||
+          st2.f_blocks != st.f_blocks || st2.f_namemax != st.f_namemax)
+        abort();
+    }
     start = end + 1;
   }
   return 0;

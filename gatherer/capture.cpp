@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +14,7 @@
 #include <deque>
 #include <map>
 #include <set>
+#include <type_traits>
 #include <vector>
 
 #include "clock.h"
@@ -29,6 +31,7 @@ const char* const CAPTURE_DIR = ".zelvarn2-capture";
 const char* const REPLAY_MANIFEST = "/.zelvarn2-capture/manifest";
 const char* const REPLAY_INDEX = "/.zelvarn2-capture/commands/index";
 const char* const REPLAY_OUTPUT_DIR = "/.zelvarn2-capture/commands/";
+const char* const REPLAY_SPACE = "/.zelvarn2-capture/statvfs";
 const char* const MANIFEST_HEADING = "zelvarn2 capture 1";
 
 /// Most bytes kept of one file, and the largest size an empty stand-in of a
@@ -44,9 +47,11 @@ const uint64_t INDEX_LIMIT = 16u << 20;
 int capture_fd = -1;           ///< the capture directory
 int commands_fd = -1;          ///< its command recordings
 int index_fd = -1;             ///< the command index, appended to
+int space_fd = -1;             ///< the file-system sizes, appended to
 bool busy = false;             ///< recording now: the reads made for it are not recorded
 int next_command = 1;
 std::string wanted_dir;        ///< "-capture DIR", made when the run begins
+std::string own_path;          ///< its resolved path, when the live machine is read
 std::set<std::string> with_contents;  ///< paths whose contents are kept
 std::map<int, std::pair<int, std::string>> open_commands;  ///< number: (fd, command)
 
@@ -61,6 +66,8 @@ time_t captured_at = 0;
 /// Recordings by command line, in the order they were made: a command run
 /// twice gets its two answers in turn (the last one again after that).
 std::map<std::string, std::deque<recording>> recordings;
+/// File-system sizes by mount point, as the capture recorded them.
+std::map<std::string, struct statvfs> spaces;
 
 struct busy_guard {
   busy_guard() { busy = true; }
@@ -406,6 +413,15 @@ bool capture_begin(std::string* why) {
       return false;
     }
   }
+  // A probe reading the live machine may come across the capture itself:
+  // it is never recorded into itself.
+  own_path.clear();
+  if (capture_fd >= 0 && !sysroot_is_set()) {
+    if (char* real = realpath(dir, nullptr)) {
+      own_path = real;
+      free(real);
+    }
+  }
   int own = capture_fd >= 0 ? capture_subdir(std::string("/") + CAPTURE_DIR) : -1;
   if (own >= 0) {
     mkdirat(own, "commands", 0755);
@@ -413,8 +429,10 @@ bool capture_begin(std::string* why) {
   }
   if (commands_fd >= 0)
     index_fd = openat(commands_fd, "index", O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (own >= 0)
+    space_fd = openat(own, "statvfs", O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0644);
   int manifest = own >= 0 ? openat(own, "manifest", O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644) : -1;
-  bool ok = index_fd >= 0 && manifest >= 0;
+  bool ok = index_fd >= 0 && space_fd >= 0 && manifest >= 0;
   if (ok) {
     // The host name of the machine captured: of the system root when one is
     // set, never the name of the machine the program runs on.
@@ -449,10 +467,13 @@ const std::string& capture_dir() { return wanted_dir; }
 
 void capture_reset() {
   wanted_dir.clear();
+  own_path.clear();
   for (auto& c : open_commands) close_fd(c.second.first);
   open_commands.clear();
   close_fd(index_fd);
+  close_fd(space_fd);
   close_fd(commands_fd);
+  spaces.clear();
   close_fd(capture_fd);
   with_contents.clear();
   next_command = 1;
@@ -469,8 +490,10 @@ void capture_note_path(const char* platform_path, int fd, bool follow_final) {
   int saved = errno;
   busy_guard guard;
   std::string path = resolve_keeping_links(platform_path, follow_final);
+  bool own = !own_path.empty() && path.compare(0, own_path.size(), own_path) == 0 &&
+             (path.size() == own_path.size() || path[own_path.size()] == '/');
   struct stat st;
-  if (!path.empty() && path != "/" && sys_lstat(path.c_str(), &st) == 0) {
+  if (!path.empty() && path != "/" && !own && sys_lstat(path.c_str(), &st) == 0) {
     std::string dir, name;
     split_last(path, &dir, &name);
     int out = capture_subdir(dir);
@@ -584,6 +607,24 @@ bool replay_load(std::string* why) {
     recordings[command].push_back({id, status, limit});
   }
   fclose(f);
+  spaces.clear();
+  if ((f = sys_fopen_bounded(REPLAY_SPACE, INDEX_LIMIT))) {
+    number = 0;
+    while (read_line(f, &line, &too_long)) {
+      ++number;
+      std::string mount;
+      struct statvfs st;
+      if (too_long || !capture_parse_space_line(line, &mount, &st)) {
+        fclose(f);
+        recordings.clear();
+        spaces.clear();
+        *why = "holds a damaged capture (file-system sizes line " + std::to_string(number) + ")";
+        return false;
+      }
+      spaces[mount] = st;
+    }
+    fclose(f);
+  }
   replaying = true;
   printd("capture: replaying the capture of %s, %d command recordings\n", captured_host.c_str(), number);
   return true;
@@ -631,6 +672,64 @@ std::string capture_index_line(int id, int status, int limit, const std::string&
   char head[64];
   snprintf(head, sizeof head, "%d %d %d ", id, status, limit);
   return head + escape_command(command) + "\n";
+}
+
+namespace {
+
+/// The recorded fields of a statvfs result, in the order of a line.
+template <typename F>
+void each_space_field(struct statvfs& st, F f) {
+  f(st.f_bsize);
+  f(st.f_frsize);
+  f(st.f_blocks);
+  f(st.f_bfree);
+  f(st.f_bavail);
+  f(st.f_files);
+  f(st.f_ffree);
+  f(st.f_favail);
+  f(st.f_flag);
+  f(st.f_namemax);
+}
+
+}  // namespace
+
+std::string capture_space_line(const std::string& mount, const struct statvfs& st) {
+  std::string line;
+  struct statvfs copy = st;
+  each_space_field(copy, [&line](const auto& v) { line += std::to_string(static_cast<unsigned long long>(v)) + " "; });
+  return line + escape_command(mount) + "\n";
+}
+
+bool capture_parse_space_line(const std::string& line, std::string* mount, struct statvfs* st) {
+  memset(st, 0, sizeof *st);
+  size_t at = 0;
+  bool ok = true;
+  each_space_field(*st, [&](auto& field) {
+    size_t blank = ok ? line.find(' ', at) : std::string::npos;
+    unsigned long long v = 0;
+    using T = typename std::remove_reference<decltype(field)>::type;
+    if (blank == std::string::npos || !whole_number(line.substr(at, blank - at), 0x7fffffffffffffffULL, &v) ||
+        static_cast<unsigned long long>(static_cast<T>(v)) != v) {
+      ok = false;
+      return;
+    }
+    field = static_cast<T>(v);
+    at = blank + 1;
+  });
+  return ok && unescape_command(line.substr(at), mount);
+}
+
+void capture_note_space(const char* mount, const struct statvfs& st) {
+  if (space_fd < 0 || !mount || !*mount) return;
+  if (!write_all(space_fd, capture_space_line(mount, st))) printd("capture: size of %s not kept\n", mount);
+}
+
+bool replay_space(const char* mount, struct statvfs* st) {
+  if (!replaying || !mount) return false;
+  auto it = spaces.find(mount);
+  if (it == spaces.end()) return false;
+  *st = it->second;
+  return true;
 }
 
 bool capture_known_command(const char* command) {

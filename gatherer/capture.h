@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <ctime>
 #include <string>
+#include <sys/statvfs.h>
 #include <sys/types.h>
 
 /// "-capture DIR": DIR must not exist or be an empty directory. Returns false
@@ -66,5 +67,13 @@ bool replay_command(const char* command, int* fd, int* status, int* limit);
 bool capture_parse_index_line(const std::string& line, int* id, int* status, int* limit, std::string* command);
 /// The index line of a recording, with its line feed.
 std::string capture_index_line(int id, int status, int limit, const std::string& command);
+/// A mounted file system's sizes: kept by a capture (capture_note_space) and
+/// handed back by its replay (replay_space, false when none was recorded).
+/// A line of DIR/.zelvarn2-capture/statvfs holds the ten numbers of a
+/// statvfs result and the mount point, escaped as a command is.
+void capture_note_space(const char* mount, const struct statvfs& st);
+bool replay_space(const char* mount, struct statvfs* st);
+std::string capture_space_line(const std::string& mount, const struct statvfs& st);
+bool capture_parse_space_line(const std::string& line, std::string* mount, struct statvfs* st);
 /// True when `command` runs a tool the program runs (what a recording may name).
 bool capture_known_command(const char* command);

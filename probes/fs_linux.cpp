@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "capture.h"
 #include "debug.h"
 #include "platform_paths.h"
 #include "run_command.h"
@@ -125,9 +126,12 @@ int get_mounted_filesystems(FILE* report) {
     struct statvfs st;
     memset(&st, 0, sizeof st);
     // The mount point as the tree has it: a link in it stays inside the root.
-    int dir = sys_open(entry.mnt_dir, O_PATH | O_DIRECTORY);
-    if (dir < 0 || fstatvfs(dir, &st) != 0) memset(&st, 0, sizeof st);
-    if (dir >= 0) close(dir);
+    if (!replay_space(entry.mnt_dir, &st)) {
+      int dir = sys_open(entry.mnt_dir, O_PATH | O_DIRECTORY);
+      if (dir < 0 || fstatvfs(dir, &st) != 0) memset(&st, 0, sizeof st);
+      if (dir >= 0) close(dir);
+      capture_note_space(entry.mnt_dir, st);
+    }
     if (is_excluded(entry.mnt_type)) {
       printd("fs_linux: %s is %d\n", entry.mnt_type, 1);
       continue;
