@@ -49,6 +49,7 @@ TEST(CaptureE2E, ReplayOfACaptureWritesTheCapturedRunsReport) {
   } cases[] = {
       {"legacy xml", kLegacyRoot, {"-local", "-stdout"}},
       {"linked text", linked.path(), {"-local", "-stdout", "-text"}},
+      {"legacy html", kLegacyRoot, {"-local", "-stdout", "-html"}},
       {"linked container", linked.path(), {"-filename", "zv-@T"}},
   };
   for (const auto& c : cases) {
