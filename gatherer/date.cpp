@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "clock.h"
 #include "debug.h"
 #include "util_string.h"
 
@@ -111,9 +112,8 @@ int read_int_char_int(const char* s, int& a, char& sep, int& b) {
 }
 
 int this_year() {
-  time_t now = time(nullptr);
   struct tm local;
-  if (!localtime_r(&now, &local)) return 2000;
+  if (!clock_local(clock_now(), &local)) return 2000;
   return local.tm_year + 1900;
 }
 

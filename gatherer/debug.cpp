@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "clock.h"
 #include "run_command.h"
 #include "safe_file.h"
 #include "temp_files.h"
@@ -387,9 +388,10 @@ namespace {
 
 /// The first 19 characters of the textual local time ("Tue Mar  4 09:05:01").
 void write_time_prefix() {
-  time_t now = time(nullptr);
-  char text[64];
-  if (!ctime_r(&now, text)) snprintf(text, sizeof text, "%s", "?");
+  struct tm t;
+  char text[64] = "";
+  if (!clock_local(clock_now(), &t) || strftime(text, sizeof text, "%a %b %e %H:%M:%S", &t) == 0)
+    snprintf(text, sizeof text, "%s", "?");
   write_f("%.19s ", text);
 }
 
@@ -474,11 +476,11 @@ void internal_error(const char* format, ...) {
 
 void timer_reset(const char* name) {
   printd("%s: --- MARK ---\n", name ? name : "");
-  timer = time(nullptr);
+  timer = clock_now();
 }
 
 void timer_mark(const char* name) {
-  time_t now = time(nullptr);
+  time_t now = clock_now();
   printd("%s: --- MARK --- %.4f sec\n", name ? name : "", difftime(now, timer));
   timer = now;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "clock.h"
 #include "debug.h"
 #include "osinfo.h"
 #include "sysinfo.h"
@@ -50,10 +51,9 @@ void copy_value(char* buf, const char* text) {
 }
 
 void local_time_text(char* buf) {
-  time_t now = time(nullptr);
   struct tm t;
   memset(&t, 0, sizeof t);
-  localtime_r(&now, &t);
+  clock_local(clock_now(), &t);
   snprintf(buf, VALUE_SIZE, "%04u%02u%02u-%02u%02u%02u", static_cast<unsigned>(t.tm_year + 1900),
            static_cast<unsigned>(t.tm_mon + 1), static_cast<unsigned>(t.tm_mday),
            static_cast<unsigned>(t.tm_hour), static_cast<unsigned>(t.tm_min),

@@ -21,6 +21,7 @@
 #include "probe.h"
 #include "run_command.h"
 #include "safe_file.h"
+#include "capture.h"
 #include "sysroot.h"
 #include "task.h"
 #include "utf8.h"
@@ -126,10 +127,29 @@ void set_system_root(const wchar_t* value) {
     if (!d) why = "cannot be read";
     else if (empty) why = "is empty";
   }
-  if (why)
+  std::string replay_why;
+  if (why) {
     refuse_system_root(shown.c_str(), why);
-  else
+  } else {
     sysroot_set(dir);  // keeps its own copy
+    if (!replay_load(&replay_why)) refuse_system_root(shown.c_str(), replay_why.c_str());
+  }
+  delete[] dir;
+}
+
+/// "-capture DIR": a run that also records what it reads under DIR, which
+/// must not exist or be empty (nothing is ever mixed into an older capture).
+void set_capture_dir(const wchar_t* value) {
+  char* dir = value && value[0] ? gatherer_argument_bytes(value) : nullptr;
+  std::string why;
+  if (!capture_set_dir(dir, &why)) {
+    if (dir)
+      fprintf(stderr, "Error: capture %s %s.\n", console_text(value).c_str(), why.c_str());
+    else
+      fprintf(stderr, "Error: directory expected after capture.\n");
+    fflush(stderr);
+    gatherer_refuse_run();
+  }
   delete[] dir;
 }
 
@@ -294,6 +314,8 @@ void gatherer_parse_common(const wchar_t* word, const wchar_t* value) {
     gatherer_setting(SETTING_VPD, SETTING_ON);
   } else if (same_word(word, L"sysroot")) {
     set_system_root(value);
+  } else if (same_word(word, L"capture")) {
+    set_capture_dir(value);
   } else if (same_word(word, L"timeout")) {
     set_command_time_limit(value);
   } else if (same_word(word, L"properties")) {

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <string>
 
+#include "clock.h"
 #include "debug.h"
 #include "lzh.h"
 #include "safe_file.h"
@@ -151,10 +152,9 @@ int GatherFile::le_to_host(int value) const {
 }
 
 void GatherFile::GetCurrentDate(gthStamp* out) {
-  time_t now = time(nullptr);
   struct tm tm;
   memset(&tm, 0, sizeof tm);
-  gmtime_r(&now, &tm);
+  clock_utc(clock_now(), &tm);
   out->hour = uint8_t(tm.tm_hour);
   out->minute = uint8_t(tm.tm_min);
   out->second = uint8_t(tm.tm_sec);
@@ -387,7 +387,7 @@ int GatherFile::WriteItem(unsigned char type, FILE* input, uint32_t length, bool
   // The stream goes to a temporary first: its length belongs in the item
   // header that precedes it.
   char wanted[32], name[64];
-  snprintf(wanted, sizeof wanted, "%lX.tmp", (unsigned long)time(nullptr));
+  snprintf(wanted, sizeof wanted, "%lX.tmp", (unsigned long)clock_now());
   FILE* tmp;
   {
     temp_files_hold_signals hold;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/vfs.h>
 
+#include "capture.h"
 #include "debug.h"
 #include "platform_paths.h"
 #include "safe_file.h"
@@ -53,6 +54,10 @@ struct running_command {
   command_limit limit;     ///< why reading stopped early
   bool at_line_start;      ///< the last byte handed over was a line feed
   bool noted;              ///< the caller reported the limit itself
+  int capture_id;          ///< its recording in a capture (-1: none)
+  bool replayed;           ///< read from a capture's recording, not run
+  int replay_status;       ///< the recorded wait status
+  command_limit replay_limit;  ///< the limit the recorded run hit
   char text[COMMAND_TEXT_SIZE];  ///< the command, cut, for the debug log
 };
 
@@ -128,6 +133,7 @@ void note_limit(running_command* r, command_limit limit) {
 ssize_t limited_read(void* cookie, char* buf, size_t size) {
   running_command* r = static_cast<running_command*>(cookie);
   if (r->limit != COMMAND_COMPLETE || size == 0) return 0;
+  if (r->replayed && r->fd < 0) return 0;
   for (;;) {
     long long left = r->deadline_ms - now_ms();
     if (left <= 0) {
@@ -143,6 +149,8 @@ ssize_t limited_read(void* cookie, char* buf, size_t size) {
   do {
     n = read(r->fd, buf, size);
   } while (n < 0 && errno == EINTR);
+  // The recorded run read as far as its limit let it: so does the replay.
+  if (n == 0 && r->replayed && r->replay_limit != COMMAND_COMPLETE) note_limit(r, r->replay_limit);
   if (n <= 0) return n;
   long long room = r->bound - r->bytes;
   if (n > room) {
@@ -157,12 +165,13 @@ ssize_t limited_read(void* cookie, char* buf, size_t size) {
     r->bytes += n;
   }
   if (n > 0) r->at_line_start = buf[n - 1] == '\n';
+  if (n > 0 && r->capture_id >= 0) capture_command_data(r->capture_id, buf, static_cast<size_t>(n));
   return n;
 }
 
 int limited_close(void* cookie) {
   running_command* r = static_cast<running_command*>(cookie);
-  int rc = close(r->fd);
+  int rc = r->fd >= 0 ? close(r->fd) : 0;
   r->fd = -1;
   return rc;
 }
@@ -231,6 +240,43 @@ pid_t spawn_shell(const char* command, int out_fd, int err_fd, const command_inp
   return pid;
 }
 
+/// The output of `command` as a capture recorded it; a command without a
+/// recording is absent: no output, and the shell's status for a command not
+/// found. Nothing is run.
+FILE* replay_command_stream(running_command* slot, const char* command) {
+  int fd = -1, status = 0, limit = 0;
+  if (!replay_command(command, &fd, &status, &limit)) {
+    printd("command: no recording in the capture, treated as absent: %s\n", command);
+    fd = -1;
+    status = 127 << 8;
+    limit = COMMAND_COMPLETE;
+  }
+  slot->pid = 0;
+  slot->fd = fd;
+  slot->deadline_ms = now_ms() + time_limit_seconds * 1000LL;
+  slot->bytes = 0;
+  slot->bound = output_limit_bytes;
+  slot->limit = COMMAND_COMPLETE;
+  slot->at_line_start = true;
+  slot->noted = false;
+  slot->capture_id = capture_command_begin(command);
+  slot->replayed = true;
+  slot->replay_status = status;
+  slot->replay_limit = static_cast<command_limit>(limit);
+  snprintf(slot->text, sizeof slot->text, "%s", command);
+  cookie_io_functions_t io = {limited_read, nullptr, nullptr, limited_close};
+  FILE* stream = fopencookie(slot, "r", io);
+  if (!stream) {
+    int err = errno;
+    if (fd >= 0) close(fd);
+    capture_command_end(slot->capture_id, status, limit);
+    errno = err;
+    return nullptr;
+  }
+  slot->stream = stream;
+  return stream;
+}
+
 /// Starts `command` with what `in` hands it and registers the running
 /// command; returns its output stream.
 FILE* start_command(const char* command, const command_inputs& in) {
@@ -243,6 +289,7 @@ FILE* start_command(const char* command, const command_inputs& in) {
     errno = EMFILE;
     return nullptr;
   }
+  if (replay_active()) return replay_command_stream(slot, command);
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return nullptr;
   // A tool's error output never reaches the terminal (nor its escape
@@ -269,9 +316,11 @@ FILE* start_command(const char* command, const command_inputs& in) {
   slot->limit = COMMAND_COMPLETE;
   slot->at_line_start = true;
   slot->noted = false;
+  slot->replayed = false;
   snprintf(slot->text, sizeof slot->text, "%s", command);
   cookie_io_functions_t io = {limited_read, nullptr, nullptr, limited_close};
   FILE* stream = fopencookie(slot, "r", io);
+  slot->capture_id = stream ? capture_command_begin(command) : -1;
   if (!stream) {
     err = errno;
     close(fds[0]);
@@ -324,6 +373,8 @@ void close_all(const std::vector<int>& fds) {
 FILE* command_open(const char* command) { return start_command(command, command_inputs()); }
 
 FILE* command_open_input(const char* command, const char* platform_path) {
+  // A replay runs nothing: the recording stands for the command and its input.
+  if (replay_active()) return start_command(command, command_inputs());
   command_inputs in;
   in.in_fd = open_for_command(platform_path, SYS_REGULAR, 0);
   if (in.in_fd < 0) return nullptr;
@@ -334,6 +385,7 @@ FILE* command_open_input(const char* command, const char* platform_path) {
 
 FILE* command_open_files(const char* command, const std::vector<std::string>& platform_paths,
                          unsigned kinds) {
+  if (replay_active()) return start_command(command, command_inputs());
   command_inputs in;
   // Above every number handed out: the copies to 3, 4, ... in the child
   // then never overwrite a source still to be copied.
@@ -357,6 +409,8 @@ std::string command_file_arg(size_t index) {
 }
 
 FILE* command_open_in_dir(const char* command, const char* platform_dir) {
+  // A replay runs nothing: the recording stands for the command and its input.
+  if (replay_active()) return start_command(command, command_inputs());
   command_inputs in;
   in.dir_fd = sys_open_kind(platform_dir, O_RDONLY | O_DIRECTORY, SYS_DIRECTORY);
   if (in.dir_fd < 0) return nullptr;
@@ -370,6 +424,16 @@ int command_close(FILE* stream) {
   if (!slot) {
     errno = ECHILD;
     return -1;
+  }
+  if (slot->replayed) {
+    fclose(stream);
+    last_limit = slot->limit;
+    if (slot->limit != COMMAND_COMPLETE && !slot->noted)
+      command_report_limit(tool_of(slot->text).c_str(), slot->limit);
+    capture_command_end(slot->capture_id, slot->replay_status, slot->limit);
+    slot->stream = nullptr;
+    slot->replayed = false;
+    return slot->replay_status;
   }
   pid_t pid = slot->pid;
   // Closing the pipe first lets a command that is still writing end on SIGPIPE.
@@ -398,6 +462,7 @@ int command_close(FILE* stream) {
   last_limit = slot->limit;
   if (slot->limit != COMMAND_COMPLETE && !slot->noted)
     command_report_limit(tool_of(slot->text).c_str(), slot->limit);
+  capture_command_end(slot->capture_id, r < 0 ? 0 : status, slot->limit);
   slot->stream = nullptr;
   slot->pid = 0;
   return r < 0 ? -1 : status;

@@ -19,6 +19,7 @@
 
 #include <vector>
 
+#include "capture.h"
 #include "safe_file.h"
 
 #ifndef SYS_openat2
@@ -296,7 +297,9 @@ int sys_open(const char* platform_path, int flags, mode_t mode) {
     errno = EROFS;
     return -1;
   }
-  return open_checked(platform_path, flags, mode);
+  int fd = open_checked(platform_path, flags, mode);
+  if (fd >= 0 && !writes(flags) && !(flags & O_PATH)) capture_note_path(platform_path, fd, true);
+  return fd;
 }
 
 int sys_open_kind(const char* platform_path, int flags, unsigned kinds, int major) {
@@ -328,6 +331,7 @@ int sys_open_kind(const char* platform_path, int flags, unsigned kinds, int majo
     errno = ENODEV;
     return -1;
   }
+  if (!writes(flags)) capture_note_path(platform_path, fd, true);
   return fd;
 }
 
@@ -368,7 +372,11 @@ int sys_access(const char* platform_path, int how) {
     errno = EINVAL;
     return -1;
   }
-  if (root().empty()) return access(platform_path, how);
+  if (root().empty()) {
+    int rc = access(platform_path, how);
+    if (rc == 0) capture_note_path(platform_path, -1, true);
+    return rc;
+  }
   int fd = open_in_root(platform_path, O_PATH, 0);
   if (fd < 0) return -1;
   if (how == F_OK) {
@@ -398,6 +406,7 @@ int sys_access(const char* platform_path, int how) {
     }
   }
   close_keep_errno(fd);
+  if (rc == 0) capture_note_path(platform_path, -1, true);
   return rc == 0 ? 0 : -1;
 }
 
@@ -406,11 +415,16 @@ int sys_stat(const char* platform_path, struct stat* st) {
     errno = EINVAL;
     return -1;
   }
-  if (root().empty()) return stat(platform_path, st);
+  if (root().empty()) {
+    int rc = stat(platform_path, st);
+    if (rc == 0) capture_note_path(platform_path, -1, true);
+    return rc;
+  }
   int fd = open_in_root(platform_path, O_PATH, 0);
   if (fd < 0) return -1;
   int rc = fstat(fd, st);
   close_keep_errno(fd);
+  if (rc == 0) capture_note_path(platform_path, -1, true);
   return rc;
 }
 
@@ -419,11 +433,16 @@ int sys_lstat(const char* platform_path, struct stat* st) {
     errno = EINVAL;
     return -1;
   }
-  if (root().empty()) return lstat(platform_path, st);
+  if (root().empty()) {
+    int rc = lstat(platform_path, st);
+    if (rc == 0) capture_note_path(platform_path, -1, false);
+    return rc;
+  }
   int fd = open_in_root(platform_path, O_PATH | O_NOFOLLOW, 0);
   if (fd < 0) return -1;
   int rc = fstat(fd, st);
   close_keep_errno(fd);
+  if (rc == 0) capture_note_path(platform_path, -1, false);
   return rc;
 }
 
@@ -455,5 +474,6 @@ std::string sys_readlink(const char* platform_path) {
     errno = ENAMETOOLONG;
     return std::string();
   }
+  capture_note_path(platform_path, -1, false);
   return std::string(buf, static_cast<size_t>(n));
 }

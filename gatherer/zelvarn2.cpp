@@ -15,6 +15,7 @@
 #include <cstring>
 #include <string>
 
+#include "capture.h"
 #include "getarg.h"
 #include "osinfo.h"
 #include "probe.h"
@@ -254,6 +255,11 @@ int gatherer_run(int argc, wchar_t** wargv) {
   // Nothing is shown, listed or written after a refused command line.
   if (run_refused) return 1;
   int action = gatherer_setting(SETTING_ACTION, SETTING_GET);
+  std::string capture_why;
+  if (action == 0 && !capture_begin(&capture_why)) {
+    fprintf(stderr, "Error: capture %s %s.\n", console_text(capture_dir().c_str()).c_str(), capture_why.c_str());
+    return 1;
+  }
   if (action == 1) gatherer_list_probes();
   if (action == 2) gatherer_help(argc > 0 && wargv && wargv[0] ? wargv[0] : L"zelvarn2");
   if (action == 0) {

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "date.h"
+#include "clock.h"
 #include "debug.h"
 #include "platform_paths.h"
 #include "sysroot.h"
@@ -56,9 +57,8 @@ filescan* make_filescan() { return new filescan_linux(); }
 
 filescan_linux::filescan_linux()
     : dir(nullptr), entry(), perm_mask(07777), perm_check(0), ignore(nullptr), this_year(0) {
-  time_t now = time(nullptr);
   struct tm t;
-  if (localtime_r(&now, &t)) this_year = t.tm_year + 1900;
+  if (clock_local(clock_now(), &t)) this_year = t.tm_year + 1900;
 }
 
 filescan_linux::~filescan_linux() {
@@ -268,7 +268,7 @@ char* filescan_linux::format_time(time_t t, char* out, int size) {
   if (!have_last_time || t != last_time) {
     struct tm local;
     last_text[0] = '\0';
-    if (localtime_r(&t, &local)) {
+    if (clock_local(t, &local)) {
       gathered_datetime value;
       value.set_current_year(this_year);
       value.setDate(&local);

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "capture.h"
 #include "debug.h"
 #include "platform_paths.h"
 #include "run_command.h"
@@ -137,10 +138,14 @@ int get_mounted_filesystems(FILE* report) {
     struct statvfs st;
     memset(&st, 0, sizeof st);
     // The mount point as the tree has it: a link in it stays inside the root.
-    int dir = sys_open(entry.mnt_dir, O_PATH | O_DIRECTORY);
-    bool known = dir >= 0 && fstatvfs(dir, &st) == 0;
-    if (!known) memset(&st, 0, sizeof st);
-    if (dir >= 0) close(dir);
+    bool known = replay_space(entry.mnt_dir, &st);
+    if (!known) {
+      int dir = sys_open(entry.mnt_dir, O_PATH | O_DIRECTORY);
+      known = dir >= 0 && fstatvfs(dir, &st) == 0;
+      if (!known) memset(&st, 0, sizeof st);
+      if (dir >= 0) close(dir);
+      capture_note_space(entry.mnt_dir, st);
+    }
     if (is_excluded(entry.mnt_type) || is_pseudo_filesystem(entry.mnt_type)) {
       printd("fs_linux: %s is %d\n", entry.mnt_type, 1);
       continue;

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "capture.h"
+#include "clock.h"
 #include "debug.h"
 #include "platform_paths.h"
 #include "run_command.h"
@@ -76,6 +78,16 @@ void get_gatherer_information(FILE* report) {
   char user[256] = "";
   get_user_name(user, sizeof user);
   log_row(table, "User", user);
+  // What the report describes: the system root, and for a replayed capture
+  // the machine and instant it was taken from.
+  log_row(table, "System Root", sysroot_is_set() ? sysroot_get() : "/");
+  if (replay_active()) {
+    log_row(table, "Capture Host", replay_host().c_str());
+    struct tm t;
+    char when[64] = "";
+    if (clock_utc(replay_time(), &t)) strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", &t);
+    log_row(table, "Capture Time", when);
+  }
   delete table;
 }
 

@@ -1,6 +1,7 @@
 // tz_info.cpp - the "Current Time" table: one instant as local time and as GMT.
 #include "tz_info.h"
 
+#include "clock.h"
 #include "date.h"
 #include "table.h"
 #include "xml.h"
@@ -37,15 +38,15 @@ void TimeZoneInfo(FILE* report, time_t now) {
   table.end_heading();
 
   struct tm local_time = {}, gmt = {};
-  if (localtime_r(&now, &local_time)) {
+  if (clock_local(now, &local_time)) {
     char zone[64] = "";
     strftime(zone, sizeof zone, "%Z", &local_time);
     time_row(table, "Local", local_time, local_time.tm_isdst > 0, zone);
   }
-  if (gmtime_r(&now, &gmt)) time_row(table, "GMT", gmt, false, "GMT");
+  if (clock_utc(now, &gmt)) time_row(table, "GMT", gmt, false, "GMT");
 }
 
-void TimeZoneInfo(FILE* report) { TimeZoneInfo(report, time(nullptr)); }
+void TimeZoneInfo(FILE* report) { TimeZoneInfo(report, clock_now()); }
 
 timezone_probe::timezone_probe(const char* probe_name, int probe_customers)
     : legacy_probe(probe_name, 15) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "clock.h"
 #include "date.h"
 
 namespace {
@@ -123,4 +124,35 @@ TEST(DateValue, SetFromBrokenDownTimeAndCopiesOwnTheirAlternativeText) {
   EXPECT_STREQ("something else", b.altstring());
   b.setDate(nullptr, 0);
   EXPECT_STREQ("", b.altstring());
+}
+
+// SOURCE_DATE_EPOCH fixes the run's clock only when it is a whole number of
+// seconds that fits; anything else leaves the live clock.
+TEST(DateClock, SourceDateEpochFixesTheClockWhenValid) {
+  const struct {
+    const char* value;
+    bool fixed;
+    time_t at;
+  } cases[] = {{"1700000000", true, 1700000000}, {"0", true, 0},  {"", false, 0},
+               {"17e8", false, 0},               {"-5", false, 0}, {" 1700000000", false, 0},
+               {"99999999999999999999", false, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    setenv("SOURCE_DATE_EPOCH", c.value, 1);
+    clock_reset();
+    EXPECT_EQ(clock_is_fixed(), c.fixed);
+    if (c.fixed) EXPECT_EQ(clock_now(), c.at);
+    else EXPECT_GT(clock_now(), 1700000000);
+  }
+  // A two-digit year is placed near the clock's year: 45 is 2045 from 2026
+  // on, and 1945 at the fixed instant of 2023.
+  gathered_datetime live, fixed;
+  live.setDate(SP_CLOCK{45, 11, 14, 0, 10, 0, 0});
+  EXPECT_EQ(live.year, 2045u);
+  setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+  clock_reset();
+  fixed.setDate(SP_CLOCK{45, 11, 14, 0, 10, 0, 0});
+  EXPECT_EQ(fixed.year, 1945u);
+  unsetenv("SOURCE_DATE_EPOCH");
+  clock_reset();
 }

@@ -1,0 +1,79 @@
+// capture.h - recording a run ("-capture DIR") and replaying it ("-sysroot DIR").
+//
+// A capture is a normal run that also keeps, under DIR, what it read: each
+// platform file opened through sysroot.h at its own path under DIR (the
+// symbolic links met on the way as links), and the output and exit status of
+// each outside command run through run_command.h, keyed by its command line.
+// DIR/.zelvarn2-capture holds the manifest (host name, capture time, program
+// version) and the command recordings.
+//
+// Given as a system root, a capture is replayed: its files are read as any
+// root's, a command with a recording is not run (its output and status are
+// handed back) and a command without one is treated as absent (no output,
+// the shell's status for a command not found). Recordings are data only:
+// none is ever executed, and a damaged one, or one naming a tool the program
+// does not run, refuses the whole replay.
+#pragma once
+
+#include <cstddef>
+#include <ctime>
+#include <string>
+#include <sys/statvfs.h>
+#include <sys/types.h>
+
+/// "-capture DIR": DIR must not exist or be an empty directory. Returns false
+/// with the reason in `why` (nothing written) otherwise.
+bool capture_set_dir(const char* dir, std::string* why);
+/// Makes the directory of "-capture" and writes its manifest when the run
+/// begins; false with the reason in `why` when it cannot (or lies under the
+/// system root). True when the run does not capture.
+bool capture_begin(std::string* why);
+/// The directory given with "-capture" ("" when none).
+const std::string& capture_dir();
+/// True while the run records.
+bool capture_active();
+/// Stops recording and forgets the directory (for tests).
+void capture_reset();
+
+/// Records a platform path the run reached: `fd` is the descriptor opened for
+/// it (-1 for a stat, access or link read), `follow_final` false when a final
+/// link itself was asked about. Regular files are kept with their contents,
+/// directories with their entries (empty stand-ins of the same size).
+void capture_note_path(const char* platform_path, int fd, bool follow_final);
+
+/// A recording of a command's output begins: returns its number, or -1 when
+/// the run does not record. Its output is handed over with capture_command_data
+/// as the caller reads it; capture_command_end keeps its wait status and limit.
+int capture_command_begin(const char* command);
+void capture_command_data(int id, const char* data, size_t size);
+void capture_command_end(int id, int status, int limit);
+
+/// After a system root is set: when it is a capture, loads its manifest and
+/// command recordings. False, with the reason in `why`, when the capture is
+/// damaged or names a tool the program does not run.
+bool replay_load(std::string* why);
+/// True when the system root is a capture being replayed.
+bool replay_active();
+/// The capture's host name and capture time (seconds since 1970).
+const std::string& replay_host();
+time_t replay_time();
+/// The recording of `command`: a descriptor of its output (-1 when it wrote
+/// none), its wait status and the limit it hit. False when there is none.
+bool replay_command(const char* command, int* fd, int* status, int* limit);
+/// One line of the command index, "NUMBER STATUS LIMIT COMMAND" without its
+/// line feed; in COMMAND a backslash is written as two and a control
+/// character as a backslash, "x" and two hex digits. False unless every
+/// field is whole and valid.
+bool capture_parse_index_line(const std::string& line, int* id, int* status, int* limit, std::string* command);
+/// The index line of a recording, with its line feed.
+std::string capture_index_line(int id, int status, int limit, const std::string& command);
+/// A mounted file system's sizes: kept by a capture (capture_note_space) and
+/// handed back by its replay (replay_space, false when none was recorded).
+/// A line of DIR/.zelvarn2-capture/statvfs holds the ten numbers of a
+/// statvfs result and the mount point, escaped as a command is.
+void capture_note_space(const char* mount, const struct statvfs& st);
+bool replay_space(const char* mount, struct statvfs* st);
+std::string capture_space_line(const std::string& mount, const struct statvfs& st);
+bool capture_parse_space_line(const std::string& line, std::string* mount, struct statvfs* st);
+/// True when `command` runs a tool the program runs (what a recording may name).
+bool capture_known_command(const char* command);
