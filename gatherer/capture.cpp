@@ -463,6 +463,19 @@ bool capture_begin(std::string* why) {
 
 bool capture_active() { return capture_fd >= 0; }
 
+bool capture_keep_record(const char* name, const std::string& text) {
+  if (capture_fd < 0 || !name || strchr(name, '/')) return false;
+  int own = capture_subdir(std::string("/") + CAPTURE_DIR);
+  int fd = own >= 0 ? openat(own, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644) : -1;
+  bool ok = fd >= 0 && write_all(fd, text);
+  if (fd >= 0) close(fd);
+  if (own >= 0) close(own);
+  if (!ok) printd("capture: record %s not kept\n", name);
+  return ok;
+}
+
+std::string replay_record_path(const char* name) { return std::string("/") + CAPTURE_DIR + "/" + name; }
+
 const std::string& capture_dir() { return wanted_dir; }
 
 void capture_reset() {
@@ -632,6 +645,8 @@ bool replay_load(std::string* why) {
 
 bool replay_active() { return replaying; }
 
+bool commands_describe_system() { return !sysroot_is_set() || replaying; }
+
 const std::string& replay_host() { return captured_host; }
 
 time_t replay_time() { return captured_at; }
@@ -734,8 +749,11 @@ bool replay_space(const char* mount, struct statvfs* st) {
 
 bool capture_known_command(const char* command) {
   // The tools the probes run; a probe that runs another one adds it here.
-  static const char* const tools[] = {"aptitude", "cat",  "dpkg-query", "find",     "iptables", "readlink",
-                                      "rpm",      "tune2fs", "which",   "xdpyinfo", "xrandr"};
+  // "printf" starts the package listing (the native architecture first),
+  // "MODINFO=" the module listing, "command" the nft rule set.
+  static const char* const tools[] = {"aptitude", "cat",      "command", "dpkg-query", "find",   "iptables",
+                                      "journalctl", "MODINFO=", "printf", "readlink",   "rpm",    "systemctl",
+                                      "tail",     "tune2fs",  "which",   "xdpyinfo",   "xrandr"};
   const char* rest = "";
   std::string tool = first_word(command ? command : "", &rest);
   if (tool.empty()) return false;

@@ -48,12 +48,23 @@ int capture_command_begin(const char* command);
 void capture_command_data(int id, const char* data, size_t size);
 void capture_command_end(int id, int status, int limit);
 
+/// Keeps a record of the capture's own under DIR/.zelvarn2-capture/NAME
+/// (the processor's CPUID answers, say); false when the run does not record
+/// or it cannot be written.
+bool capture_keep_record(const char* name, const std::string& text);
+/// The platform path of such a record in the capture being replayed.
+std::string replay_record_path(const char* name);
+
 /// After a system root is set: when it is a capture, loads its manifest and
 /// command recordings. False, with the reason in `why`, when the capture is
 /// damaged or names a tool the program does not run.
 bool replay_load(std::string* why);
 /// True when the system root is a capture being replayed.
 bool replay_active();
+/// True when outside commands describe the system being reported: on the
+/// running machine, or in a replay, where the capture's recordings answer.
+/// Under any other system root a tool would describe the running machine.
+bool commands_describe_system();
 /// The capture's host name and capture time (seconds since 1970).
 const std::string& replay_host();
 time_t replay_time();

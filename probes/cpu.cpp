@@ -130,7 +130,7 @@ cpu_probe::cpu_probe(cpuid_source* cpuid_from) : probe_task("CPU Information", 1
 }
 
 bool cpu_probe::run(FILE* report) {
-  cpuid_source& cpu = source ? *source : native_cpuid();
+  cpuid_source& cpu = source ? *source : system_cpuid();
   start_section(report, "CPU Information");
 
   int32_t eax, ebx, ecx, edx;

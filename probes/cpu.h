@@ -41,6 +41,9 @@ class cpuid_source {
 
 /// The instruction on the processor the process runs on.
 cpuid_source& native_cpuid();
+/// The processor being reported: the recorded answers when a capture with
+/// them is replayed, else the instruction (a capture records its answers).
+cpuid_source& system_cpuid();
 
 /// Executes CPUID with EAX = leaf (ECX is not set first); always true.
 bool cpuid(int32_t leaf, int32_t& eax, int32_t& ebx, int32_t& ecx, int32_t& edx);

@@ -9,6 +9,8 @@
 #include <map>
 #include <vector>
 
+#include "capture.h"
+#include "cpuid_dump.h"
 #include "debug.h"
 #include "platform_paths.h"
 #include "sysroot.h"
@@ -21,10 +23,11 @@
 namespace {
 
 /// "microcode : 0x..." of each "processor : n" of the kernel's list; read
-/// only on the live machine (a captured tree describes another processor).
+/// only on the live machine or from its capture (any other tree describes
+/// another processor than the one answering CPUID).
 std::map<int, std::string> kernel_microcode() {
   std::map<int, std::string> revisions;
-  if (sysroot_is_set()) return revisions;
+  if (sysroot_is_set() && !replay_active()) return revisions;
   FILE* f = sys_fopen_bounded(platform_path::proc_cpuinfo, 16u << 20);
   if (!f) return revisions;
   int processor = -1;
@@ -119,6 +122,55 @@ class instruction_cpuid : public cpuid_source {
   std::map<int, std::string> microcode_of;
 };
 
+/// The processor of a replayed capture: the CPUID answers it recorded, the
+/// microcode revisions its kernel list states (logical CPUs in order).
+class replayed_cpuid : public cpuid_dump {
+ public:
+  std::string microcode(int index) override {
+    if (!have_microcode) microcode_of = kernel_microcode();
+    have_microcode = true;
+    auto it = microcode_of.find(index);
+    return it == microcode_of.end() ? "" : it->second;
+  }
+
+ private:
+  bool have_microcode = false;
+  std::map<int, std::string> microcode_of;
+};
+
+const char* const CPUID_RECORD = "cpuid";
+const size_t CPUID_RECORD_LIMIT = 4u << 20;
+
+/// The recorded answers of a replayed capture; null when it has none.
+cpuid_source* replayed_processor() {
+  static replayed_cpuid dump;
+  static int cpus = -1;
+  if (cpus < 0) {
+    std::string text, path = replay_record_path(CPUID_RECORD);
+    if (FILE* f = sys_fopen_bounded(path.c_str(), CPUID_RECORD_LIMIT)) {
+      char buffer[65536];
+      size_t n;
+      while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+      fclose(f);
+    }
+    cpus = dump.parse(text.data(), text.size());
+    printd("cpu: %d logical CPUs recorded in the capture\n", cpus);
+  }
+  return cpus > 0 ? &dump : nullptr;
+}
+
+/// A capture keeps the answers of every logical CPU, in the dump's text form.
+void record_processor(cpuid_source& cpu) {
+  char* text = nullptr;
+  size_t size = 0;
+  FILE* out = open_memstream(&text, &size);
+  if (!out) return;
+  write_cpuid_dump(out, cpu);
+  fclose(out);
+  capture_keep_record(CPUID_RECORD, std::string(text ? text : "", size));
+  free(text);
+}
+
 }  // namespace
 
 cpuid_source& native_cpuid() {
@@ -126,6 +178,15 @@ cpuid_source& native_cpuid() {
   return source;
 }
 
+cpuid_source& system_cpuid() {
+  if (replay_active())
+    if (cpuid_source* recorded = replayed_processor()) return *recorded;
+  static bool recorded = false;
+  if (capture_active() && !recorded) record_processor(native_cpuid());
+  recorded = true;
+  return native_cpuid();
+}
+
 bool cpuid(int32_t leaf, int32_t& eax, int32_t& ebx, int32_t& ecx, int32_t& edx) {
-  return native_cpuid().cpuid(leaf, eax, ebx, ecx, edx);
+  return system_cpuid().cpuid(leaf, eax, ebx, ecx, edx);
 }

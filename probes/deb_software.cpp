@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "capture.h"
 #include "debug.h"
 #include "platform_paths.h"
 #include "progress.h"
@@ -159,7 +160,7 @@ std::string dpkg_query_command() {
 
 bool deb_packages_test() {
   // Under a system root only the root's own database counts.
-  if (sysroot_is_set()) return sys_access(platform_path::dpkg_status, R_OK) == 0;
+  if (!commands_describe_system()) return sys_access(platform_path::dpkg_status, R_OK) == 0;
   return dpkg_query_tool.test() || aptitude_tool.test();
 }
 
@@ -234,7 +235,7 @@ bool get_deb_packages(FILE* out) {
     table.set_column_width(c++, col.width);
   }
   table.end_heading();
-  if (sysroot_is_set()) return status_file_packages(table) > 0;
+  if (!commands_describe_system()) return status_file_packages(table) > 0;
   bool dpkg_query = dpkg_query_tool.test();
   const char* tool = dpkg_query ? "dpkg-query" : "aptitude";
   std::string command = dpkg_query ? dpkg_query_command() : aptitude_query_command();

@@ -235,7 +235,7 @@ namespace {
 /// would follow links inside it anywhere, so under a root there is none.
 bool journal_available() {
   static tool_lookup journalctl("journalctl");
-  if (sysroot_is_set()) return false;
+  if (!commands_describe_system()) return false;
   if (sys_access(platform_path::var_log_journal, X_OK) != 0 && sys_access(platform_path::run_log_journal, X_OK) != 0)
     return false;
   return journalctl.test();

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "capture.h"
 #include "debug.h"
 #include "net_addr_linux.h"
 #include "net_conf_linux.h"
@@ -158,7 +159,7 @@ void net_probe::nft_ruleset(FILE* report) {
 
 void net_probe::iptables_tables(FILE* report) {
   // The live machine's rules say nothing of a captured system.
-  if (sysroot_is_set()) return;
+  if (!commands_describe_system()) return;
   // Numeric output (no name look-ups) read to its end, so a large rule set
   // neither stalls on DNS nor dies of a closed pipe.
   FILE* probe_pipe = command_open("iptables -L -n 2>&1");

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "capture.h"
 #include "debug.h"
 #include "progress.h"
 #include "run_command.h"
@@ -73,7 +74,7 @@ std::string rpm_query_command() {
 
 // The rpm database of a system root cannot be read without handing rpm a
 // path that may lead out of the root: under a root the table is left out.
-bool rpm_packages_test() { return !sysroot_is_set() && rpm_tool.test(); }
+bool rpm_packages_test() { return commands_describe_system() && rpm_tool.test(); }
 
 void reset_rpm_tool() { rpm_tool = tool_lookup("rpm"); }
 
