@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "mask.h"
 #include "safe_file.h"
 #include "temp_files.h"
 
@@ -60,6 +61,23 @@ bool ends_with_newlineW(const wchar_t* format) {
 /// of the last one written.
 int write_v(const char* format, va_list args) {
   int n = 0;
+  if (mask_enabled() && (log_file || (log_to_stream && log_stream))) {
+    // The log is free text: what "-mask" hides is cleaned from it as well.
+    va_list copy;
+    va_copy(copy, args);
+    int size = vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (size < 0) return size;
+    std::string text(static_cast<size_t>(size) + 1, '\0');
+    va_copy(copy, args);
+    vsnprintf(&text[0], text.size(), format, copy);
+    va_end(copy);
+    text.resize(static_cast<size_t>(size));
+    text = mask_text(text);
+    if (log_file) n = fputs(text.c_str(), log_file) < 0 ? -1 : static_cast<int>(text.size());
+    if (log_to_stream && log_stream) n = fputs(text.c_str(), log_stream) < 0 ? -1 : static_cast<int>(text.size());
+    return n;
+  }
   if (log_file) {
     va_list copy;
     va_copy(copy, args);

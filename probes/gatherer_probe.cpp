@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "debug.h"
+#include "mask.h"
 #include "platform_paths.h"
 #include "run_command.h"
 #include "sysroot.h"
@@ -74,7 +75,8 @@ void get_gatherer_information(FILE* report) {
   log_row(table, "Current Directory", GetCurrentDir());
   char user[256] = "";
   get_user_name(user, sizeof user);
-  log_row(table, "User", user);
+  log_row(table, "User", mask_value(MASK_USER, user).c_str());
+  if (mask_enabled()) log_row(table, "Masking", mask_kinds_text().c_str());
   delete table;
 }
 
