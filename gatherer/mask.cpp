@@ -256,7 +256,10 @@ size_t match_ipv6(const char* p, size_t left, uint8_t a[16]) {
   std::string candidate(p, n);
   size_t colons = 0;
   for (char c : candidate) colons += c == ':';
-  if (colons < 2 || (colons < 7 && candidate.find("::") == std::string::npos)) return 0;
+  bool compressed = candidate.find("::") != std::string::npos;
+  if (colons < 2 || (colons < 7 && !compressed)) return 0;
+  // Eight pairs of digits are an eight-byte identifier (a WWN), not an address.
+  if (!compressed && candidate.size() == 23) return 0;
   if (inet_pton(AF_INET6, candidate.c_str(), a) != 1) return 0;
   return n;
 }
@@ -269,6 +272,18 @@ bool after_token_prefix(const std::string& text, size_t i) {
     if (i >= n && text.compare(i - n, n, prefix) == 0) return true;
   }
   return false;
+}
+
+/// Inside a longer run of hex groups ("50:01:43:80:..."): a piece of it is
+/// no value of its own. A word before the colon ("HWaddr:") does not count.
+bool inside_hex_groups(const char* s, size_t i) {
+  if (i < 2 || s[i - 1] != ':') return false;
+  size_t k = i - 1;
+  while (k > 0 && is_alnum(s[k - 1])) {
+    if (hex_value(s[k - 1]) < 0) return false;
+    --k;
+  }
+  return k < i - 1;
 }
 
 void remember(const std::string& value, const std::string& token) {
@@ -444,7 +459,8 @@ std::string mask_text(const std::string& text) {
         continue;
       }
     }
-    bool prefixed = (i > 0 && s[i - 1] == '-' && after_token_prefix(text, i)) || (i > 0 && s[i - 1] == '.');
+    bool prefixed = (i > 0 && s[i - 1] == '-' && after_token_prefix(text, i)) || (i > 0 && s[i - 1] == '.') ||
+                    inside_hex_groups(s, i);
     if (!prefixed && (hex_value(s[i]) >= 0 || s[i] == ':')) {
       uint8_t a[16];
       size_t n;
@@ -471,9 +487,12 @@ std::string mask_text(const std::string& text) {
         continue;
       }
     }
-    // Not a value: the whole word passes.
-    do out += s[i++];
-    while (i < size && is_alnum(s[i]));
+    // Not a value: the whole word (or the one other byte) passes.
+    if (!is_alnum(s[i])) {
+      out += s[i++];
+      continue;
+    }
+    while (i < size && is_alnum(s[i])) out += s[i++];
   }
   return out;
 }
