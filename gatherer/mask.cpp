@@ -424,6 +424,31 @@ std::string mask_value(mask_kind kind, const std::string& value) {
       std::string out = mask_text(value);
       return out != value ? out : uuid_token(v);
     }
+    case MASK_USER:
+    case MASK_GROUP:
+      if (v.find_first_of(", ") != std::string::npos) {
+        // A list of members: each name is masked, the separators stay.
+        std::string out, name;
+        for (char c : value + ",") {
+          if (c != ',' && c != ' ') {
+            name += c;
+            continue;
+          }
+          if (!name.empty()) out += COMMON_NAMES.count(name) ? name : name_token(kind, name);
+          name.clear();
+          out += c;
+        }
+        out.pop_back();
+        return out;
+      }
+      return COMMON_NAMES.count(v) ? value : name_token(kind, v);
+    case MASK_HOST:
+    case MASK_DOMAIN: {
+      // A name server or a host given by its address keeps the address token.
+      std::string out = mask_text(value);
+      if (out != value) return out;
+    }
+    // fall through
     default:
       if (COMMON_NAMES.count(v)) return value;
       return name_token(kind, v);

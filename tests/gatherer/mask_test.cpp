@@ -125,7 +125,13 @@ TEST(Mask, TokensAreStablePerKeyAndTheSameForOneValue) {
     MaskOn on("k1");
     a = mask_value(MASK_SERIAL, "SN-42") + mask_text(" 00:1A:2B:3C:4D:5E 10.1.2.3");
     EXPECT_EQ(mask_text("00-1a-2b-3c-4d-5e"), mask_text("00:1A:2B:3C:4D:5E"));  // one address, two spellings
-    EXPECT_EQ(mask_value(MASK_HOST, "SN-42").substr(5), mask_value(MASK_SERIAL, "SN-42").substr(7));
+    // One value, one hex part, whatever kind it is met as.
+    std::string host = mask_value(MASK_HOST, "node42x");
+    EXPECT_EQ(host.substr(5), mask_value(MASK_SERIAL, "node42x").substr(7));
+    std::string list = mask_value(MASK_USER, "alice, bob2,carol");  // a group's members
+    EXPECT_EQ(list, mask_value(MASK_USER, "alice") + ", " + mask_value(MASK_USER, "bob2") + "," +
+                        mask_value(MASK_USER, "carol"));
+    EXPECT_EQ(mask_value(MASK_DOMAIN, "10.1.2.3"), mask_text("10.1.2.3"));  // a name server
   }
   {
     MaskOn on("k1");
