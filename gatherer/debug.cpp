@@ -236,6 +236,11 @@ void print_dump(const dump_shape& shape, unsigned (*get)(const void*, int), cons
   const char* p = prefix ? prefix : "";
   if (!data || count < 0) count = 0;
   open_log_file();
+  // Raw bytes carry serials and addresses in forms no scanner finds.
+  if (mask_enabled()) {
+    write_f("%s --- %s (%d %s) not shown: masking ---\n", p, title ? title : "", count, shape.unit);
+    return;
+  }
   if (c_style)
     write_f("/* ----  %-56.56s %6d %s */ %s", comment_safe(title).c_str(), count, shape.unit,
             shape.array_decl);

@@ -445,10 +445,15 @@ std::string mask_value(mask_kind kind, const std::string& value) {
     case MASK_HOST:
     case MASK_DOMAIN: {
       // A name server or a host given by its address keeps the address token.
-      std::string out = mask_text(value);
-      if (out != value) return out;
+      uint8_t a[16];
+      if (inet_pton(AF_INET, v.c_str(), a) == 1 || inet_pton(AF_INET6, v.c_str(), a) == 1) return mask_text(value);
+      if (COMMON_NAMES.count(v)) return value;
+      // The domain of a full name is met alone in free text too.
+      size_t dot = v.find('.');
+      if (kind == MASK_HOST && dot != std::string::npos && v.find('.', dot + 1) != std::string::npos)
+        name_token(MASK_DOMAIN, v.substr(dot + 1));
+      return name_token(kind, v);
     }
-    // fall through
     default:
       if (COMMON_NAMES.count(v)) return value;
       return name_token(kind, v);
@@ -522,7 +527,7 @@ std::string mask_text(const std::string& text) {
   return out;
 }
 
-bool mask_stream(FILE* in, FILE* out) {
+bool mask_stream(FILE* in, FILE* out, size_t max_in) {
   // Pieces end at a line end, or, in a very long line, after a byte no value
   // can contain; the rest waits for the next piece.
   const size_t PIECE = 65536;
@@ -531,7 +536,9 @@ bool mask_stream(FILE* in, FILE* out) {
   bool at_end = false;
   while (!at_end || !pending.empty()) {
     if (!at_end && pending.size() < PIECE) {
-      size_t n = fread(block.data(), 1, PIECE - pending.size(), in);
+      size_t want = std::min(PIECE - pending.size(), max_in);
+      size_t n = want ? fread(block.data(), 1, want, in) : 0;
+      max_in -= n;
       if (n == 0) at_end = true;
       pending.append(block.data(), n);
       if (ferror(in)) return false;

@@ -61,5 +61,6 @@ std::string mask_value(mask_kind kind, const std::string& value);
 /// remembered so far is replaced by its token. Unchanged when masking is off.
 std::string mask_text(const std::string& text);
 /// Copies a stream through mask_text in bounded pieces (never splitting a
-/// value that fits in a piece); false on a read or write error.
-bool mask_stream(FILE* in, FILE* out);
+/// value that fits in a piece), at most max_in bytes of it; false on a read
+/// or write error.
+bool mask_stream(FILE* in, FILE* out, size_t max_in = SIZE_MAX);
