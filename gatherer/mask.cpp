@@ -116,7 +116,10 @@ const std::set<std::string> COMMON_NAMES = {
     "kmem",  "dialout", "audio",  "video",   "staff",   "plugdev", "utmp",     "input",  "render",
     "cdrom", "floppy",  "tape",   "sudo",    "mem",     "kvm",     "lock",     "dbus",   "polkitd",
     "systemd-journal", "systemd-network", "systemd-resolve", "systemd-timesync", "messagebus",
-    "www-data", "nogroup", "localhost", "localhost.localdomain", "localdomain", "(none)"};
+    "www-data", "nogroup", "localhost", "localhost.localdomain", "localdomain", "(none)",
+    // What firmware writes where it has no serial or UUID.
+    "Unknown", "None", "Not Specified", "Not Available", "Not Present", "Default string",
+    "To Be Filled By O.E.M.", "To be filled by O.E.M.", "System Serial Number", "0123456789"};
 
 std::string hex_of(const uint8_t* p, size_t n) {
   static const char digits[] = "0123456789abcdef";
@@ -287,7 +290,10 @@ bool inside_hex_groups(const char* s, size_t i) {
 }
 
 void remember(const std::string& value, const std::string& token) {
-  if (value.size() < 3 || COMMON_NAMES.count(value)) return;
+  // Bounded: past this many names, cells are still masked, but free text is
+  // cleaned of the first ones only.
+  const size_t MAX_KNOWN = 65536;
+  if (value.size() < 3 || COMMON_NAMES.count(value) || known.size() >= MAX_KNOWN) return;
   if (!known.emplace(value, token).second) return;
   if (value.size() > longest_known) longest_known = value.size();
   known_first[static_cast<unsigned char>(value[0])] = true;
@@ -422,7 +428,7 @@ std::string mask_value(mask_kind kind, const std::string& value) {
       return mask_text(value);
     case MASK_UUID: {
       std::string out = mask_text(value);
-      return out != value ? out : uuid_token(v);
+      return out != value || COMMON_NAMES.count(v) ? out : uuid_token(v);
     }
     case MASK_USER:
     case MASK_GROUP:

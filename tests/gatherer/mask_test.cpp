@@ -77,6 +77,8 @@ TEST(Mask, KindsAndPatternsAsATableOfCases) {
       {MASK_SERIAL, "CZC1234XYZ", "serial-[0-9a-f]{6}"},
       {MASK_SERIAL, "  CZC1234XYZ \n", "serial-[0-9a-f]{6}"},
       {MASK_SERIAL, "", ""},
+      {MASK_SERIAL, "To Be Filled By O.E.M.", "To Be Filled By O\\.E\\.M\\."},  // no serial at all
+      {MASK_UUID, "Not Present", "Not Present"},
       {MASK_HOST, "db7.corp.example", "host-[0-9a-f]{6}"},
       {MASK_DOMAIN, "corp.example", "domain-[0-9a-f]{6}"},
       {MASK_USER, "alice", "user-[0-9a-f]{6}"},
