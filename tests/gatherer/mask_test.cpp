@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "getarg.h"
+#include "harness.h"
 #include "report_check.h"
 #include "report_fixture.h"
 #include "table.h"
@@ -209,4 +211,28 @@ TEST_F(MaskTable, DeclaredColumnsAreMaskedAndChecksumsHoldOverTheMaskedText) {
                                    body + "<CHK>" + chk + "</CHK>\r\n</GATHERED_DATA>\r\n");
   ASSERT_TRUE(r.parsed) << r.error;
   EXPECT_TRUE(r.mismatches.empty()) << r.mismatches[0];
+}
+
+TEST(Mask, WordsOfTheCommandLineAndPropertiesSwitchItOn) {
+  zvtest::temp_dir dir;
+  ASSERT_TRUE(zvtest::write_file(dir.path(), "/key", "secret"));
+  const std::string path = dir.file("key");
+  std::wstring key(path.begin(), path.end());
+  wchar_t name[] = L"maskkey";
+  gatherer_parse_property(name, &key[0]);  // "maskkey=FILE" in a properties file
+  ASSERT_TRUE(mask_enabled());
+  std::string with_file = mask_value(MASK_SERIAL, "SN1");
+  mask_enable_with_key("secret", 6);
+  EXPECT_EQ(mask_value(MASK_SERIAL, "SN1"), with_file);  // the file's bytes are the key
+  mask_disable();
+  // A key file that cannot be read still masks, with a random key.
+  std::wstring missing = key + L".gone";
+  gatherer_parse_common(L"maskkey", missing.c_str());
+  EXPECT_TRUE(mask_enabled());
+  EXPECT_NE(mask_value(MASK_SERIAL, "SN1"), with_file);
+  mask_disable();
+  gatherer_parse_common(L"mask", nullptr);
+  EXPECT_TRUE(mask_enabled());
+  EXPECT_EQ(mask_value(MASK_SERIAL, "SN1").size(), 13u);
+  mask_disable();
 }
