@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "clock.h"
+#include "mask.h"
 #include "run_command.h"
 #include "safe_file.h"
 #include "temp_files.h"
@@ -62,6 +63,23 @@ bool ends_with_newlineW(const wchar_t* format) {
 /// of the last one written.
 int write_v(const char* format, va_list args) {
   int n = 0;
+  if (mask_enabled() && (log_file || (log_to_stream && log_stream))) {
+    // The log is free text: what "-mask" hides is cleaned from it as well.
+    va_list copy;
+    va_copy(copy, args);
+    int size = vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (size < 0) return size;
+    std::string text(static_cast<size_t>(size) + 1, '\0');
+    va_copy(copy, args);
+    vsnprintf(&text[0], text.size(), format, copy);
+    va_end(copy);
+    text.resize(static_cast<size_t>(size));
+    text = mask_text(text);
+    if (log_file) n = fputs(text.c_str(), log_file) < 0 ? -1 : static_cast<int>(text.size());
+    if (log_to_stream && log_stream) n = fputs(text.c_str(), log_stream) < 0 ? -1 : static_cast<int>(text.size());
+    return n;
+  }
   if (log_file) {
     va_list copy;
     va_copy(copy, args);
@@ -220,6 +238,11 @@ void print_dump(const dump_shape& shape, unsigned (*get)(const void*, int), cons
   const char* p = prefix ? prefix : "";
   if (!data || count < 0) count = 0;
   open_log_file();
+  // Raw bytes carry serials and addresses in forms no scanner finds.
+  if (mask_enabled()) {
+    write_f("%s --- %s (%d %s) not shown: masking ---\n", p, title ? title : "", count, shape.unit);
+    return;
+  }
   if (c_style)
     write_f("/* ----  %-56.56s %6d %s */ %s", comment_safe(title).c_str(), count, shape.unit,
             shape.array_decl);

@@ -11,6 +11,7 @@
 
 #include "clock.h"
 #include "debug.h"
+#include "mask.h"
 #include "osinfo.h"
 #include "sysinfo.h"
 #include "utf8.h"
@@ -60,6 +61,19 @@ void local_time_text(char* buf) {
            static_cast<unsigned>(t.tm_sec));
 }
 
+/// The value of a letter as "-mask" lets it out: names, serial and UUID as
+/// their tokens.
+void mask_macro(wchar_t letter, char* buf) {
+  mask_kind kind = letter == L'C' || letter == L'H' ? MASK_HOST
+                   : letter == L'S'                 ? MASK_SERIAL
+                   : letter == L'U'                 ? MASK_UUID
+                   : letter == L'L'                 ? MASK_USER
+                   : letter == L'D'                 ? MASK_HOME
+                                                    : MASK_NONE;
+  std::string masked = kind != MASK_NONE ? mask_value(kind, buf) : mask_text(buf);
+  copy_value(buf, masked.c_str());
+}
+
 /// Fills buf with the narrow value of a letter; false for an unknown letter.
 bool macro_text(wchar_t letter, char* buf) {
   buf[0] = '\0';
@@ -83,6 +97,7 @@ bool macro_text(wchar_t letter, char* buf) {
     case L'T': local_time_text(buf); break;
     default: return false;
   }
+  if (mask_enabled()) mask_macro(letter, buf);
   buf[VALUE_SIZE - 1] = '\0';
   drop_partial_character(buf);
   return true;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "debug.h"
+#include "mask.h"
 #include "probe.h"
 #include "run_command.h"
 #include "safe_file.h"
@@ -280,6 +281,17 @@ void gatherer_parse_command_line(int argc, wchar_t** wargv) {
   }
 }
 
+/// "-maskkey FILE": masking with the key in FILE (tokens stable across runs).
+static void set_mask_key(const wchar_t* path) {
+  char* narrow = path ? gatherer_argument_bytes(path) : nullptr;
+  std::string why = "file name expected";
+  bool ok = narrow ? mask_enable(narrow, &why) : (mask_enable(nullptr), false);
+  if (!ok)
+    printm("Cannot read the mask key from %s: %s; masking with a random key\n",
+           path ? console_text(path).c_str() : "", why.c_str());
+  delete[] narrow;
+}
+
 void gatherer_parse_common(const wchar_t* word, const wchar_t* value) {
   if (!word) return;
   if (same_word(word, L"batch")) {
@@ -318,6 +330,10 @@ void gatherer_parse_common(const wchar_t* word, const wchar_t* value) {
     set_capture_dir(value);
   } else if (same_word(word, L"timeout")) {
     set_command_time_limit(value);
+  } else if (same_word(word, L"mask")) {
+    if (!mask_enabled()) mask_enable(nullptr);
+  } else if (same_word(word, L"maskkey")) {
+    set_mask_key(value);
   } else if (same_word(word, L"properties")) {
     if (value)
       gatherer_parse_properties(value);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "debug.h"
+#include "mask.h"
 #include "util_glob.h"
 #include "xml.h"
 #include "zelvarn2.h"
@@ -48,7 +49,7 @@ bool store_postbox_file(const char* name, const char* path, FILE* report) {
   if (compare_glob(name, "*.htm")) return store_text_file(path, "text/html");
   if (compare_glob(name, "*.html")) return store_text_file(path, "text/html");
   if (compare_glob(name, "*.zvml")) return log_zvml_file(report, path);
-  if (compare_glob(name, "*.dgml")) return store_file(path, 18, true);
+  if (compare_glob(name, "*.dgml")) return !mask_enabled() && store_file(path, 18, true);  // not maskable
   return store_binary_file(path, "application/octet-stream");
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <string>
 
 #include "date.h"
 #include "debug.h"
@@ -106,9 +107,11 @@ void Table::init(FILE* s, const char* t, bool row_element, const char* row) {
   current_column = 0;
   for (int i = 0; i < MAX_COLUMNS; i++) {
     column_type[i] = STRING;
+    column_kind[i] = MASK_NONE;
     column_name[i] = nullptr;
     column_width[i] = 0;
   }
+  row_kind = MASK_NONE;
   widest_column = 0;
   column_count = 0;
   row_count = 0;
@@ -245,8 +248,15 @@ bool Table::add_column(const char* name, datatype type) {
   column_name[column_count] = new char[strlen(name) + 1];
   strcpy(column_name[column_count], name);
   column_type[column_count] = type;
+  column_kind[column_count] = MASK_NONE;
   column_width[column_count] = 0;
   column_count++;
+  return true;
+}
+
+bool Table::add_column(const char* name, datatype type, mask_kind kind) {
+  if (!add_column(name, type)) return false;
+  column_kind[column_count - 1] = kind;
   return true;
 }
 
@@ -330,6 +340,11 @@ bool Table::start_row(const char* id) {
   if (heading_open) {
     refuse("start_row(%s) - Heading is still open\n", id ? id : "");
     return false;
+  }
+  std::string masked;
+  if (id && mask_enabled()) {
+    masked = row_kind != MASK_NONE ? mask_value(row_kind, id) : mask_text(id);
+    id = masked.c_str();
   }
   if (row_open) {
     // A forgotten end_row would leave an element open in the XML forms.
@@ -560,6 +575,17 @@ bool Table::log_wide_data(const wchar_t* text) {
 /// wide text of a wide cell, else null.
 bool Table::log_text(const char* text, const wchar_t* wide) {
   if (!check_cell(text ? text : "", false)) return false;
+  // Masked values leave the program only masked; undeclared cells are
+  // cleaned of address patterns and names met so far.
+  std::string masked;
+  if (mask_enabled() && text) {
+    mask_kind kind = column_kind[current_column];
+    masked = kind != MASK_NONE ? mask_value(kind, text) : mask_text(text);
+    if (masked != text) {
+      text = masked.c_str();
+      wide = nullptr;
+    }
+  }
   char* sanitised = nullptr;
   wchar_t* wide_sanitised = nullptr;
   if (column_type[current_column] == ASCII_STRING) {

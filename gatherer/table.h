@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "mask.h"
+
 class gathered_date;
 class gathered_time;
 class gathered_datetime;
@@ -48,6 +50,11 @@ class Table {
   // nothing.
   bool start_heading();
   bool add_column(const char* name, datatype type);
+  /// A column whose values are of a kind masked by "-mask" (serials,
+  /// addresses, names); without masking it is the same as the above.
+  bool add_column(const char* name, datatype type, mask_kind kind);
+  /// The kind of value the row identifiers are (masked like a column's).
+  void set_row_kind(mask_kind kind) { row_kind = kind; }
   /// Raises the column's width; a smaller width is ignored.
   bool set_column_width(int column, int width);
   /// Fixes the widths and renders the heading. Refused without columns.
@@ -103,6 +110,8 @@ class Table {
   char row_name[256];
   int current_column;
   datatype column_type[MAX_COLUMNS];
+  mask_kind column_kind[MAX_COLUMNS];
+  mask_kind row_kind;
   char* column_name[MAX_COLUMNS];
   int column_width[MAX_COLUMNS];
   int widest_column;

@@ -18,6 +18,7 @@
 #include "getarg.h"
 #include "progress.h"
 #include "debug.h"
+#include "mask.h"
 #include "run_command.h"
 #include "safe_file.h"
 #include "table.h"
@@ -1082,9 +1083,7 @@ unsigned xml_log_file(FILE* report, const char* path, FILE* source, unsigned lim
   return sum;
 }
 
-bool log_file(FILE* report, const char* path, FILE* source, unsigned limit) {
-  if (!report || !path) return false;
-  if (limit == 0 || limit > EMBED_LIMIT) limit = EMBED_LIMIT;
+static bool log_file_unmasked(FILE* report, const char* path, FILE* source, unsigned limit) {
   switch (Table::get_output_format()) {
     case OUTPUT_TEXT:
       return log_file_as_text(report, path, source, limit, false);
@@ -1097,6 +1096,34 @@ bool log_file(FILE* report, const char* path, FILE* source, unsigned limit) {
     default:
       return false;
   }
+}
+
+/// Under "-mask" an embedded file (and its name) goes through the free-text
+/// scanner first, by way of an unnamed temporary file; the checksum is that
+/// of the masked text. At most `limit` bytes of the source are read.
+static bool log_masked_file(FILE* report, const char* path, FILE* source, unsigned limit) {
+  FILE* raw = source ? source : open_regular_file(path, "rb");
+  if (!raw) print_error(path, errno);
+  FILE* masked = tmpfile();
+  if (!masked) {
+    print_error("xml: tmpfile", errno);
+    if (!source && raw) fclose(raw);
+    return false;
+  }
+  if (raw && !mask_stream(raw, masked, limit)) print_error(path, errno);
+  if (!source && raw) fclose(raw);
+  fflush(masked);
+  rewind(masked);
+  bool ok = log_file_unmasked(report, mask_text(path).c_str(), masked, limit);
+  fclose(masked);
+  return ok;
+}
+
+bool log_file(FILE* report, const char* path, FILE* source, unsigned limit) {
+  if (!report || !path) return false;
+  if (limit == 0 || limit > EMBED_LIMIT) limit = EMBED_LIMIT;
+  if (mask_enabled()) return log_masked_file(report, path, source, limit);
+  return log_file_unmasked(report, path, source, limit);
 }
 
 unsigned xml_log_zvml_file(FILE* report, const char* path) {

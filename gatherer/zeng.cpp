@@ -10,6 +10,7 @@
 
 #include "debug.h"
 #include "getarg.h"
+#include "mask.h"
 #include "safe_file.h"
 #include "utf8.h"
 #include "xml.h"
@@ -103,6 +104,13 @@ bool zeng_task::run(FILE* report) {
   FILE* probe = open_regular_file(filename, "rb");
   if (!probe) return import_failed(errno);
   fclose(probe);
+  // Reports and event logs go in as they are, with their own checksums: the
+  // free-text scanner cannot clean them, so "-mask" leaves them out.
+  if (mask_enabled() && file_type != GENERIC_ASCII && file_type != GENERIC_TEXT && file_type != GENERIC_BINARY) {
+    gatherer_setting(SETTING_RESULT, SETTING_SET, 1);
+    fail_text = "Left out: cannot be masked";
+    return false;
+  }
   errno = 0;
   bool ok = store_import(report);
   if (ok) return true;

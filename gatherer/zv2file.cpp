@@ -11,6 +11,7 @@
 #include "debug.h"
 #include "filename.h"
 #include "gthfile.h"
+#include "mask.h"
 #include "run_command.h"
 #include "safe_file.h"
 #include "temp_files.h"
@@ -125,6 +126,17 @@ bool copy_text(FILE* in, FILE* out) {
   return !ferror(in);
 }
 
+/// Under "-mask" the converted content goes through the free-text scanner
+/// on its way into the item, by way of an unnamed temporary file.
+bool copy_masked(FILE* in, FILE* out, bool (*copy)(FILE*, FILE*)) {
+  FILE* converted = tmpfile();
+  if (!converted) return false;
+  bool ok = copy(in, converted) && fflush(converted) == 0 && fseek(converted, 0, SEEK_SET) == 0;
+  if (ok) ok = mask_stream(converted, out);
+  fclose(converted);
+  return ok;
+}
+
 /// Flushes and closes a written stream; false (errno set) when anything of
 /// it did not reach the file.
 bool finish_stream(FILE* f) {
@@ -147,7 +159,7 @@ bool wrap_and_store(const char* shown, const char* mime, int kind, FILE* source,
     return false;
   }
   write_file_header(out, shown, mime);
-  bool copied = copy(source, out);
+  bool copied = mask_enabled() ? copy_masked(source, out, copy) : copy(source, out);
   int copy_errno = errno;
   bool written = finish_stream(out);
   bool ok = false;
@@ -216,7 +228,7 @@ bool store_file(const char* path, int type, bool compress) {
 
 void write_file_header(FILE* out, const char* filename, const char* mime) {
   if (!out) return;
-  write_header_line(out, "Filename: ", filename, "\n");
+  write_header_line(out, "Filename: ", mask_text(filename ? filename : "").c_str(), "\n");
   write_header_line(out, "MIME-Type: ", mime, "\n\n");
 }
 

@@ -336,6 +336,7 @@ struct column {
   const char* name;
   datatype type;
   int width;
+  mask_kind kind = MASK_NONE;
 };
 
 const datatype A = ASCII_STRING;
@@ -346,7 +347,7 @@ void heading(Table& t, std::initializer_list<column> columns) {
   t.start_heading();
   int n = 0;
   for (const column& c : columns) {
-    t.add_column(c.name, c.type);
+    t.add_column(c.name, c.type, c.kind);
     if (c.width) t.set_column_width(n, c.width);
     n++;
   }
@@ -506,8 +507,8 @@ void printStructure00(FILE* report, Dmi* dmi) {
 
 void printStructure01(FILE* report, Dmi* dmi) {
   Table t(report, "System Information", "SYSTEM_INSTANCE");
-  heading(t, {{"Manufacturer", A, 0}, {"Product Name", A, 20}, {"Version", A, 13}, {"Serial Number", A, 0},
-              {"UUID", A, 32}, {"Wake-up Type", S, 0}});
+  heading(t, {{"Manufacturer", A, 0}, {"Product Name", A, 20}, {"Version", A, 13}, {"Serial Number", A, 0, MASK_SERIAL},
+              {"UUID", A, 32, MASK_UUID}, {"Wake-up Type", S, 0}});
   each_structure(t, dmi, 1, [](row& r) {
     for (unsigned offset = 4; offset <= 7; offset++) r.str(offset);
     if (!r.has(8, 17)) {  // SMBIOS 2.0: no UUID, no wake-up type
@@ -524,7 +525,7 @@ void printStructure01(FILE* report, Dmi* dmi) {
 
 void printStructure02(FILE* report, Dmi* dmi) {
   Table t(report, "Baseboard Information", "MOTHERBOARD_INSTANCE");
-  heading(t, {{"Manufacturer", A, 0}, {"Product", A, 20}, {"Version", A, 13}, {"Serial Number", A, 0}});
+  heading(t, {{"Manufacturer", A, 0}, {"Product", A, 20}, {"Version", A, 13}, {"Serial Number", A, 0, MASK_SERIAL}});
   each_structure(t, dmi, 2, [](row& r) {
     for (unsigned offset = 4; offset <= 7; offset++) r.str(offset);
   });
@@ -532,8 +533,8 @@ void printStructure02(FILE* report, Dmi* dmi) {
 
 void printStructure03(FILE* report, Dmi* dmi) {
   Table t(report, "System Enclosure Information", "ENCLOSURE_INSTANCE");
-  heading(t, {{"Manufacturer", A, 0}, {"Type", S, 20}, {"Version", A, 13}, {"Serial Number", A, 32},
-              {"Asset Tag Number", A, 0}, {"Bootup State", S, 0}});
+  heading(t, {{"Manufacturer", A, 0}, {"Type", S, 20}, {"Version", A, 13}, {"Serial Number", A, 32, MASK_SERIAL},
+              {"Asset Tag Number", A, 0, MASK_SERIAL}, {"Bootup State", S, 0}});
   each_structure(t, dmi, 3, [](row& r) {
     r.str(4);
     r.decode8(5, Dmi::getChassisType);
@@ -547,7 +548,7 @@ void printStructure03(FILE* report, Dmi* dmi) {
 void printStructure04(FILE* report, Dmi* dmi) {
   Table t(report, "Processor Information", "PROCESSOR_INSTANCE");
   heading(t, {{"Socket", A, 0}, {"Manufacturer", A, 0}, {"Processor ID", A, 17}, {"Version", A, 20},
-              {"Current Speed", I, 0}, {"Status", S, 29}, {"Serial Number", S, 10}, {"Part Number", S, 10}});
+              {"Current Speed", I, 0}, {"Status", S, 29}, {"Serial Number", S, 10, MASK_SERIAL}, {"Part Number", S, 10}});
   each_structure(t, dmi, 4, [](row& r) {
     r.str(4);
     r.str(7);
@@ -839,7 +840,7 @@ void printStructure21(FILE* report, Dmi* dmi) {
 
 void printStructure22(FILE* report, Dmi* dmi) {
   Table t(report, "Portable Battery Information", "BATTERY_INSTANCE");
-  heading(t, {{"Location", A, 0}, {"Mfg Date", A, 0}, {"Serial Number", A, 0}, {"Dev Name", A, 0},
+  heading(t, {{"Location", A, 0}, {"Mfg Date", A, 0}, {"Serial Number", A, 0, MASK_SERIAL}, {"Dev Name", A, 0},
               {"Capacity", I, 0}, {"Design Voltage", I, 0}, {"Ver Number", A, 0}, {"Max Err in Data", I, 0},
               {"SBDS SN", A, 0}, {"SBDS Mfg Date", A, 0}, {"Chemistry", A, 0}, {"Cap Mult", A, 0},
               {"OEM Data", A, 0}});

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <utility>
 
 #include "debug.h"
 #include "file_task.h"
@@ -80,8 +81,10 @@ int filescan_octal(const char* text) {
 void get_vpd(FILE* out) {
   Table table(out, "VPD");
   table.start_heading();
-  const char* columns[] = {"Computername", "Vendor", "Model", "Serial", "UUID", "Operating System"};
-  for (const char* c : columns) table.add_column(c, STRING);
+  const std::pair<const char*, mask_kind> columns[] = {{"Computername", MASK_HOST}, {"Vendor", MASK_NONE},
+                                                      {"Model", MASK_NONE},         {"Serial", MASK_SERIAL},
+                                                      {"UUID", MASK_UUID},          {"Operating System", MASK_NONE}};
+  for (const auto& c : columns) table.add_column(c.first, STRING, c.second);
   table.end_heading();
   SysInfo* info = SysInfo::get();
   table.start_row("");

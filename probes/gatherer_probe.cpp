@@ -14,6 +14,7 @@
 #include "capture.h"
 #include "clock.h"
 #include "debug.h"
+#include "mask.h"
 #include "platform_paths.h"
 #include "run_command.h"
 #include "software_linux.h"
@@ -77,17 +78,18 @@ void get_gatherer_information(FILE* report) {
   log_row(table, "Current Directory", GetCurrentDir());
   char user[256] = "";
   get_user_name(user, sizeof user);
-  log_row(table, "User", user);
+  log_row(table, "User", mask_value(MASK_USER, user).c_str());
   // What the report describes: the system root, and for a replayed capture
   // the machine and instant it was taken from.
   log_row(table, "System Root", sysroot_is_set() ? sysroot_get() : "/");
   if (replay_active()) {
-    log_row(table, "Capture Host", replay_host().c_str());
+    log_row(table, "Capture Host", mask_value(MASK_HOST, replay_host()).c_str());
     struct tm t;
     char when[64] = "";
     if (clock_utc(replay_time(), &t)) strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", &t);
     log_row(table, "Capture Time", when);
   }
+  if (mask_enabled()) log_row(table, "Masking", mask_kinds_text().c_str());
   delete table;
 }
 

@@ -31,13 +31,14 @@ struct column {
   const char* name;
   datatype type;
   int width;
+  mask_kind kind = MASK_NONE;
 };
 
 template <size_t N>
 void write_heading(Table& table, const column (&columns)[N]) {
   table.start_heading();
   for (size_t i = 0; i < N; i++) {
-    table.add_column(columns[i].name, columns[i].type);
+    table.add_column(columns[i].name, columns[i].type, columns[i].kind);
     if (columns[i].width) table.set_column_width(static_cast<int>(i), columns[i].width);
   }
   table.end_heading();
@@ -81,7 +82,7 @@ void net_probe::interface_tables(FILE* report) {
     Table table(report, "Network Interfaces");
     static const column columns[] = {{"Interface", ASCII_STRING, 16},
                                      {"Type", ASCII_STRING, 16},
-                                     {"Address", ASCII_STRING, 32},
+                                     {"Address", ASCII_STRING, 32, MASK_ADDRESS},
                                      {"Flags", ASCII_STRING, 130},
                                      {"MTU", INTEGER, 0}};
     write_heading(table, columns);
@@ -114,8 +115,8 @@ void net_probe::interface_tables(FILE* report) {
 void net_probe::address_table(FILE* report) {
   Table table(report, "Network Addresses");
   static const column columns[] = {{"Name", ASCII_STRING, 16},     {"Family", ASCII_STRING, 16},
-                                   {"Address", ASCII_STRING, 46},  {"Netmask", ASCII_STRING, 46},
-                                   {"Broadcast", ASCII_STRING, 46}, {"Interface", ASCII_STRING, 16}};
+                                   {"Address", ASCII_STRING, 46, MASK_ADDRESS},  {"Netmask", ASCII_STRING, 46},
+                                   {"Broadcast", ASCII_STRING, 46, MASK_ADDRESS}, {"Interface", ASCII_STRING, 16}};
   write_heading(table, columns);
   // IPv4 first, then IPv6; one dump (and socket) each.
   for (int family : {AF_INET, AF_INET6}) {
@@ -186,8 +187,8 @@ void net_probe::iptables_tables(FILE* report) {
   static const column columns[] = {
       {"Rule Order", INTEGER, 0},        {"No. Packets", INTEGER, 0},      {"No. Bytes", INTEGER, 0},
       {"Target", STRING, 32},            {"Protocol", STRING, 32},         {"Options", STRING, 32},
-      {"Input Interface", STRING, 32},   {"Output Interface", STRING, 32}, {"Source", STRING, 64},
-      {"Destination", STRING, 64},       {"Filter", STRING, 128}};
+      {"Input Interface", STRING, 32},   {"Output Interface", STRING, 32}, {"Source", STRING, 64, MASK_ADDRESS},
+      {"Destination", STRING, 64, MASK_ADDRESS},       {"Filter", STRING, 128}};
   for (const char* chain : {"INPUT", "FORWARD", "OUTPUT"}) {
     char title[64];
     format_string(title, sizeof title, "iptables %s Chain", chain);
@@ -224,7 +225,7 @@ void net_probe::iptables_tables(FILE* report) {
 bool net_probe::route_table(FILE* report) {
   printd("checking network routing table\n");
   Table table(report, "Network Routing Table");
-  static const column columns[] = {{"Destination", ASCII_STRING, 46}, {"Gateway", ASCII_STRING, 46},
+  static const column columns[] = {{"Destination", ASCII_STRING, 46, MASK_ADDRESS}, {"Gateway", ASCII_STRING, 46, MASK_ADDRESS},
                                    {"Netmask", ASCII_STRING, 46},     {"Scope", ASCII_STRING, 16},
                                    {"Type", ASCII_STRING, 16},        {"Interface", ASCII_STRING, 16}};
   write_heading(table, columns);
@@ -262,7 +263,8 @@ bool hosts_probe::test() { return readable_regular_file(platform_path::etc_hosts
 
 bool hosts_probe::run(FILE* report) {
   Table table(report, "Hosts File");
-  static const column columns[] = {{"IP", STRING, 64}, {"Hostname", STRING, 128}};
+  table.set_row_kind(MASK_HOST);
+  static const column columns[] = {{"IP", STRING, 64, MASK_ADDRESS}, {"Hostname", STRING, 128, MASK_HOST}};
   write_heading(table, columns);
   FILE* f = sys_fopen(platform_path::etc_hosts, "r");
   if (!f) {
@@ -292,7 +294,8 @@ bool resolv_probe::test() { return readable_regular_file(platform_path::etc_reso
 
 bool resolv_probe::run(FILE* report) {
   Table table(report, "Resolver Configuration");
-  static const column columns[] = {{"Option", STRING, 64}, {"Value", STRING, 128}};
+  table.set_row_kind(MASK_DOMAIN);
+  static const column columns[] = {{"Option", STRING, 64}, {"Value", STRING, 128, MASK_DOMAIN}};
   write_heading(table, columns);
   FILE* f = sys_fopen(platform_path::etc_resolv_conf, "r");
   if (!f) {

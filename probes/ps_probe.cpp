@@ -81,7 +81,7 @@ bool ps_probe::run(FILE* report) {
   table.start_heading();
   table.add_column("PID", INTEGER);
   table.add_column("Process Name", STRING);
-  table.add_column("User", STRING);
+  table.add_column("User", STRING, MASK_USER);
   table.add_column("Nice", INTEGER);
   table.add_column("%CPU", STRING);
   table.add_column("%MEM", STRING);

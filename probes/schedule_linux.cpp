@@ -197,7 +197,7 @@ void crontab_probe::write_crontab_table(FILE* report) {
     table.add_column(name, STRING);
     table.set_column_width(c++, 16);
   }
-  table.add_column("Username", STRING);
+  table.add_column("Username", STRING, MASK_USER);
   table.set_column_width(c++, 32);
   table.add_column("Command", STRING);
   table.set_column_width(c, 128);

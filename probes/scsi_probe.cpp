@@ -55,7 +55,7 @@ bool scsi_table::run(FILE* report) {
   table.add_column("Type", ASCII_STRING);
   table.set_column_width(4, 16);
   for (const char* name : {"Host", "Channel", "Target", "LUN"}) table.add_column(name, INTEGER);
-  table.add_column("Serial Number", ASCII_STRING);
+  table.add_column("Serial Number", ASCII_STRING, MASK_SERIAL);
   table.set_column_width(9, 16);
   table.add_column("Capacity", ASCII_STRING);
   table.set_column_width(10, 12);

@@ -15,6 +15,7 @@ struct column {
   const char* name;
   datatype type;
   int width;
+  mask_kind kind = MASK_NONE;
 };
 
 // Opens the heading, adds the columns with their widths and closes it.
@@ -22,7 +23,7 @@ template <size_t N>
 void write_heading(Table& table, const column (&columns)[N]) {
   table.start_heading();
   for (size_t i = 0; i < N; i++) {
-    table.add_column(columns[i].name, columns[i].type);
+    table.add_column(columns[i].name, columns[i].type, columns[i].kind);
     table.set_column_width(static_cast<int>(i), columns[i].width);
   }
   table.end_heading();
@@ -68,10 +69,10 @@ void sysinfo_probe::os_release_table(FILE* report) {
 
 void sysinfo_probe::summary_table(FILE* report) {
   static const column columns[] = {
-      {"Computer Name", STRING, 16},          {"System Vendor", ASCII_STRING, 16},
-      {"System Model", ASCII_STRING, 16},     {"System Serial Number", ASCII_STRING, 16},
-      {"BIOS Version", ASCII_STRING, 20},     {"Current User", STRING, 16},
-      {"UUID", ASCII_STRING, 32},
+      {"Computer Name", STRING, 16, MASK_HOST},          {"System Vendor", ASCII_STRING, 16},
+      {"System Model", ASCII_STRING, 16},     {"System Serial Number", ASCII_STRING, 16, MASK_SERIAL},
+      {"BIOS Version", ASCII_STRING, 20},     {"Current User", STRING, 16, MASK_USER},
+      {"UUID", ASCII_STRING, 32, MASK_UUID},
   };
   SysInfo* info = SysInfo::get();
   Table table(report, name);
@@ -113,12 +114,12 @@ old_sysinfo_probe::old_sysinfo_probe(probe_group* group)
 
 bool old_sysinfo_probe::run(FILE* report) {
   static const column columns[] = {
-      {"Computer Name", STRING, 255},        {"System Vendor", ASCII_STRING, 64},
-      {"System Model", ASCII_STRING, 64},    {"System Serial Number", ASCII_STRING, 64},
+      {"Computer Name", STRING, 255, MASK_HOST},        {"System Vendor", ASCII_STRING, 64},
+      {"System Model", ASCII_STRING, 64},    {"System Serial Number", ASCII_STRING, 64, MASK_SERIAL},
       {"BIOS Version", ASCII_STRING, 64},    {"OS Vendor", ASCII_STRING, 255},
       {"OS Name", ASCII_STRING, 255},        {"OS Type", ASCII_STRING, 255},
       {"OS Version", ASCII_STRING, 255},     {"OS Build", ASCII_STRING, 255},
-      {"OS CSD", ASCII_STRING, 128},         {"Current User", STRING, 255},
+      {"OS CSD", ASCII_STRING, 128},         {"Current User", STRING, 255, MASK_USER},
   };
   SysInfo* info = SysInfo::get();
   Table table(report, "System Summary");

@@ -86,10 +86,10 @@ bool passwd_probe::run(FILE* report) {
   {
     Table table(report, "User Accounts");
     table.start_heading();
-    table.add_column("Username", STRING);
+    table.add_column("Username", STRING, MASK_USER);
     table.set_column_width(0, 32);
     table.add_column("User ID", INTEGER);
-    table.add_column("Home Directory", STRING);
+    table.add_column("Home Directory", STRING, MASK_HOME);
     table.set_column_width(2, 64);
     table.add_column("Shell", STRING);
     table.set_column_width(3, 16);
@@ -101,7 +101,6 @@ bool passwd_probe::run(FILE* report) {
       passwd_entry e;
       while (read_line(f, line, 64 * 1024)) {
         parse_passwd_line(line.c_str(), e);
-        printd("passwd: got %s %lld %s %s\n", e.name, e.uid, e.home, e.shell);
         snprintf(id, sizeof id, "%lld", e.uid);
         table.start_row(id);
         table.log_data(e.name);
@@ -109,6 +108,7 @@ bool passwd_probe::run(FILE* report) {
         table.log_data(e.home);
         table.log_data(e.shell);
         table.end_row();
+        printd("passwd: got %s %lld %s %s\n", e.name, e.uid, e.home, e.shell);
       }
       print_error("passwd: getline", errno);
       fclose(f);
@@ -116,10 +116,10 @@ bool passwd_probe::run(FILE* report) {
   }
   Table table(report, "Groups");
   table.start_heading();
-  table.add_column("Group name", STRING);
+  table.add_column("Group name", STRING, MASK_GROUP);
   table.set_column_width(0, 32);
   table.add_column("Group ID", INTEGER);
-  table.add_column("Users", STRING);
+  table.add_column("Users", STRING, MASK_USER);
   table.set_column_width(2, 128);
   table.end_heading();
   FILE* f = sys_fopen(platform_path::etc_group, "r");
