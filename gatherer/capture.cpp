@@ -53,6 +53,7 @@ int next_command = 1;
 std::string wanted_dir;        ///< "-capture DIR", made when the run begins
 std::string own_path;          ///< its resolved path, when the live machine is read
 std::set<std::string> with_contents;  ///< paths whose contents are kept
+std::set<std::string> whole_contents; ///< of those, the ones kept whole
 std::map<int, std::pair<int, std::string>> open_commands;  ///< number: (fd, command)
 
 struct recording {
@@ -149,16 +150,20 @@ void keep_stand_in(int dir_fd, const char* name, const struct stat& st) {
   close(fd);
 }
 
+
 /// Keeps the contents of the open regular file `src` (read from its start,
 /// its own offset untouched) at `name` of `dir_fd`.
-void keep_contents(int dir_fd, const char* name, int src, const struct stat& st) {
+/// Copies what `src` holds into `name`; true when the copy is whole (under
+/// the content bound, no read or write error).
+bool keep_contents(int dir_fd, const char* name, int src, const struct stat& st) {
   // A stand-in kept earlier may be read-only: it is this run's own file.
   fchmodat(dir_fd, name, 0600, 0);
   int fd = openat(dir_fd, name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
     printd("capture: %s not kept (%s)\n", name, strerror(errno));
-    return;
+    return false;
   }
+  bool whole = false;
   char buf[65536];
   off_t at = 0;
   // A kernel file that would wait for data is read only as far as it has
@@ -168,6 +173,7 @@ void keep_contents(int dir_fd, const char* name, int src, const struct stat& st)
   while (at < CONTENT_LIMIT) {
     ssize_t n = pread(src, buf, sizeof buf, at);
     if (n < 0 && errno == EINTR) continue;
+    whole = n == 0;
     if (n <= 0) break;
     if (write(fd, buf, static_cast<size_t>(n)) != n) break;
     at += n;
@@ -177,6 +183,19 @@ void keep_contents(int dir_fd, const char* name, int src, const struct stat& st)
   futimens(fd, times);
   fchmod(fd, st.st_mode & 0777);
   close(fd);
+  return whole;
+}
+
+/// Makes `fd` read the kept copy `name` from its start, so that the run
+/// reads exactly the bytes its capture holds: a kernel file (interrupt
+/// counts, process states) read twice would differ.
+void read_kept_copy(int dir_fd, const char* name, int fd) {
+  int copy = openat(dir_fd, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (copy < 0) return;
+  int fd_flags = fcntl(fd, F_GETFD);
+  if (dup3(copy, fd, fd_flags >= 0 && (fd_flags & FD_CLOEXEC) ? O_CLOEXEC : 0) < 0)
+    printd("capture: %s read from the machine (%s)\n", name, strerror(errno));
+  close(copy);
 }
 
 /// Keeps the entries of the open directory `src` in `out_fd`: directories,
@@ -489,6 +508,7 @@ void capture_reset() {
   spaces.clear();
   close_fd(capture_fd);
   with_contents.clear();
+  whole_contents.clear();
   next_command = 1;
   replaying = false;
   recordings.clear();
@@ -522,10 +542,12 @@ void capture_note_path(const char* platform_path, int fd, bool follow_final) {
         // A device's memory windows (a PCI function's "resourceN" and "rom")
         // are never read for the record.
         bool window = name.compare(0, 8, "resource") == 0 || name == "rom";
-        if (fd >= 0 && !window && with_contents.insert(path).second)
-          keep_contents(out, name.c_str(), fd, st);
-        else
+        if (fd >= 0 && !window && with_contents.insert(path).second) {
+          if (keep_contents(out, name.c_str(), fd, st)) whole_contents.insert(path);
+        } else if (fd < 0 || window || !whole_contents.count(path)) {
           keep_stand_in(out, name.c_str(), st);
+        }
+        if (fd >= 0 && whole_contents.count(path)) read_kept_copy(out, name.c_str(), fd);
       } else if (S_ISLNK(st.st_mode)) {
         std::string text = sys_readlink(path.c_str());
         if (!text.empty()) keep_link(out, name.c_str(), text);
