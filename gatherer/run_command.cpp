@@ -240,6 +240,21 @@ pid_t spawn_shell(const char* command, int out_fd, int err_fd, const command_inp
   return pid;
 }
 
+/// A slot reading `fd` for `command` (the process `pid`, 0 for a replay),
+/// its time and output bounds starting now.
+void start_slot(running_command* slot, pid_t pid, int fd, const char* command, bool replayed) {
+  slot->pid = pid;
+  slot->fd = fd;
+  slot->deadline_ms = now_ms() + time_limit_seconds * 1000LL;
+  slot->bytes = 0;
+  slot->bound = output_limit_bytes;
+  slot->limit = COMMAND_COMPLETE;
+  slot->at_line_start = true;
+  slot->noted = false;
+  slot->replayed = replayed;
+  snprintf(slot->text, sizeof slot->text, "%s", command);
+}
+
 /// The output of `command` as a capture recorded it; a command without a
 /// recording is absent: no output, and the shell's status for a command not
 /// found. Nothing is run.
@@ -251,19 +266,10 @@ FILE* replay_command_stream(running_command* slot, const char* command) {
     status = 127 << 8;
     limit = COMMAND_COMPLETE;
   }
-  slot->pid = 0;
-  slot->fd = fd;
-  slot->deadline_ms = now_ms() + time_limit_seconds * 1000LL;
-  slot->bytes = 0;
-  slot->bound = output_limit_bytes;
-  slot->limit = COMMAND_COMPLETE;
-  slot->at_line_start = true;
-  slot->noted = false;
+  start_slot(slot, 0, fd, command, true);
   slot->capture_id = capture_command_begin(command);
-  slot->replayed = true;
   slot->replay_status = status;
   slot->replay_limit = static_cast<command_limit>(limit);
-  snprintf(slot->text, sizeof slot->text, "%s", command);
   cookie_io_functions_t io = {limited_read, nullptr, nullptr, limited_close};
   FILE* stream = fopencookie(slot, "r", io);
   if (!stream) {
@@ -308,16 +314,7 @@ FILE* start_command(const char* command, const command_inputs& in) {
     errno = err;
     return nullptr;
   }
-  slot->pid = pid;
-  slot->fd = fds[0];
-  slot->deadline_ms = now_ms() + time_limit_seconds * 1000LL;
-  slot->bytes = 0;
-  slot->bound = output_limit_bytes;
-  slot->limit = COMMAND_COMPLETE;
-  slot->at_line_start = true;
-  slot->noted = false;
-  slot->replayed = false;
-  snprintf(slot->text, sizeof slot->text, "%s", command);
+  start_slot(slot, pid, fds[0], command, false);
   cookie_io_functions_t io = {limited_read, nullptr, nullptr, limited_close};
   FILE* stream = fopencookie(slot, "r", io);
   slot->capture_id = stream ? capture_command_begin(command) : -1;
