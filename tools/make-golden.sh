@@ -114,6 +114,7 @@ replay() {  # name
   local options
   options=$(cat "$dir/options")
   rm -rf "$cwd" && mkdir -p "$cwd"
+  rm -f "$dir"/report.*
   cp "$src/tests/fixtures/pci/pcidb.txt" "$cwd/"
   local base=(-batch $options -sysroot "$dir/capture")
   run_in() { (cd "$cwd" && "${fixed_env[@]}" "$program" "$@" >/dev/null 2>"$cwd/err") || { cat "$cwd/err" >&2; exit 1; }; }
