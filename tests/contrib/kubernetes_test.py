@@ -16,10 +16,10 @@ path = os.path.join(sys.argv[1], "contrib", "kubernetes", "zelvarn2-daemonset.ya
 docs = [d for d in yaml.safe_load_all(open(path, encoding="utf-8")) if d]
 sets = [d for d in docs if d.get("kind") == "DaemonSet"]
 assert len(sets) == 1, [d.get("kind") for d in docs]
-spec = sets[0]["spec"]["template"]["spec"]
-assert spec["hostPID"] is True and spec["hostNetwork"] is True
-volumes = {v["name"]: v for v in spec["volumes"]}
-gather = [c for c in spec["initContainers"] + spec["containers"] if "zelvarn2" in " ".join(c["command"])]
+pod = sets[0]["spec"]["template"]["spec"]
+assert pod["hostPID"] is True and pod["hostNetwork"] is True
+volumes = {v["name"]: v for v in pod["volumes"]}
+gather = [c for c in pod["initContainers"] + pod["containers"] if "zelvarn2" in " ".join(c["command"])]
 assert len(gather) == 1, gather
 command = gather[0]["command"]
 assert command[-4:] == ["-batch", "-silent", "-sysroot", "/host"] or \
