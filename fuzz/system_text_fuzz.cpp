@@ -75,6 +75,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     process_entry ps;
     parse_ps_line(l, ps);
     check(ps.name), check(ps.user), check(ps.cpu), check(ps.mem), check(ps.stat);
+    if (parse_proc_stat(l, ps) && (ps.pid <= 0 || !ps.stat[0])) __builtin_trap();
+    check(ps.name), check(ps.stat);
+    unsigned long uid;
+    parse_proc_status_uid(l, &uid);
     package_record deb;
     if (parse_deb_line(l, "amd64", deb) && (deb.name.empty() || deb.size.empty())) __builtin_trap();
     if (status.feed(l) && deb_record_from_fields(status.fields, "amd64", deb) && deb.name.empty())

@@ -36,6 +36,10 @@ constexpr const char* proc_bus_pci_bus_fmt = "/proc/bus/pci/%s";
 // Processor, memory and SCSI probes: the kernel's memory counts, and the
 // directory of the SCSI generic and class device nodes (the node names are
 // built from it: sg0, sga, sda, sr0, ...).
+// The process directories of a system root (its own /proc), one per id.
+constexpr const char* proc_dir = "/proc";
+constexpr const char* proc_pid_stat_fmt = "/proc/%d/stat";
+constexpr const char* proc_pid_status_fmt = "/proc/%d/status";
 constexpr const char* proc_meminfo = "/proc/meminfo";
 // The microcode revision the kernel states per logical CPU.
 constexpr const char* proc_cpuinfo = "/proc/cpuinfo";
