@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 
+#include "cpu.h"
 #include "modules_linux.h"
 #include "ps_probe.h"
 #include "resources_linux.h"
@@ -33,6 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   timer_list_parser timers;
   bool heading = true;
   module_record_reader modules;
+  cpuinfo_cpuid stated;
+  bool stating = true;
   const std::set<std::string> loaded = {"a_b"};
   size_t start = 0;
   while (start <= text.size()) {
@@ -42,6 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* l = line.c_str();  // stops at an embedded NUL like a C reader
     start = end + 1;
 
+    if (stating) stating = stated.feed(line);
+    int32_t a, b, c, d;
+    for (int32_t leaf : {0, 1, 4}) stated.cpuid(leaf, a, b, c, d);
     interrupt_entry irq;
     if (parse_interrupt_line(l, processors, irq) && irq.counts.size() != static_cast<size_t>(processors))
       __builtin_trap();
