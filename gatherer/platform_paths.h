@@ -40,6 +40,13 @@ constexpr const char* proc_bus_pci_bus_fmt = "/proc/bus/pci/%s";
 constexpr const char* proc_dir = "/proc";
 constexpr const char* proc_pid_stat_fmt = "/proc/%d/stat";
 constexpr const char* proc_pid_status_fmt = "/proc/%d/status";
+// A system root's network as its kernel stated it (the running kernel's is
+// asked over routing netlink instead).
+constexpr const char* proc_net_dev = "/proc/net/dev";
+constexpr const char* proc_net_if_inet6 = "/proc/net/if_inet6";
+constexpr const char* proc_net_route = "/proc/net/route";
+constexpr const char* proc_net_ipv6_route = "/proc/net/ipv6_route";
+constexpr const char* sys_class_net = "/sys/class/net";
 constexpr const char* proc_meminfo = "/proc/meminfo";
 // The microcode revision the kernel states per logical CPU.
 constexpr const char* proc_cpuinfo = "/proc/cpuinfo";
