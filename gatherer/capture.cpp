@@ -674,6 +674,11 @@ const std::string& replay_host() { return captured_host; }
 
 time_t replay_time() { return captured_at; }
 
+bool replay_has_command(const char* command) {
+  auto it = replaying && command ? recordings.find(command) : recordings.end();
+  return it != recordings.end() && !it->second.empty();
+}
+
 bool replay_command(const char* command, int* fd, int* status, int* limit) {
   if (!replaying || !command) return false;
   auto it = recordings.find(command);

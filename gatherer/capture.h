@@ -77,6 +77,8 @@ time_t replay_time();
 /// The recording of `command`: a descriptor of its output (-1 when it wrote
 /// none), its wait status and the limit it hit. False when there is none.
 bool replay_command(const char* command, int* fd, int* status, int* limit);
+/// True when the capture being replayed holds a recording of `command`.
+bool replay_has_command(const char* command);
 /// One line of the command index, "NUMBER STATUS LIMIT COMMAND" without its
 /// line feed; in COMMAND a backslash is written as two and a control
 /// character as a backslash, "x" and two hex digits. False unless every

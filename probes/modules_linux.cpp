@@ -194,8 +194,10 @@ bool modules_probe::run(FILE* report) {
   }
   std::string base = std::string(platform_path::lib_modules) + "/" + release;
   // Under a root the running machine's module information tool is not asked
-  // (its versions stay empty); a replay answers with the recorded one.
-  std::string command = installed_modules_command(commands_describe_system());
+  // (its versions stay empty); a replay answers with the recorded one when
+  // the capture was made on the machine itself.
+  std::string command = installed_modules_command();
+  if (sysroot_is_set() && !replay_has_command(command.c_str())) command = installed_modules_command(false);
   printd("modules: '%s' in %s\n", command.c_str(), base.c_str());
   FILE* pipe = command_open_in_dir(command.c_str(), base.c_str());
   if (!pipe) {

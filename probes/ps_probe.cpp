@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <vector>
 
@@ -43,7 +44,7 @@ int number_of(const char* word) {
   return end != word && *end == '\0' ? static_cast<int>(v) : 0;
 }
 
-/// The ids of the system root's process directories, in order.
+/// The ids of the system root's processes (directories with a "stat" file), in order.
 std::vector<int> root_process_ids() {
   std::vector<int> ids;
   DIR* dir = sys_opendir(platform_path::proc_dir);
@@ -51,8 +52,11 @@ std::vector<int> root_process_ids() {
   while (dirent* d = readdir(dir)) {
     char* end = nullptr;
     long id = strtol(d->d_name, &end, 10);
-    if (isdigit(static_cast<unsigned char>(d->d_name[0])) && *end == '\0' && id > 0 && id <= INT32_MAX)
-      ids.push_back(static_cast<int>(id));
+    if (!isdigit(static_cast<unsigned char>(d->d_name[0])) || *end || id <= 0 || id > INT32_MAX) continue;
+    // A capture keeps the directories it passed as empty stand-ins.
+    char path[64];
+    snprintf(path, sizeof path, platform_path::proc_pid_stat_fmt, static_cast<int>(id));
+    if (sys_access(path, R_OK) == 0) ids.push_back(static_cast<int>(id));
   }
   closedir(dir);
   std::sort(ids.begin(), ids.end());
@@ -150,24 +154,24 @@ bool parse_ps_line(const char* line, process_entry& out) {
 ps_probe::ps_probe(probe_group* group) : probe(group, "ps probe", 3, 0x0001) { customers = 0xFFEF; }
 
 bool ps_probe::test() {
-  // Under a system root its own process files answer, else the recording of
-  // a replay; the run says when neither does.
-  if (sysroot_is_set() && (!replay_active() || !root_process_ids().empty())) return true;
   static bool done = false;
   static bool found = false;
   static std::string path;
-  if (!done) found = locate_tool("ps", "ps", path);
+  // Under a system root the tool is only looked for in a replay (its
+  // recording answers).
+  if (!done && (!sysroot_is_set() || replay_active())) found = locate_tool("ps", "ps", path);
   done = true;
   tool_path = path;
-  // A look-up that timed out is reported by a run, not left unsaid.
-  return found || lookup_limit_pending();
+  // A look-up that timed out is reported by a run, not left unsaid; under a
+  // root the run says where the list comes from, or that nothing gives it.
+  return found || lookup_limit_pending() || sysroot_is_set();
 }
 
 bool ps_probe::run(FILE* report) {
   std::vector<int> pids;
   if (sysroot_is_set()) {
     pids = root_process_ids();
-    if (pids.empty() && !replay_active()) {
+    if (pids.empty() && tool_path.empty() && !lookup_limit_pending()) {
       note_not_under_root("Process List");
       return false;
     }
