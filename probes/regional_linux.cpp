@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "capture.h"
 #include "debug.h"
 #include "platform_paths.h"
 #include "safe_file.h"
@@ -199,6 +200,12 @@ void get_locale_info(FILE* report) {
   table.end_heading();
 
   for (int level = LOCALE_SYSTEM_DEFAULT; level <= LOCALE_CURRENT_THREAD; ++level) {
+    // The current user's files and the thread's locale are the running
+    // program's: under a system root only the root's own setting is stated.
+    if (level != LOCALE_SYSTEM_DEFAULT && sysroot_is_set()) {
+      note_not_under_root(locale_setting_label(level));
+      continue;
+    }
     char name[NAME_LENGTH];
     bool applied = false;
     int found = get_and_set_locale(level, name, sizeof name, &applied);
