@@ -10,6 +10,7 @@
 
 #include "cpu.h"
 #include "modules_linux.h"
+#include "net_files_linux.h"
 #include "ps_probe.h"
 #include "resources_linux.h"
 #include "schedule_linux.h"
@@ -48,6 +49,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (stating) stating = stated.feed(line);
     int32_t a, b, c, d;
     for (int32_t leaf : {0, 1, 4}) stated.cpuid(leaf, a, b, c, d);
+    std::string name;
+    uint64_t counters[RTNL_STAT_REPORTED];
+    if (parse_net_dev_line(l, &name, counters) && (name.empty() || name.size() > 16)) __builtin_trap();
+    rtnl_addr_info address;
+    if (parse_if_inet6_line(l, &address, &name)) check(address.local), check(address.netmask);
+    rtnl_route_info route;
+    for (auto parse : {parse_net_route_line, parse_ipv6_route_line})
+      if (parse(l, &route, &name)) check(route.destination), check(route.gateway), check(route.netmask);
     interrupt_entry irq;
     if (parse_interrupt_line(l, processors, irq) && irq.counts.size() != static_cast<size_t>(processors))
       __builtin_trap();
