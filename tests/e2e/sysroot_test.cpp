@@ -80,7 +80,7 @@ TEST(SysrootE2E, EachTableDescribesTheRootOrIsLeftOutSayingWhy) {
         "| / | /dev/zvdisk1 | 0 bytes | 0 | 0 bytes | 0 | 0 bytes | 0 | 0 bytes | 0 | ext4 |",
         "| Unknown | Unknown | Unknown | Unknown | Unknown | Unknown | Unknown |"},
        {"Shell variables"},
-       {"IPv4 Network Addresses", "Mounted Filesystems sizes", "CPU packages", "Shell variables", "Current User",
+       {"IPv4 Network Addresses", "Mounted Filesystems sizes", "CPU packages", "Shell variables",
         "Current Thread"}},
       {"empty",
        empty.path(),
