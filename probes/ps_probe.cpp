@@ -1,24 +1,23 @@
 // ps_probe.cpp - the "Process List" table.
 #include "ps_probe.h"
 
-#include <cctype>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <algorithm>
-#include <cstdint>
-
 #include <dirent.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "capture.h"
 #include "debug.h"
 #include "platform_paths.h"
-#include "sysroot.h"
 #include "run_command.h"
 #include "software_linux.h"
+#include "sysroot.h"
 #include "table.h"
 #include "util_string.h"
 
@@ -119,8 +118,9 @@ bool parse_proc_stat(const char* text, process_entry& out) {
 }
 
 bool parse_proc_status_uid(const char* text, unsigned long* uid) {
-  const char* line = strstr(text, "Uid:");
-  if (!line || (line != text && line[-1] != '\n')) return false;
+  const char* line = strncmp(text, "Uid:", 4) == 0 ? text : strstr(text, "\nUid:");
+  if (!line) return false;
+  if (*line == '\n') ++line;
   char* end = nullptr;
   unsigned long value = strtoul(line + 4, &end, 10);
   if (end == line + 4 || (*end != '\t' && *end != ' ' && *end != '\n' && *end)) return false;
