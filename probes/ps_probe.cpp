@@ -50,7 +50,7 @@ std::vector<int> root_process_ids() {
   if (!dir) return ids;
   while (dirent* d = readdir(dir)) {
     char* end = nullptr;
-    long id = strtol(d->d_name, &end, 10);
+    long long id = strtoll(d->d_name, &end, 10);
     if (!isdigit(static_cast<unsigned char>(d->d_name[0])) || *end || id <= 0 || id > INT32_MAX) continue;
     // A capture keeps the directories it passed as empty stand-ins.
     char path[64];
@@ -99,7 +99,7 @@ bool parse_proc_stat(const char* text, process_entry& out) {
   const char* close = strrchr(text, ')');
   if (!open || !close || close < open || close[1] != ' ') return false;
   char* end = nullptr;
-  long pid = strtol(text, &end, 10);
+  long long pid = strtoll(text, &end, 10);
   if (end == text || end > open || pid <= 0 || pid > INT32_MAX) return false;
   out.pid = static_cast<int>(pid);
   size_t n = static_cast<size_t>(close - open - 1);
