@@ -47,6 +47,9 @@ constexpr const char* proc_net_if_inet6 = "/proc/net/if_inet6";
 constexpr const char* proc_net_route = "/proc/net/route";
 constexpr const char* proc_net_ipv6_route = "/proc/net/ipv6_route";
 constexpr const char* sys_class_net = "/sys/class/net";
+// A system root's time zone: its name, else the zone its link names.
+constexpr const char* etc_timezone = "/etc/timezone";
+constexpr const char* etc_localtime = "/etc/localtime";
 constexpr const char* proc_meminfo = "/proc/meminfo";
 // The microcode revision the kernel states per logical CPU.
 constexpr const char* proc_cpuinfo = "/proc/cpuinfo";

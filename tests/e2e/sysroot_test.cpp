@@ -78,7 +78,7 @@ TEST(SysrootE2E, EachTableDescribesTheRootOrIsLeftOutSayingWhy) {
         "| default | fe80::1 | :: | universe | unicast | zveth7 |", "| Intel | Unknown | 6 | Unknown | 14 | 10 |",
         "| SSE2 | true |", "| Hyper-Threading | false |", "| zv-only-package | 1.0-1 |",
         "| / | /dev/zvdisk1 | 0 bytes | 0 | 0 bytes | 0 | 0 bytes | 0 | 0 bytes | 0 | ext4 |",
-        "| Unknown | Unknown | Unknown | Unknown | Unknown | Unknown | Unknown |"},
+        "| Unknown | Unknown | Unknown | Unknown | Unknown | Unknown | Unknown |", "| No | +03 |"},
        {"Shell variables"},
        {"IPv4 Network Addresses", "Mounted Filesystems sizes", "CPU packages", "Shell variables",
         "Current Thread"}},
@@ -87,7 +87,8 @@ TEST(SysrootE2E, EachTableDescribesTheRootOrIsLeftOutSayingWhy) {
        {},
        {"Process List", "Network Interfaces", "Network Interface Statistics", "Network Addresses",
         "Network Routing Table", "CPU Family Information", "CPU Flags", "Shell variables"},
-       {"Process List", "Network Interfaces", "Network Addresses", "Network Routing Table", "CPU Information"}},
+       {"Process List", "Network Interfaces", "Network Addresses", "Network Routing Table", "CPU Information",
+        "Local time"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
