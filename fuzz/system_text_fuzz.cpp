@@ -8,7 +8,9 @@
 #include <set>
 #include <string>
 
+#include "cpu.h"
 #include "modules_linux.h"
+#include "net_files_linux.h"
 #include "ps_probe.h"
 #include "resources_linux.h"
 #include "schedule_linux.h"
@@ -33,6 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   timer_list_parser timers;
   bool heading = true;
   module_record_reader modules;
+  cpuinfo_cpuid stated;
+  bool stating = true;
   const std::set<std::string> loaded = {"a_b"};
   size_t start = 0;
   while (start <= text.size()) {
@@ -42,6 +46,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* l = line.c_str();  // stops at an embedded NUL like a C reader
     start = end + 1;
 
+    if (stating) stating = stated.feed(line);
+    int32_t a, b, c, d;
+    for (int32_t leaf : {0, 1, 4}) stated.cpuid(leaf, a, b, c, d);
+    std::string name;
+    uint64_t counters[RTNL_STAT_REPORTED];
+    if (parse_net_dev_line(l, &name, counters) && (name.empty() || name.size() > 16)) __builtin_trap();
+    rtnl_addr_info address;
+    if (parse_if_inet6_line(l, &address, &name)) check(address.local), check(address.netmask);
+    rtnl_route_info route;
+    for (auto parse : {parse_net_route_line, parse_ipv6_route_line})
+      if (parse(l, &route, &name)) check(route.destination), check(route.gateway), check(route.netmask);
     interrupt_entry irq;
     if (parse_interrupt_line(l, processors, irq) && irq.counts.size() != static_cast<size_t>(processors))
       __builtin_trap();
@@ -75,6 +90,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     process_entry ps;
     parse_ps_line(l, ps);
     check(ps.name), check(ps.user), check(ps.cpu), check(ps.mem), check(ps.stat);
+    if (parse_proc_stat(l, ps) && (ps.pid <= 0 || !ps.stat[0])) __builtin_trap();
+    check(ps.name), check(ps.stat);
+    unsigned long uid;
+    parse_proc_status_uid(l, &uid);
     package_record deb;
     if (parse_deb_line(l, "amd64", deb) && (deb.name.empty() || deb.size.empty())) __builtin_trap();
     if (status.feed(l) && deb_record_from_fields(status.fields, "amd64", deb) && deb.name.empty())

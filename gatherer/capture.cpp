@@ -21,6 +21,7 @@
 #include "debug.h"
 #include "platform_paths.h"
 #include "sysroot.h"
+#include "util_string.h"
 #include "zelvarn2.h"
 
 namespace {
@@ -669,9 +670,36 @@ bool replay_active() { return replaying; }
 
 bool commands_describe_system() { return !sysroot_is_set() || replaying; }
 
+void note_not_under_root(const char* what) {
+  printd("%s: not available under a system root\n", what);
+  if (!gatherer_setting(SETTING_SILENT, SETTING_GET)) printm("(%s: not available under a system root) ", what);
+}
+
+std::string root_account_name(const char* platform_path, unsigned long id) {
+  FILE* f = sys_fopen_bounded(platform_path, 16u << 20);
+  if (!f) return "";
+  std::string line, name;
+  // "name:password:id:..."
+  while (name.empty() && read_line(f, line, 65536)) {
+    size_t first = line.find(':'), second = first == std::string::npos ? first : line.find(':', first + 1);
+    if (second == std::string::npos || first == 0) continue;
+    std::string number = line.substr(second + 1, line.find(':', second + 1) - second - 1);
+    char* end = nullptr;
+    unsigned long value = strtoul(number.c_str(), &end, 10);
+    if (!number.empty() && number[0] != '-' && *end == '\0' && value == id) name = line.substr(0, first);
+  }
+  fclose(f);
+  return name;
+}
+
 const std::string& replay_host() { return captured_host; }
 
 time_t replay_time() { return captured_at; }
+
+bool replay_has_command(const char* command) {
+  auto it = replaying && command ? recordings.find(command) : recordings.end();
+  return it != recordings.end() && !it->second.empty();
+}
 
 bool replay_command(const char* command, int* fd, int* status, int* limit) {
   if (!replaying || !command) return false;

@@ -65,12 +65,20 @@ bool replay_active();
 /// running machine, or in a replay, where the capture's recordings answer.
 /// Under any other system root a tool would describe the running machine.
 bool commands_describe_system();
+/// A table the system root cannot answer for (it is left out): the console
+/// line of the probe and the debug log say "not available under a system root".
+void note_not_under_root(const char* what);
+/// The name of user or group `id` in the system root's account file
+/// (platform_path::etc_passwd or etc_group); "" when it names none.
+std::string root_account_name(const char* platform_path, unsigned long id);
 /// The capture's host name and capture time (seconds since 1970).
 const std::string& replay_host();
 time_t replay_time();
 /// The recording of `command`: a descriptor of its output (-1 when it wrote
 /// none), its wait status and the limit it hit. False when there is none.
 bool replay_command(const char* command, int* fd, int* status, int* limit);
+/// True when the capture being replayed holds a recording of `command`.
+bool replay_has_command(const char* command);
 /// One line of the command index, "NUMBER STATUS LIMIT COMMAND" without its
 /// line feed; in COMMAND a backslash is written as two and a control
 /// character as a backslash, "x" and two hex digits. False unless every

@@ -36,6 +36,20 @@ constexpr const char* proc_bus_pci_bus_fmt = "/proc/bus/pci/%s";
 // Processor, memory and SCSI probes: the kernel's memory counts, and the
 // directory of the SCSI generic and class device nodes (the node names are
 // built from it: sg0, sga, sda, sr0, ...).
+// The process directories of a system root (its own /proc), one per id.
+constexpr const char* proc_dir = "/proc";
+constexpr const char* proc_pid_stat_fmt = "/proc/%d/stat";
+constexpr const char* proc_pid_status_fmt = "/proc/%d/status";
+// A system root's network as its kernel stated it (the running kernel's is
+// asked over routing netlink instead).
+constexpr const char* proc_net_dev = "/proc/net/dev";
+constexpr const char* proc_net_if_inet6 = "/proc/net/if_inet6";
+constexpr const char* proc_net_route = "/proc/net/route";
+constexpr const char* proc_net_ipv6_route = "/proc/net/ipv6_route";
+constexpr const char* sys_class_net = "/sys/class/net";
+// A system root's time zone: its name, else the zone its link names.
+constexpr const char* etc_timezone = "/etc/timezone";
+constexpr const char* etc_localtime = "/etc/localtime";
 constexpr const char* proc_meminfo = "/proc/meminfo";
 // The microcode revision the kernel states per logical CPU.
 constexpr const char* proc_cpuinfo = "/proc/cpuinfo";

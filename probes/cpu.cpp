@@ -2,9 +2,14 @@
 // built-in decision tables, and four feature flags.
 #include "cpu.h"
 
+#include <cstdlib>
 #include <cstring>
 
+#include "capture.h"
+#include "platform_paths.h"
+#include "sysroot.h"
 #include "table.h"
+#include "util_string.h"
 #include "xml.h"
 
 namespace {
@@ -99,6 +104,52 @@ cpu_signature decode_cpu_signature(uint32_t eax) {
   return s;
 }
 
+bool cpuinfo_cpuid::feed(const std::string& line) {
+  size_t colon = line.find(':');
+  std::string key = line.substr(0, colon), value = colon == std::string::npos ? "" : line.substr(colon + 1);
+  while (!key.empty() && (key.back() == ' ' || key.back() == '\t')) key.pop_back();
+  while (!value.empty() && (value[0] == ' ' || value[0] == '\t')) value.erase(0, 1);
+  if (key == "processor" && ++processors > 1) return false;
+  long number = strtol(value.c_str(), nullptr, 10);
+  bool small = number >= 0 && number < 256;
+  if (key == "vendor_id" && value.size() <= 12) {
+    vendor = value;
+  } else if (key == "cpu family" && small) {
+    family = static_cast<int>(number);
+  } else if (key == "model" && small) {
+    model = static_cast<int>(number);
+  } else if (key == "stepping" && small && number < 16) {
+    stepping = static_cast<int>(number);
+  } else if (key == "flags") {
+    static const struct {
+      const char* name;
+      int bit;
+    } bits[] = {{"mmx", 23}, {"sse", 25}, {"sse2", 26}, {"ht", 28}};
+    for (const auto& b : bits)
+      if ((" " + value + " ").find(std::string(" ") + b.name + " ") != std::string::npos) features |= 1u << b.bit;
+  }
+  return true;
+}
+
+bool cpuinfo_cpuid::cpuid(int32_t leaf, int32_t& eax, int32_t& ebx, int32_t& ecx, int32_t& edx) {
+  eax = ebx = ecx = edx = 0;
+  if (leaf == 0) {
+    char name[12] = {};
+    memcpy(name, vendor.data(), vendor.size() < 12 ? vendor.size() : 12);
+    eax = 1;
+    memcpy(&ebx, name, 4);
+    memcpy(&edx, name + 4, 4);
+    memcpy(&ecx, name + 8, 4);
+  } else if (leaf == 1 && family >= 0) {
+    // The signature's fields as the instruction packs them.
+    uint32_t base = family < 15 ? family : 15, extended = family < 15 ? 0 : family - 15;
+    if (extended > 15) extended = 15;
+    eax = static_cast<int32_t>(stepping | (model & 0xF) << 4 | base << 8 | (model >> 4 & 0xF) << 16 | extended << 20);
+    edx = static_cast<int32_t>(features);
+  }
+  return true;
+}
+
 const char* cpu_probe::get_display_strings(const char* vendor_id, int type, int family,
                                            int extended_family, int model, int extended_model,
                                            int stepping, const char** vendor_name,
@@ -130,7 +181,24 @@ cpu_probe::cpu_probe(cpuid_source* cpuid_from) : probe_task("CPU Information", 1
 }
 
 bool cpu_probe::run(FILE* report) {
-  cpuid_source& cpu = source ? *source : system_cpuid();
+  // Under a system root whose capture holds no CPUID answers, the root's own
+  // kernel list states the processor (not its packages), or nothing does.
+  cpuinfo_cpuid stated;
+  bool root_list = !source && !system_cpuid_known();
+  if (root_list) {
+    if (FILE* f = sys_fopen_bounded(platform_path::proc_cpuinfo, 16u << 20)) {
+      std::string line;
+      while (read_line(f, line, 65536) && stated.feed(line)) {
+      }
+      fclose(f);
+    }
+    if (!stated.complete()) {
+      note_not_under_root("CPU Information");
+      return false;
+    }
+    note_not_under_root("CPU packages");
+  }
+  cpuid_source& cpu = source ? *source : root_list ? stated : system_cpuid();
   start_section(report, "CPU Information");
 
   int32_t eax, ebx, ecx, edx;
@@ -190,7 +258,7 @@ bool cpu_probe::run(FILE* report) {
       table.end_row();
     }
   }
-  cpu_write_packages(report, cpu);
+  if (!root_list) cpu_write_packages(report, cpu);
   end_section(report);
   return true;
 }

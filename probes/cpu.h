@@ -45,6 +45,27 @@ cpuid_source& native_cpuid();
 /// them is replayed, else the instruction (a capture records its answers).
 cpuid_source& system_cpuid();
 
+/// True when system_cpuid() describes the processor being reported: on the
+/// running machine, or in a replay of a capture that recorded its answers.
+bool system_cpuid_known();
+
+/// The processor a system root's kernel list (/proc/cpuinfo) states: vendor,
+/// family, model, stepping and flags of its first processor, answered as
+/// CPUID leaves 0 and 1 (every other leaf answers zero).
+class cpuinfo_cpuid : public cpuid_source {
+ public:
+  /// One line of the list; false once the first processor's lines have ended.
+  bool feed(const std::string& line);
+  /// True when the vendor and the family were stated.
+  bool complete() const { return !vendor.empty() && family >= 0; }
+  bool cpuid(int32_t leaf, int32_t& eax, int32_t& ebx, int32_t& ecx, int32_t& edx) override;
+
+ private:
+  std::string vendor;
+  int family = -1, model = 0, stepping = 0, processors = 0;
+  uint32_t features = 0;
+};
+
 /// Executes CPUID with EAX = leaf (ECX is not set first); always true.
 bool cpuid(int32_t leaf, int32_t& eax, int32_t& ebx, int32_t& ecx, int32_t& edx);
 

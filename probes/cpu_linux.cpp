@@ -178,6 +178,8 @@ cpuid_source& native_cpuid() {
   return source;
 }
 
+bool system_cpuid_known() { return !sysroot_is_set() || (replay_active() && replayed_processor()); }
+
 cpuid_source& system_cpuid() {
   if (replay_active())
     if (cpuid_source* recorded = replayed_processor()) return *recorded;

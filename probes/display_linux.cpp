@@ -11,6 +11,7 @@
 
 #include "debug.h"
 #include "run_command.h"
+#include "sysroot.h"
 #include "table.h"
 #include "util_string.h"
 
@@ -119,7 +120,8 @@ display_probe::display_probe(probe_group* group) : probe(group, "Display Setting
   customers = 0xFFFF;
 }
 
-bool display_probe::test() { return getenv("DISPLAY") != nullptr; }
+// The display is the running session's: none under a system root.
+bool display_probe::test() { return getenv("DISPLAY") != nullptr && !sysroot_is_set(); }
 
 bool display_probe::run(FILE* report) {
   Table table(report, "Display Settings");

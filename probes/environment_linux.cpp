@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "capture.h"
+#include "sysroot.h"
 #include "table.h"
 #include "xml.h"
 
@@ -22,7 +24,9 @@ environment_probe::environment_probe() : probe_task("ENVIRONMENT", 16) {
 
 bool environment_probe::run(FILE* report) {
   start_section(report, "ENVIRONMENT");
-  if (environ) {
+  // The variables are this program's, on the running machine.
+  if (sysroot_is_set()) note_not_under_root("Shell variables");
+  if (environ && !sysroot_is_set()) {
     Table table(report, "Shell variables");
     table.start_heading();
     table.add_column("Name", STRING);

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "capture.h"
 #include "date.h"
 #include "clock.h"
 #include "debug.h"
@@ -321,7 +322,10 @@ const std::string& filescan_linux::user_name(uid_t uid) {
   struct passwd pw, *found = nullptr;
   char buf[4096];
   std::string name;
-  if (getpwuid_r(uid, &pw, buf, sizeof buf, &found) == 0 && found && found->pw_name)
+  // Under a system root the names are the root's own.
+  if (sysroot_is_set())
+    name = root_account_name(platform_path::etc_passwd, uid);
+  else if (getpwuid_r(uid, &pw, buf, sizeof buf, &found) == 0 && found && found->pw_name)
     name = found->pw_name;
   return user_names.emplace(uid, name).first->second;
 }
@@ -332,7 +336,9 @@ const std::string& filescan_linux::group_name(gid_t gid) {
   struct group gr, *found = nullptr;
   char buf[8192];
   std::string name;
-  if (getgrgid_r(gid, &gr, buf, sizeof buf, &found) == 0 && found && found->gr_name)
+  if (sysroot_is_set())
+    name = root_account_name(platform_path::etc_group, gid);
+  else if (getgrgid_r(gid, &gr, buf, sizeof buf, &found) == 0 && found && found->gr_name)
     name = found->gr_name;
   return group_names.emplace(gid, name).first->second;
 }

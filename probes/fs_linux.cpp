@@ -131,6 +131,7 @@ int get_mounted_filesystems(FILE* report) {
   table.end_heading();
 
   int entries = 0;
+  bool sizes_noted = false;
   struct mntent entry;
   char buffer[8192];
   while (getmntent_r(mounts, &entry, buffer, sizeof buffer)) {
@@ -139,7 +140,12 @@ int get_mounted_filesystems(FILE* report) {
     memset(&st, 0, sizeof st);
     // The mount point as the tree has it: a link in it stays inside the root.
     bool known = replay_space(entry.mnt_dir, &st);
-    if (!known) {
+    // Under a system root, the sizes of a path would be those of the disk
+    // it lies on: only a capture's recording gives them.
+    if (!known && sysroot_is_set()) {
+      if (!sizes_noted) note_not_under_root("Mounted Filesystems sizes");
+      sizes_noted = true;
+    } else if (!known) {
       int dir = sys_open(entry.mnt_dir, O_PATH | O_DIRECTORY);
       known = dir >= 0 && fstatvfs(dir, &st) == 0;
       if (!known) memset(&st, 0, sizeof st);

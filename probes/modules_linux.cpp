@@ -2,6 +2,7 @@
 // and the loaded modules from the kernel's list.
 #include "modules_linux.h"
 
+#include <dirent.h>
 #include <sys/utsname.h>
 
 #include <cerrno>
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "capture.h"
 #include "debug.h"
 #include "platform_paths.h"
 #include "run_command.h"
@@ -29,7 +31,8 @@ std::wstring cut(const wchar_t* text, bool whole) {
 }
 
 /// The kernel release whose modules are listed: the system root's own when
-/// it has one, else the running kernel's.
+/// it states one, else under a root its only or newest module directory, else
+/// the running kernel's.
 std::string kernel_release() {
   std::string release;
   FILE* f = sys_fopen_bounded(platform_path::proc_kernel_osrelease, 4096);
@@ -39,7 +42,15 @@ std::string kernel_release() {
   }
   trim_whitespace(&release[0]);
   release.resize(strlen(release.c_str()));
-  if (release.empty()) {
+  if (release.empty() && sysroot_is_set()) {
+    // A root without its kernel's word: the only or newest module directory.
+    if (DIR* dir = sys_opendir(platform_path::lib_modules)) {
+      while (dirent* d = readdir(dir))
+        if (d->d_name[0] != '.' && d->d_type == DT_DIR && strverscmp(d->d_name, release.c_str()) > 0)
+          release = d->d_name;
+      closedir(dir);
+    }
+  } else if (release.empty()) {
     struct utsname u;
     if (uname(&u) == 0) release = u.release;
   }
@@ -133,15 +144,11 @@ void mark_loaded(module_record& record, const std::set<std::string>& loaded_keys
   record.loaded = loaded_keys.count(module_key(name.c_str())) ? L"Yes" : L"No";
 }
 
-std::string installed_modules_command() {
-  // Run in the module directory (opened inside the system root): find lists
-  // relative names and never follows a link, so every module read lies in
-  // the tree. Names reach the shell as arguments, whole; a line break in one
-  // is shown as "?" so that it stays one record. One module information call
-  // per module; the Loaded column is filled from the kernel's list by the
-  // reader, not by the shell.
-  return "PATH=\"$PATH:/sbin:/usr/sbin:/usr/local/sbin\"; "
-         "MODINFO=$(command -v modinfo) || exit 1; export MODINFO; "
+std::string installed_modules_command(bool with_info) {
+  // Without the information tool (`true` in its place) names and paths only.
+  return std::string(with_info ? "PATH=\"$PATH:/sbin:/usr/sbin:/usr/local/sbin\"; "
+                                 "MODINFO=$(command -v modinfo) || exit 1; export MODINFO; "
+                               : "MODINFO=true; export MODINFO; ") +
          "find . -type f \\( -name '*.ko' -o -name '*.ko.xz' -o -name '*.ko.zst' "
          "-o -name '*.ko.gz' -o -name '*.o' \\) -exec sh -c '"
          "NL=\"\n\"; "
@@ -186,7 +193,11 @@ bool modules_probe::run(FILE* report) {
     return false;
   }
   std::string base = std::string(platform_path::lib_modules) + "/" + release;
+  // Under a root the running machine's module information tool is not asked
+  // (its versions stay empty); a replay answers with the recorded one when
+  // the capture was made on the machine itself.
   std::string command = installed_modules_command();
+  if (sysroot_is_set() && !replay_has_command(command.c_str())) command = installed_modules_command(false);
   printd("modules: '%s' in %s\n", command.c_str(), base.c_str());
   FILE* pipe = command_open_in_dir(command.c_str(), base.c_str());
   if (!pipe) {

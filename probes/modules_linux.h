@@ -42,8 +42,9 @@ class module_record_reader {
 void mark_loaded(module_record& record, const std::set<std::string>& loaded_keys);
 
 /// The shell command that lists the modules installed under its working
-/// directory (the release's module directory); POSIX shell only.
-std::string installed_modules_command();
+/// directory (the release's module directory); POSIX shell only. Without
+/// `with_info` the module information tool is not run: names and paths only.
+std::string installed_modules_command(bool with_info = true);
 
 /// "Kernel Modules" of "Device Driver Information".
 class modules_probe : public probe {

@@ -6,10 +6,12 @@
 // configuration from the files under the system root.
 #include "net_probe.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -17,6 +19,7 @@
 #include "debug.h"
 #include "net_addr_linux.h"
 #include "net_conf_linux.h"
+#include "net_files_linux.h"
 #include "net_route_linux.h"
 #include "platform_paths.h"
 #include "run_command.h"
@@ -66,6 +69,19 @@ const rtnl_link_info* net_probe::find_interface(int32_t index) const {
 
 bool net_probe::run(FILE* report) {
   interfaces.clear();
+  have_stats = false;
+  if (sysroot_is_set()) {
+    root_interfaces();
+    if (interfaces.empty()) {
+      note_not_under_root("Network Interfaces");
+    } else {
+      interface_tables(report);
+    }
+    root_addresses(report);
+    iptables_tables(report);
+    root_routes(report);
+    return true;
+  }
   if (netlink_buffer* buffer = netlink_open()) {
     rtnl_link_info record;
     while (rtnl_next_link(buffer, &record) == 0) interfaces.push_back(record);
@@ -95,6 +111,10 @@ void net_probe::interface_tables(FILE* report) {
       table.log_data(static_cast<unsigned long long>(link.mtu));
       table.end_row();
     }
+  }
+  if (sysroot_is_set() && !have_stats) {
+    note_not_under_root("Network Interface Statistics");
+    return;
   }
   Table table(report, "Network Interface Statistics");
   static const column columns[] = {
@@ -255,6 +275,131 @@ bool net_probe::route_table(FILE* report) {
     netlink_close(buffer);
   }
   return true;
+}
+
+namespace {
+
+/// The first line of a small file of the root; "" when there is none.
+std::string first_line(const std::string& platform_path) {
+  std::string line;
+  if (FILE* f = sys_fopen_bounded(platform_path.c_str(), 4096)) {
+    read_line(f, line, 4096);
+    fclose(f);
+  }
+  while (!line.empty() && (line.back() == '\n' || line.back() == ' ')) line.pop_back();
+  return line;
+}
+
+}  // namespace
+
+int32_t net_probe::index_of(const std::string& name) {
+  for (const rtnl_link_info& link : interfaces)
+    if (name == link.name) return link.index;
+  // Named only by a list: numbered after the known ones.
+  rtnl_link_info link;
+  memset(&link, 0, sizeof link);
+  link.index = -static_cast<int32_t>(interfaces.size()) - 1;
+  format_string(link.name, sizeof link.name, "%s", name.c_str());
+  interfaces.push_back(link);
+  return link.index;
+}
+
+void net_probe::root_interfaces() {
+  if (DIR* dir = sys_opendir(platform_path::sys_class_net)) {
+    std::vector<std::string> names;
+    while (dirent* d = readdir(dir))
+      if (d->d_name[0] != '.' && strlen(d->d_name) < sizeof interfaces[0].name) names.push_back(d->d_name);
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+      std::string base = std::string(platform_path::sys_class_net) + "/" + name + "/";
+      std::string index = first_line(base + "ifindex");
+      if (index.empty()) continue;
+      rtnl_link_info link;
+      memset(&link, 0, sizeof link);
+      link.index = static_cast<int32_t>(strtol(index.c_str(), nullptr, 10));
+      format_string(link.name, sizeof link.name, "%s", name.c_str());
+      rtnl_link_type(static_cast<int>(strtol(first_line(base + "type").c_str(), nullptr, 10)), link.type,
+                     sizeof link.type);
+      format_string(link.address, sizeof link.address, "%s", first_line(base + "address").c_str());
+      link.mtu = static_cast<uint32_t>(strtoul(first_line(base + "mtu").c_str(), nullptr, 10));
+      rtnl_link_flags(static_cast<unsigned>(strtoul(first_line(base + "flags").c_str(), nullptr, 16)), link.flags,
+                      sizeof link.flags);
+      interfaces.push_back(link);
+    }
+  }
+  if (FILE* f = sys_fopen_bounded(platform_path::proc_net_dev, 16u << 20)) {
+    std::string line, name;
+    uint64_t stats[RTNL_STAT_REPORTED];
+    while (read_line(f, line, MAX_LINE)) {
+      if (!parse_net_dev_line(line.c_str(), &name, stats)) continue;
+      int32_t index = index_of(name);
+      for (rtnl_link_info& link : interfaces)
+        if (link.index == index) memcpy(link.stats, stats, sizeof stats);
+      have_stats = true;
+    }
+    fclose(f);
+  }
+}
+
+void net_probe::root_addresses(FILE* report) {
+  // The root's files state its IPv6 addresses only.
+  note_not_under_root("IPv4 Network Addresses");
+  FILE* f = sys_fopen_bounded(platform_path::proc_net_if_inet6, 16u << 20);
+  if (!f) {
+    note_not_under_root("Network Addresses");
+    return;
+  }
+  Table table(report, "Network Addresses");
+  static const column columns[] = {{"Name", ASCII_STRING, 16},     {"Family", ASCII_STRING, 16},
+                                   {"Address", ASCII_STRING, 46},  {"Netmask", ASCII_STRING, 46},
+                                   {"Broadcast", ASCII_STRING, 46}, {"Interface", ASCII_STRING, 16}};
+  write_heading(table, columns);
+  std::string line, name;
+  rtnl_addr_info record;
+  while (read_line(f, line, MAX_LINE)) {
+    if (!parse_if_inet6_line(line.c_str(), &record, &name)) continue;
+    table.start_row(name.c_str());
+    table.log_data(name.c_str());
+    table.log_data(record.family);
+    table.log_data(record.local);
+    table.log_data(record.netmask);
+    table.log_data(record.broadcast);
+    table.log_data(name.c_str());
+    table.end_row();
+  }
+  fclose(f);
+}
+
+void net_probe::root_routes(FILE* report) {
+  FILE* files[2] = {sys_fopen_bounded(platform_path::proc_net_route, 16u << 20),
+                    sys_fopen_bounded(platform_path::proc_net_ipv6_route, 16u << 20)};
+  if (!files[0] && !files[1]) {
+    note_not_under_root("Network Routing Table");
+    return;
+  }
+  Table table(report, "Network Routing Table");
+  static const column columns[] = {{"Destination", ASCII_STRING, 46}, {"Gateway", ASCII_STRING, 46},
+                                   {"Netmask", ASCII_STRING, 46},     {"Scope", ASCII_STRING, 16},
+                                   {"Type", ASCII_STRING, 16},        {"Interface", ASCII_STRING, 16}};
+  write_heading(table, columns);
+  for (int i = 0; i < 2; i++) {
+    if (!files[i]) continue;
+    std::string line, name;
+    static rtnl_route_info record;
+    while (read_line(files[i], line, MAX_LINE)) {
+      if (!(i == 0 ? parse_net_route_line : parse_ipv6_route_line)(line.c_str(), &record, &name)) continue;
+      table.start_row(record.destination);
+      table.log_data(record.destination);
+      table.log_data(record.gateway);
+      table.log_data(record.netmask);
+      table.log_data(record.scope);
+      table.log_data(record.type);
+      table.log_data(name.c_str());
+      table.end_row();
+    }
+    fclose(files[i]);
+  }
 }
 
 hosts_probe::hosts_probe(probe_group* group) : probe(group, "Hosts", 2, 1) {}

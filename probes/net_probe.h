@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "net_link_linux.h"
@@ -13,7 +14,10 @@ class net_probe : public probe {
  public:
   explicit net_probe(probe_group* group);
   bool test() override { return true; }
-  /// Writes every table (empty ones when the kernel cannot be asked).
+  /// Writes every table (empty ones when the kernel cannot be asked). Under
+  /// a system root, whose kernel is not the one netlink asks, the tables come
+  /// from the root's own /proc/net and /sys/class/net, each left out (and
+  /// said so) when those do not hold it.
   bool run(FILE* report) override;
 
  private:
@@ -23,8 +27,13 @@ class net_probe : public probe {
   void iptables_tables(FILE* report);
   void nft_ruleset(FILE* report);
   bool route_table(FILE* report);
+  void root_interfaces();
+  void root_addresses(FILE* report);
+  void root_routes(FILE* report);
+  int32_t index_of(const std::string& name);
 
   std::vector<rtnl_link_info> interfaces;
+  bool have_stats = false;
 };
 
 /// "Hosts": the hosts file, one row per host name.

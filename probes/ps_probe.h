@@ -20,6 +20,12 @@ struct process_entry {
 /// False when the line does not start with a process id.
 bool parse_ps_line(const char* line, process_entry& out);
 
+/// The text of a process's "stat" file: id, name, state and nice value into
+/// `out`. False when it is not one.
+bool parse_proc_stat(const char* text, process_entry& out);
+/// The real user id of a process's "status" file; false when it has none.
+bool parse_proc_status_uid(const char* text, unsigned long* uid);
+
 /// The arguments given to the tool (after its quoted path).
 extern const char* const PS_ARGUMENTS;
 

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "capture.h"
 #include "debug.h"
 #include "platform_paths.h"
 #include "safe_file.h"
@@ -67,10 +68,12 @@ int system_locale(char* buffer, int length) {
 
 int user_locale(char* buffer, int length) {
   char path[4096];
-  if (build_home_path(".i18n", path, sizeof path) && parse_rcfile(path, "LANG", buffer, length))
+  // Under a system root the home directory's files are the root's.
+  auto parse = sysroot_is_set() ? parse_platform_rcfile : parse_rcfile;
+  if (build_home_path(".i18n", path, sizeof path) && parse(path, "LANG", buffer, length))
     return 1;
   if (build_home_path(".profile", path, sizeof path) &&
-      parse_rcfile(path, "export LANG", buffer, length))
+      parse(path, "export LANG", buffer, length))
     return 1;
   return system_locale(buffer, length);
 }
@@ -199,6 +202,11 @@ void get_locale_info(FILE* report) {
   table.end_heading();
 
   for (int level = LOCALE_SYSTEM_DEFAULT; level <= LOCALE_CURRENT_THREAD; ++level) {
+    // The thread's locale is the running program's: not stated under a root.
+    if (level == LOCALE_CURRENT_THREAD && sysroot_is_set()) {
+      note_not_under_root(locale_setting_label(level));
+      continue;
+    }
     char name[NAME_LENGTH];
     bool applied = false;
     int found = get_and_set_locale(level, name, sizeof name, &applied);

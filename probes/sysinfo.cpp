@@ -211,7 +211,8 @@ void SysInfo::read_distribution() {
 
 const char* SysInfo::CurrentUser() {
   char name[256];
-  current_user = get_user_name(name, sizeof name);
+  // The user running the program is no user of a system root's.
+  current_user = sysroot_is_set() ? unknown : get_user_name(name, sizeof name);
   return current_user.c_str();
 }
 

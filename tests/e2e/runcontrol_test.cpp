@@ -301,10 +301,12 @@ TEST_F(RunControlE2E, TerminationSignalRemovesTheRunsFilesAndEndsWith128PlusSign
 TEST_F(RunControlE2E, TerminationSignalEndsTheRunningCommandsWholeGroup) {
   zvtest::temp_dir bin;
   const std::string pids = bin.file("pids");
-  ASSERT_TRUE(zvtest::write_file(bin.path(), "/ps",
+  // The log reader runs under a system root (the process tool does not).
+  root.add("/var/log/boot.log", "booted\n");
+  ASSERT_TRUE(zvtest::write_file(bin.path(), "/tail",
                                  "#!/bin/sh\nsleep 1000 </dev/null >/dev/null 2>&1 &\necho $! >> " + pids +
                                      "\necho $$ >> " + pids + "\nexec sleep 1000\n"));
-  chmod(bin.file("ps").c_str(), 0755);
+  chmod(bin.file("tail").c_str(), 0755);
   const char* old_path = getenv("PATH");
   std::string saved = old_path ? old_path : "/usr/bin:/bin";
   setenv("PATH", (bin.path() + ":" + saved).c_str(), 1);
@@ -312,7 +314,7 @@ TEST_F(RunControlE2E, TerminationSignalEndsTheRunningCommandsWholeGroup) {
     SCOPED_TRACE(sig);
     unlink(pids.c_str());
     int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
-    pid_t pid = zvtest::spawn(zvtest::program_path(), {"-batch", "-local", "-sysroot", root.path(), "-probe", "PROCESSES"},
+    pid_t pid = zvtest::spawn(zvtest::program_path(), {"-batch", "-local", "-sysroot", root.path(), "-probe", "SYSTEM_LOGS"},
                               cwd.path(), null_fd, null_fd, null_fd);
     close(null_fd);
     std::vector<pid_t> started;
