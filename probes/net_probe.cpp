@@ -47,6 +47,21 @@ void write_heading(Table& table, const column (&columns)[N]) {
   table.end_heading();
 }
 
+/// The address and route tables, the same whether the kernel's answers or a
+/// system root's files fill them.
+const column address_columns[] = {{"Name", ASCII_STRING, 16},
+                                  {"Family", ASCII_STRING, 16},
+                                  {"Address", ASCII_STRING, 46, MASK_ADDRESS},
+                                  {"Netmask", ASCII_STRING, 46},
+                                  {"Broadcast", ASCII_STRING, 46, MASK_ADDRESS},
+                                  {"Interface", ASCII_STRING, 16}};
+const column route_columns[] = {{"Destination", ASCII_STRING, 46, MASK_ADDRESS},
+                                {"Gateway", ASCII_STRING, 46, MASK_ADDRESS},
+                                {"Netmask", ASCII_STRING, 46},
+                                {"Scope", ASCII_STRING, 16},
+                                {"Type", ASCII_STRING, 16},
+                                {"Interface", ASCII_STRING, 16}};
+
 /// Longest line kept from a text source; the rest of a longer line is dropped.
 const size_t MAX_LINE = 65536;
 
@@ -134,10 +149,7 @@ void net_probe::interface_tables(FILE* report) {
 
 void net_probe::address_table(FILE* report) {
   Table table(report, "Network Addresses");
-  static const column columns[] = {{"Name", ASCII_STRING, 16},     {"Family", ASCII_STRING, 16},
-                                   {"Address", ASCII_STRING, 46, MASK_ADDRESS},  {"Netmask", ASCII_STRING, 46},
-                                   {"Broadcast", ASCII_STRING, 46, MASK_ADDRESS}, {"Interface", ASCII_STRING, 16}};
-  write_heading(table, columns);
+  write_heading(table, address_columns);
   // IPv4 first, then IPv6; one dump (and socket) each.
   for (int family : {AF_INET, AF_INET6}) {
     netlink_buffer* buffer = netlink_open();
@@ -245,10 +257,7 @@ void net_probe::iptables_tables(FILE* report) {
 bool net_probe::route_table(FILE* report) {
   printd("checking network routing table\n");
   Table table(report, "Network Routing Table");
-  static const column columns[] = {{"Destination", ASCII_STRING, 46, MASK_ADDRESS}, {"Gateway", ASCII_STRING, 46, MASK_ADDRESS},
-                                   {"Netmask", ASCII_STRING, 46},     {"Scope", ASCII_STRING, 16},
-                                   {"Type", ASCII_STRING, 16},        {"Interface", ASCII_STRING, 16}};
-  write_heading(table, columns);
+  write_heading(table, route_columns);
   auto row = [&](const rtnl_route_info& r, const char* gateway, int32_t interface) {
     const rtnl_link_info* link = find_interface(interface);
     table.start_row(r.destination);
@@ -351,10 +360,7 @@ void net_probe::root_addresses(FILE* report) {
     return;
   }
   Table table(report, "Network Addresses");
-  static const column columns[] = {{"Name", ASCII_STRING, 16},     {"Family", ASCII_STRING, 16},
-                                   {"Address", ASCII_STRING, 46},  {"Netmask", ASCII_STRING, 46},
-                                   {"Broadcast", ASCII_STRING, 46}, {"Interface", ASCII_STRING, 16}};
-  write_heading(table, columns);
+  write_heading(table, address_columns);
   std::string line, name;
   rtnl_addr_info record;
   while (read_line(f, line, MAX_LINE)) {
@@ -379,10 +385,7 @@ void net_probe::root_routes(FILE* report) {
     return;
   }
   Table table(report, "Network Routing Table");
-  static const column columns[] = {{"Destination", ASCII_STRING, 46}, {"Gateway", ASCII_STRING, 46},
-                                   {"Netmask", ASCII_STRING, 46},     {"Scope", ASCII_STRING, 16},
-                                   {"Type", ASCII_STRING, 16},        {"Interface", ASCII_STRING, 16}};
-  write_heading(table, columns);
+  write_heading(table, route_columns);
   for (int i = 0; i < 2; i++) {
     if (!files[i]) continue;
     std::string line, name;
