@@ -99,13 +99,9 @@ std::string tool_of(const char* command) {
 }
 
 void write_status_table(FILE* report, const std::vector<pending_note>& rows) {
+  static const Column columns[] = {{"Command", STRING, 32}, {"Status", STRING, 64}};
   Table table(report, "Command Status");
-  table.start_heading();
-  table.add_column("Command", STRING);
-  table.set_column_width(0, 32);
-  table.add_column("Status", STRING);
-  table.set_column_width(1, 64);
-  table.end_heading();
+  table.heading(columns);
   for (const pending_note& row : rows) {
     char status[96];
     if (row.limit == COMMAND_TIMED_OUT)

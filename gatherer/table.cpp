@@ -115,7 +115,6 @@ void Table::init(FILE* s, const char* t, bool row_element, const char* row) {
   widest_column = 0;
   column_count = 0;
   row_count = 0;
-  heading_open = false;
   row_open = false;
   table_checksum = 0;
   row_checksum = 0;
@@ -225,60 +224,34 @@ uint32_t Table::get_output_checksum() { return output_checksum; }
 
 // ---- Heading ----
 
-bool Table::start_heading() {
-  if (heading_open) {
-    refuse("start_heading() - Heading Already Open");
+bool Table::heading(const Column* columns, size_t count) {
+  if (column_count > 0) {
+    refuse("heading() - Heading Already Written\n");
     return false;
   }
-  widest_column = 0;
-  heading_open = true;
+  if (!columns || count == 0) {
+    refuse("heading() - No Columns Defined\n");
+    return false;
+  }
+  if (count > static_cast<size_t>(MAX_COLUMNS)) {
+    refuse("heading(%s) - %u columns, too many.  Max is %d\n", columns[0].name ? columns[0].name : "",
+           static_cast<unsigned>(count), MAX_COLUMNS);
+    return false;
+  }
+  for (size_t i = 0; i < count; i++) {
+    const char* name = columns[i].name ? columns[i].name : "";
+    column_name[i] = new char[strlen(name) + 1];
+    strcpy(column_name[i], name);
+    column_type[i] = columns[i].type;
+    column_kind[i] = columns[i].kind;
+    column_width[i] = columns[i].width > 0 ? columns[i].width : 0;
+  }
+  column_count = static_cast<int>(count);
+  write_heading();
   return true;
 }
 
-bool Table::add_column(const char* name, datatype type) {
-  if (!name) name = "";
-  if (!heading_open) {
-    refuse("add_column(%s) - Heading not open\n", name);
-    return false;
-  }
-  if (column_count >= MAX_COLUMNS) {
-    refuse("Cannot add column for %s - too many columns.  Max is %d\n", name, MAX_COLUMNS);
-    return false;
-  }
-  column_name[column_count] = new char[strlen(name) + 1];
-  strcpy(column_name[column_count], name);
-  column_type[column_count] = type;
-  column_kind[column_count] = MASK_NONE;
-  column_width[column_count] = 0;
-  column_count++;
-  return true;
-}
-
-bool Table::add_column(const char* name, datatype type, mask_kind kind) {
-  if (!add_column(name, type)) return false;
-  column_kind[column_count - 1] = kind;
-  return true;
-}
-
-bool Table::set_column_width(int column, int width) {
-  if (column < 0 || column >= column_count) {
-    refuse("set_column_width(%d) - Column %d is beyond defined columns of %d\n", width, column,
-           column_count - 1);
-    return false;
-  }
-  if (width > column_width[column]) column_width[column] = width;
-  return true;
-}
-
-bool Table::end_heading() {
-  if (!heading_open) {
-    refuse("end_heading() - Heading Not Open");
-    return false;
-  }
-  if (column_count == 0) {
-    refuse("end_heading() - No Columns Defined\n");
-    return false;
-  }
+void Table::write_heading() {
   int default_width = (78 - 3 * column_count) / column_count;
   widest_column = 0;
   for (int i = 0; i < column_count; i++) {
@@ -293,36 +266,33 @@ bool Table::end_heading() {
   for (int i = 0; i < column_count; i++)
     printd("schema: %2d - %-42s width %-4d type %d\n", i, column_name[i], column_width[i], (int)column_type[i]);
 
-  if (stream) {
-    char text[16];
-    switch (output_format) {
-      case OUTPUT_TEXT:
-        write_border();
-        fputc('|', stream);
-        for (int i = 0; i < column_count; i++)
-          fprintf(stream, " %-*.*s |", column_width[i], column_width[i], column_name[i]);
-        fputc('\n', stream);
-        write_border();
-        break;
-      case OUTPUT_ZVML:
-        snprintf(text, sizeof text, "%d", column_count);
-        xml_tag_value(stream, "COLS", text);
-        break;
-      case OUTPUT_HTML:
-        fputs("<TR>", stream);
-        for (int i = 0; i < column_count; i++) {
-          fputs("<TH>", stream);
-          html_write_text(stream, column_name[i], false);
-          fputs("</TH>", stream);
-        }
-        fputs("</TR>\n", stream);
-        break;
-      default:
-        break;
-    }
+  if (!stream) return;
+  char text[16];
+  switch (output_format) {
+    case OUTPUT_TEXT:
+      write_border();
+      fputc('|', stream);
+      for (int i = 0; i < column_count; i++)
+        fprintf(stream, " %-*.*s |", column_width[i], column_width[i], column_name[i]);
+      fputc('\n', stream);
+      write_border();
+      break;
+    case OUTPUT_ZVML:
+      snprintf(text, sizeof text, "%d", column_count);
+      xml_tag_value(stream, "COLS", text);
+      break;
+    case OUTPUT_HTML:
+      fputs("<TR>", stream);
+      for (int i = 0; i < column_count; i++) {
+        fputs("<TH>", stream);
+        html_write_text(stream, column_name[i], false);
+        fputs("</TH>", stream);
+      }
+      fputs("</TR>\n", stream);
+      break;
+    default:
+      break;
   }
-  heading_open = false;
-  return true;
 }
 
 void Table::write_border() {
@@ -337,10 +307,6 @@ void Table::write_border() {
 // ---- Rows ----
 
 bool Table::start_row(const char* id) {
-  if (heading_open) {
-    refuse("start_row(%s) - Heading is still open\n", id ? id : "");
-    return false;
-  }
   std::string masked;
   if (id && mask_enabled()) {
     masked = row_kind != MASK_NONE ? mask_value(row_kind, id) : mask_text(id);
@@ -673,13 +639,9 @@ bool Table::log_data(const gathered_time& value) { return log_date(value, "TIME"
 bool Table::log_data(const gathered_datetime& value) { return log_date(value, "DATETIME", true); }
 
 void write_incomplete_note(FILE* report, const char* table_title, const char* reason) {
+  static const Column columns[] = {{"Table", STRING, 64}, {"Reason", STRING, 128}};
   Table table(report, "Incomplete Data");
-  table.start_heading();
-  table.add_column("Table", STRING);
-  table.set_column_width(0, 64);
-  table.add_column("Reason", STRING);
-  table.set_column_width(1, 128);
-  table.end_heading();
+  table.heading(columns);
   table.start_row(table_title ? table_title : "");
   table.log_data(table_title ? table_title : "");
   table.log_data(reason ? reason : "");

@@ -5,8 +5,12 @@
 // when the object is destroyed. One class-wide output format chooses the
 // rendering: boxed text, plain XML, ORNA XML, checksummed XML (the default
 // report form) or HTML. Nothing is buffered beyond one formatted cell.
+//
+// A table's columns are data: a probe keeps one static array of Column next
+// to the code that fills the table and hands it to heading() in one call.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
@@ -31,6 +35,18 @@ enum output_format_type {
 /// Column data types.
 enum datatype { STRING = 0, INTEGER = 1, HEX = 2, FLOAT = 3, ASCII_STRING = 4, BOOL = 5 };
 
+/// One column of a table's heading.
+struct Column {
+  const char* name;
+  datatype type;
+  /// Width in the text form; 0 gives the natural width: the table's even
+  /// share of 78 characters, or the name's length when that is longer.
+  int width = 0;
+  /// The kind of value the column holds (serials, addresses, names), masked
+  /// by "-mask"; without masking it changes nothing.
+  mask_kind kind = MASK_NONE;
+};
+
 class Table {
  public:
   static const int MAX_COLUMNS = 20;
@@ -48,17 +64,18 @@ class Table {
   // Every operation returns true on success; a refused call prints why (on
   // standard output, or standard error in standard-output mode) and changes
   // nothing.
-  bool start_heading();
-  bool add_column(const char* name, datatype type);
-  /// A column whose values are of a kind masked by "-mask" (serials,
-  /// addresses, names); without masking it is the same as the above.
-  bool add_column(const char* name, datatype type, mask_kind kind);
+
+  /// Declares the columns, fixes their widths and renders the heading, once
+  /// per table. Refused without columns, with more than MAX_COLUMNS, or when
+  /// the table already has its heading. The names are copied.
+  bool heading(const Column* columns, size_t count);
+  template <size_t N>
+  bool heading(const Column (&columns)[N]) {
+    static_assert(N <= static_cast<size_t>(MAX_COLUMNS), "too many columns for one table");
+    return heading(columns, N);
+  }
   /// The kind of value the row identifiers are (masked like a column's).
   void set_row_kind(mask_kind kind) { row_kind = kind; }
-  /// Raises the column's width; a smaller width is ignored.
-  bool set_column_width(int column, int width);
-  /// Fixes the widths and renders the heading. Refused without columns.
-  bool end_heading();
 
   /// `id` identifies the row in the XML forms; null writes no identifier.
   bool start_row(const char* id);
@@ -93,6 +110,7 @@ class Table {
   struct number_text;
 
   void init(FILE* stream, const char* title, bool has_row_element, const char* row_name);
+  void write_heading();
   bool log_number(const number_text& value);
   bool log_text(const char* text, const wchar_t* wide);
   bool check_cell(const char* shown, bool numeric);
@@ -117,7 +135,6 @@ class Table {
   int widest_column;
   int column_count;
   int row_count;
-  bool heading_open;
   bool row_open;
   uint16_t table_checksum;
   uint16_t row_checksum;

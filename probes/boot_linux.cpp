@@ -269,17 +269,11 @@ bool grub_probe::run(FILE* report) {
   if (!menu_file && !test()) return false;
   int rows = 0;
   {
+    static const Column columns[] = {{"Boot Entry Title", STRING, 128}, {"Root Device", STRING, 16},
+                                     {"Kernel Image", STRING, 128},     {"Kernel Options", STRING, 128},
+                                     {"Initial RAM Disk", STRING, 80},  {"Chain Loaded", BOOL}};
     Table table(report, "GRUB Boot entries", "Linux Startup Information");
-    table.start_heading();
-    const char* columns[] = {"Boot Entry Title", "Root Device", "Kernel Image", "Kernel Options",
-                             "Initial RAM Disk"};
-    const int widths[] = {128, 16, 128, 128, 80};
-    for (int i = 0; i < 5; i++) {
-      table.add_column(columns[i], STRING);
-      table.set_column_width(i, widths[i]);
-    }
-    table.add_column("Chain Loaded", BOOL);
-    table.end_heading();
+    table.heading(columns);
     grub_menu_parser parser;
     grub2_menu_parser parser2;
     grub_entry e;
@@ -295,13 +289,9 @@ bool grub_probe::run(FILE* report) {
     }
   }
   {
+    static const Column columns[] = {{"Name", STRING, 128}, {"Value", STRING, 128}};
     Table table(report, "GRUB Options", "Linux Startup Information");
-    table.start_heading();
-    table.add_column("Name", STRING);
-    table.set_column_width(0, 128);
-    table.add_column("Value", STRING);
-    table.set_column_width(1, 128);
-    table.end_heading();
+    table.heading(columns);
     for_each_menu_line(menu_file, [&](const char* line) {
       const char *kw, *name;
       char value[128];
@@ -330,15 +320,10 @@ bool boot_probe::test() {
 
 bool boot_probe::run(FILE* report) {
   {
+    static const Column columns[] = {{"Filename", STRING, 128}, {"Permissions", STRING, 32},
+                                     {"Filesize", STRING, 32}};
     Table table(report, "/boot Contents", "Linux Startup Information");
-    table.start_heading();
-    table.add_column("Filename", STRING);
-    table.set_column_width(0, 128);
-    table.add_column("Permissions", STRING);
-    table.set_column_width(1, 32);
-    table.add_column("Filesize", STRING);
-    table.set_column_width(2, 32);
-    table.end_heading();
+    table.heading(columns);
     std::unique_ptr<filescan> scan(make_filescan());
     scan->add_path_to_scan(platform_path::boot_dir);
     int count = 0;
@@ -357,13 +342,9 @@ bool boot_probe::run(FILE* report) {
   }
 
   bool with_value = false;
+  static const Column columns[] = {{"Option", STRING, 128}, {"Value", STRING, 128}};
   Table table(report, "Kernel Command Line", "Linux Startup Information");
-  table.start_heading();
-  table.add_column("Option", STRING);
-  table.set_column_width(0, 128);
-  table.add_column("Value", STRING);
-  table.set_column_width(1, 128);
-  table.end_heading();
+  table.heading(columns);
   FILE* f = sys_fopen_bounded(platform_path::proc_cmdline, 1u << 17);
   if (!f) {
     print_error("boot_cmdline: fopen", errno);
@@ -391,17 +372,11 @@ bool boot_probe::run(FILE* report) {
 rcd_probe::rcd_probe(probe_group* group) : probe(group, "Startup services", 2, 1) {}
 
 bool rcd_probe::run(FILE* report) {
+  static const Column columns[] = {{"Name", STRING, 64},       {"Runlevel 0", STRING, 8}, {"Runlevel 1", STRING, 8},
+                                   {"Runlevel 2", STRING, 8}, {"Runlevel 3", STRING, 8}, {"Runlevel 4", STRING, 8},
+                                   {"Runlevel 5", STRING, 8}, {"Runlevel 6", STRING, 8}};
   Table table(report, "Startup Services");
-  table.start_heading();
-  table.add_column("Name", STRING);
-  table.set_column_width(0, 64);
-  char heading[16];
-  for (int i = 0; i <= 6; i++) {
-    snprintf(heading, sizeof heading, "Runlevel %d", i);
-    table.add_column(heading, STRING);
-    table.set_column_width(i + 1, 8);
-  }
-  table.end_heading();
+  table.heading(columns);
   // Each run-level directory is read once: the services started there are
   // the names its "S??name" entries give.
   std::set<std::string> started[7];

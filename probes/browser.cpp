@@ -40,13 +40,9 @@ void release_browsers(browser_record* records) {
 }
 
 void write_browsers(FILE* report, browser_record* records) {
+  static const Column columns[] = {{"Name", STRING, 30}, {"Version", STRING, 15}};
   Table table(report, "Installed Browsers", "BROWSER");
-  table.start_heading();
-  table.add_column("Name", STRING);
-  table.set_column_width(0, 30);
-  table.add_column("Version", STRING);
-  table.set_column_width(1, 15);
-  table.end_heading();
+  table.heading(columns);
   for (browser_record* r = records; r && r->command; ++r) {
     if (!r->path) continue;
     std::string command = browser_version_command(r->path, r->command);

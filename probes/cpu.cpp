@@ -219,18 +219,10 @@ bool cpu_probe::run(FILE* report) {
   get_display_strings(vendor_id, s.type, s.family, s.extended_family, s.model, s.extended_model,
                       s.stepping, &vendor_name, &family_name, &model_name);
   {
+    static const Column columns[] = {{"Vendor", STRING, 16},   {"Family", STRING, 32}, {"Family ID", INTEGER},
+                                     {"Model", STRING, 32},    {"Model ID", INTEGER},  {"Stepping", INTEGER}};
     Table table(report, "CPU Family Information");
-    table.start_heading();
-    table.add_column("Vendor", STRING);
-    table.set_column_width(0, 16);
-    table.add_column("Family", STRING);
-    table.set_column_width(1, 32);
-    table.add_column("Family ID", INTEGER);
-    table.add_column("Model", STRING);
-    table.set_column_width(3, 32);
-    table.add_column("Model ID", INTEGER);
-    table.add_column("Stepping", INTEGER);
-    table.end_heading();
+    table.heading(columns);
     table.start_row(vendor_id);
     table.log_data(vendor_name ? vendor_name : "");
     table.log_data(family_name ? family_name : "");
@@ -246,11 +238,9 @@ bool cpu_probe::run(FILE* report) {
       const char* name;
       int bit;
     } flags[] = {{"mmx", "MMX", 23}, {"sse", "SSE", 25}, {"sse2", "SSE2", 26}, {"ht", "Hyper-Threading", 28}};
+    static const Column columns[] = {{"Flag Name", STRING}, {"Enabled", BOOL}};
     Table table(report, "CPU Flags");
-    table.start_heading();
-    table.add_column("Flag Name", STRING);
-    table.add_column("Enabled", BOOL);
-    table.end_heading();
+    table.heading(columns);
     for (const auto& f : flags) {
       table.start_row(f.id);
       table.log_data(f.name);

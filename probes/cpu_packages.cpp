@@ -160,23 +160,13 @@ std::vector<cpu_package> cpu_list_packages(cpuid_source& source) {
 
 void cpu_write_packages(FILE* report, cpuid_source& source) {
   std::vector<cpu_package> packages = cpu_list_packages(source);
+  static const Column columns[] = {
+      {"Package", INTEGER},           {"Vendor", ASCII_STRING, 12}, {"Brand", ASCII_STRING, 48},
+      {"Family", INTEGER},            {"Model", INTEGER},           {"Stepping", INTEGER},
+      {"Microcode", ASCII_STRING, 10}, {"Cores", INTEGER},          {"Threads", INTEGER},
+      {"Threads per Core", INTEGER}};
   Table table(report, "Processor Packages", "PROCESSOR_PACKAGE");
-  static const struct {
-    const char* name;
-    datatype type;
-    int width;
-  } columns[] = {{"Package", INTEGER, 0},   {"Vendor", ASCII_STRING, 12}, {"Brand", ASCII_STRING, 48},
-                 {"Family", INTEGER, 0},    {"Model", INTEGER, 0},        {"Stepping", INTEGER, 0},
-                 {"Microcode", ASCII_STRING, 10}, {"Cores", INTEGER, 0},   {"Threads", INTEGER, 0},
-                 {"Threads per Core", INTEGER, 0}};
-  table.start_heading();
-  int n = 0;
-  for (const auto& c : columns) {
-    table.add_column(c.name, c.type);
-    if (c.width) table.set_column_width(n, c.width);
-    n++;
-  }
-  table.end_heading();
+  table.heading(columns);
   for (const cpu_package& p : packages) {
     char id[16];
     snprintf(id, sizeof id, "%u", p.id);

@@ -221,20 +221,11 @@ int status_file_packages(Table& table) {
 }  // namespace
 
 bool get_deb_packages(FILE* out) {
+  static const Column columns[] = {{"Name", STRING, 64},         {"Version", STRING, 32},
+                                   {"Maintainer", STRING, 128},  {"Description", STRING, 256},
+                                   {"Category", STRING, 64},     {"Size", STRING, 16}};
   Table table(out, "DPKG Packages", "Debian Packages");
-  table.start_heading();
-  struct column {
-    const char* name;
-    int width;
-  };
-  static const column columns[] = {{"Name", 64},         {"Version", 32},  {"Maintainer", 128},
-                                   {"Description", 256}, {"Category", 64}, {"Size", 16}};
-  int c = 0;
-  for (const column& col : columns) {
-    table.add_column(col.name, STRING);
-    table.set_column_width(c++, col.width);
-  }
-  table.end_heading();
+  table.heading(columns);
   if (!commands_describe_system()) return status_file_packages(table) > 0;
   bool dpkg_query = dpkg_query_tool.test();
   const char* tool = dpkg_query ? "dpkg-query" : "aptitude";

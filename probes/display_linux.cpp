@@ -124,13 +124,10 @@ display_probe::display_probe(probe_group* group) : probe(group, "Display Setting
 bool display_probe::test() { return getenv("DISPLAY") != nullptr && !sysroot_is_set(); }
 
 bool display_probe::run(FILE* report) {
+  static const Column columns[] = {{"Horizontal Resolution", INTEGER}, {"Vertical Resolution", INTEGER},
+                                   {"Bits Per Pixel", INTEGER},        {"Frequency", INTEGER}};
   Table table(report, "Display Settings");
-  table.start_heading();
-  table.add_column("Horizontal Resolution", INTEGER);
-  table.add_column("Vertical Resolution", INTEGER);
-  table.add_column("Bits Per Pixel", INTEGER);
-  table.add_column("Frequency", INTEGER);
-  table.end_heading();
+  table.heading(columns);
   display_mode mode = read_display_mode();
   if (mode.complete()) {
     const char* display = getenv("DISPLAY");

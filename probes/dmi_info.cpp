@@ -332,27 +332,9 @@ const char* getExtendedRomSize(unsigned v) {  // 7.1, offset 18h: bits 15..14 un
 
 namespace {
 
-struct column {
-  const char* name;
-  datatype type;
-  int width;
-  mask_kind kind = MASK_NONE;
-};
-
 const datatype A = ASCII_STRING;
 const datatype S = STRING;
 const datatype I = INTEGER;
-
-void heading(Table& t, std::initializer_list<column> columns) {
-  t.start_heading();
-  int n = 0;
-  for (const column& c : columns) {
-    t.add_column(c.name, c.type, c.kind);
-    if (c.width) t.set_column_width(n, c.width);
-    n++;
-  }
-  t.end_heading();
-}
 
 /// The cells of one structure; every read checks the formatted length.
 class row {
@@ -426,7 +408,8 @@ void bios_features(FILE* report, Dmi* dmi) {
                    {"1394 Boot", "1394 Boot Supported"}, {"Smart Battery BIOS", "Smart Battery BIOS"}};
   const unsigned char* s = dmi->get_struct(0, dmi->get_num_structs(0) - 1);
   Table t(report, "Supported Features", "FEATURE");
-  heading(t, {{"Feature Name", A, 21}, {"Supported", S, 0}});
+  static const Column columns[] = {{"Feature Name", A, 21}, {"Supported", S, 0}};
+  t.heading(columns);
   // BIOS characteristics (offset 0Ah), bits 4..19 of the 64-bit field.
   bool have_base = s[1] >= 18;
   for (unsigned i = 0; i < 16; i++) {
@@ -447,7 +430,8 @@ void bios_features(FILE* report, Dmi* dmi) {
 /// One row per string of each structure (OEM strings, configuration options).
 void string_table(FILE* report, Dmi* dmi, unsigned type, const char* title) {
   Table t(report, title, "STRING_INSTANCE");
-  heading(t, {{"Index", I, 0}, {"Subindex", I, 0}, {"Text", A, 64}});
+  static const Column columns[] = {{"Index", I, 0}, {"Subindex", I, 0}, {"Text", A, 64}};
+  t.heading(columns);
   for (unsigned i = 0; i < dmi->get_num_structs(type); i++) {
     const unsigned char* s = dmi->get_struct(type, i);
     unsigned count = s[1] > 4 ? s[4] : 0;
@@ -466,8 +450,10 @@ void string_table(FILE* report, Dmi* dmi, unsigned type, const char* title) {
 /// Voltage, temperature and current probes share one layout (SMBIOS 7.27).
 void probe_table(FILE* report, Dmi* dmi, unsigned type, const char* title, const char* row_name) {
   Table t(report, title, row_name);
-  heading(t, {{"Description", A, 30}, {"Locn & Status", A, 0}, {"Max Value", A, 0}, {"Min Value", A, 0},
-              {"Resolution", A, 0}, {"Tolerance", A, 0}, {"Accuracy", A, 0}, {"OEM Data", A, 0}});
+  static const Column columns[] = {
+      {"Description", A, 30}, {"Locn & Status", A, 0}, {"Max Value", A, 0}, {"Min Value", A, 0},
+      {"Resolution", A, 0}, {"Tolerance", A, 0}, {"Accuracy", A, 0}, {"OEM Data", A, 0}};
+  t.heading(columns);
   each_structure(t, dmi, type, [](row& r) {
     r.str(4);
     r.hex8(5);
@@ -481,8 +467,10 @@ void probe_table(FILE* report, Dmi* dmi, unsigned type, const char* title, const
 void printStructure00(FILE* report, Dmi* dmi) {
   {
     Table t(report, "BIOS Information");
-    heading(t, {{"Vendor", A, 0}, {"Version", A, 25}, {"Start Addr", A, 0}, {"Release Date", A, 0},
-                {"ROM Size", A, 0}});
+    static const Column columns[] = {
+        {"Vendor", A, 0}, {"Version", A, 25}, {"Start Addr", A, 0}, {"Release Date", A, 0},
+        {"ROM Size", A, 0}};
+    t.heading(columns);
     for (unsigned i = 0; i < dmi->get_num_structs(0); i++) {
       const unsigned char* s = dmi->get_struct(0, i);
       t.start_row("");
@@ -507,8 +495,10 @@ void printStructure00(FILE* report, Dmi* dmi) {
 
 void printStructure01(FILE* report, Dmi* dmi) {
   Table t(report, "System Information", "SYSTEM_INSTANCE");
-  heading(t, {{"Manufacturer", A, 0}, {"Product Name", A, 20}, {"Version", A, 13}, {"Serial Number", A, 0, MASK_SERIAL},
-              {"UUID", A, 32, MASK_UUID}, {"Wake-up Type", S, 0}});
+  static const Column columns[] = {
+      {"Manufacturer", A, 0}, {"Product Name", A, 20}, {"Version", A, 13}, {"Serial Number", A, 0, MASK_SERIAL},
+      {"UUID", A, 32, MASK_UUID}, {"Wake-up Type", S, 0}};
+  t.heading(columns);
   each_structure(t, dmi, 1, [](row& r) {
     for (unsigned offset = 4; offset <= 7; offset++) r.str(offset);
     if (!r.has(8, 17)) {  // SMBIOS 2.0: no UUID, no wake-up type
@@ -525,7 +515,9 @@ void printStructure01(FILE* report, Dmi* dmi) {
 
 void printStructure02(FILE* report, Dmi* dmi) {
   Table t(report, "Baseboard Information", "MOTHERBOARD_INSTANCE");
-  heading(t, {{"Manufacturer", A, 0}, {"Product", A, 20}, {"Version", A, 13}, {"Serial Number", A, 0, MASK_SERIAL}});
+  static const Column columns[] = {
+      {"Manufacturer", A, 0}, {"Product", A, 20}, {"Version", A, 13}, {"Serial Number", A, 0, MASK_SERIAL}};
+  t.heading(columns);
   each_structure(t, dmi, 2, [](row& r) {
     for (unsigned offset = 4; offset <= 7; offset++) r.str(offset);
   });
@@ -533,8 +525,10 @@ void printStructure02(FILE* report, Dmi* dmi) {
 
 void printStructure03(FILE* report, Dmi* dmi) {
   Table t(report, "System Enclosure Information", "ENCLOSURE_INSTANCE");
-  heading(t, {{"Manufacturer", A, 0}, {"Type", S, 20}, {"Version", A, 13}, {"Serial Number", A, 32, MASK_SERIAL},
-              {"Asset Tag Number", A, 0, MASK_SERIAL}, {"Bootup State", S, 0}});
+  static const Column columns[] = {
+      {"Manufacturer", A, 0}, {"Type", S, 20}, {"Version", A, 13}, {"Serial Number", A, 32, MASK_SERIAL},
+      {"Asset Tag Number", A, 0, MASK_SERIAL}, {"Bootup State", S, 0}};
+  t.heading(columns);
   each_structure(t, dmi, 3, [](row& r) {
     r.str(4);
     r.decode8(5, Dmi::getChassisType);
@@ -547,8 +541,10 @@ void printStructure03(FILE* report, Dmi* dmi) {
 
 void printStructure04(FILE* report, Dmi* dmi) {
   Table t(report, "Processor Information", "PROCESSOR_INSTANCE");
-  heading(t, {{"Socket", A, 0}, {"Manufacturer", A, 0}, {"Processor ID", A, 17}, {"Version", A, 20},
-              {"Current Speed", I, 0}, {"Status", S, 29}, {"Serial Number", S, 10, MASK_SERIAL}, {"Part Number", S, 10}});
+  static const Column columns[] = {
+      {"Socket", A, 0}, {"Manufacturer", A, 0}, {"Processor ID", A, 17}, {"Version", A, 20},
+      {"Current Speed", I, 0}, {"Status", S, 29}, {"Serial Number", S, 10, MASK_SERIAL}, {"Part Number", S, 10}};
+  t.heading(columns);
   each_structure(t, dmi, 4, [](row& r) {
     r.str(4);
     r.str(7);
@@ -574,9 +570,11 @@ void printStructure04(FILE* report, Dmi* dmi) {
 
 void printStructure05(FILE* report, Dmi* dmi) {
   Table t(report, "Memory Controller Information", "MEMORY_CONTROLLER_INSTANCE");
-  heading(t, {{"Err Detect Method", S, 0}, {"Err Correct Capability", S, 0}, {"Supported Interleave", S, 0},
-              {"Current Interleave", S, 0}, {"Max Module Sz", S, 0}, {"Supp Speeds", S, 0},
-              {"Supported Types", S, 0}, {"Voltage", S, 0}, {"Num slots", I, 0}});
+  static const Column columns[] = {
+      {"Err Detect Method", S, 0}, {"Err Correct Capability", S, 0}, {"Supported Interleave", S, 0},
+      {"Current Interleave", S, 0}, {"Max Module Sz", S, 0}, {"Supp Speeds", S, 0},
+      {"Supported Types", S, 0}, {"Voltage", S, 0}, {"Num slots", I, 0}};
+  t.heading(columns);
   each_structure(t, dmi, 5, [](row& r) {
     r.decode8(4, getMemCtrlErrDetect);
     r.decode8(5, getMemCtrlCorCapable);
@@ -592,8 +590,10 @@ void printStructure05(FILE* report, Dmi* dmi) {
 
 void printStructure06(FILE* report, Dmi* dmi) {
   Table t(report, "Memory Module Information", "MEMORY_MODULE_INSTANCE");
-  heading(t, {{"Socket", A, 17}, {"Bank Connections", A, 0}, {"Speed", I, 0}, {"Type", S, 11},
-              {"Installed Size", S, 0}, {"Enabled Size", S, 0}, {"Errs Corrected", S, 0}, {"Errs UnCor", S, 0}});
+  static const Column columns[] = {
+      {"Socket", A, 17}, {"Bank Connections", A, 0}, {"Speed", I, 0}, {"Type", S, 11},
+      {"Installed Size", S, 0}, {"Enabled Size", S, 0}, {"Errs Corrected", S, 0}, {"Errs UnCor", S, 0}};
+  t.heading(columns);
   each_structure(t, dmi, 6, [](row& r) {
     r.str(4);
     r.decode8(5, getBankConnections);
@@ -608,9 +608,11 @@ void printStructure06(FILE* report, Dmi* dmi) {
 void printStructure07(FILE* report, Dmi* dmi) {
   static const char* const modes[] = {"WT", "WB", "Varies", "Unknown"};
   Table t(report, "Cache Information", "CACHE_INSTANCE");
-  heading(t, {{"Socket", A, 17}, {"Lvl", A, 0}, {"Status", S, 8}, {"Type", S, 6}, {"Size", S, 6},
-              {"SRAM Type", S, 18}, {"Speed", I, 0}, {"ECC Type", S, 0}, {"System Cache", S, 0},
-              {"Associativity", S, 0}});
+  static const Column columns[] = {
+      {"Socket", A, 17}, {"Lvl", A, 0}, {"Status", S, 8}, {"Type", S, 6}, {"Size", S, 6},
+      {"SRAM Type", S, 18}, {"Speed", I, 0}, {"ECC Type", S, 0}, {"System Cache", S, 0},
+      {"Associativity", S, 0}};
+  t.heading(columns);
   each_structure(t, dmi, 7, [](row& r) {
     r.str(4);
     if (r.has(5, 2)) {  // cache configuration word (SMBIOS 7.8.1)
@@ -639,8 +641,10 @@ void printStructure07(FILE* report, Dmi* dmi) {
 
 void printStructure08(FILE* report, Dmi* dmi) {
   Table t(report, "Port Connector Information", "CONNECTOR_INSTANCE");
-  heading(t, {{"Port Type", S, 30}, {"Internal Designator", A, 45}, {"Internal Connector Type", S, 23},
-              {"External Designator", A, 0}, {"External Connector Type", S, 23}});
+  static const Column columns[] = {
+      {"Port Type", S, 30}, {"Internal Designator", A, 45}, {"Internal Connector Type", S, 23},
+      {"External Designator", A, 0}, {"External Connector Type", S, 23}};
+  t.heading(columns);
   for (unsigned i = 0; i < dmi->get_num_structs(8); i++) {
     const unsigned char* s = dmi->get_struct(8, i);
     row r(t, dmi, s);
@@ -659,8 +663,10 @@ void printStructure08(FILE* report, Dmi* dmi) {
 
 void printStructure09(FILE* report, Dmi* dmi) {
   Table t(report, "Adapter Slot Information", "SLOT_INSTANCE");
-  heading(t, {{"Socket Designation", A, 30}, {"Type", S, 20}, {"Bus Width", S, 0}, {"In Use", S, 9},
-              {"Length", S, 0}, {"ID", I, 3}, {"Characteristics", S, 50}});
+  static const Column columns[] = {
+      {"Socket Designation", A, 30}, {"Type", S, 20}, {"Bus Width", S, 0}, {"In Use", S, 9},
+      {"Length", S, 0}, {"ID", I, 3}, {"Characteristics", S, 50}};
+  t.heading(columns);
   for (unsigned i = 0; i < dmi->get_num_structs(9); i++) {
     const unsigned char* s = dmi->get_struct(9, i);
     row r(t, dmi, s);
@@ -687,7 +693,8 @@ void printStructure09(FILE* report, Dmi* dmi) {
 
 void printStructure10(FILE* report, Dmi* dmi) {
   Table t(report, "On-board Device Information", "DEVICE_INSTANCE");
-  heading(t, {{"Device Type", S, 15}, {"Status", S, 8}, {"Description", A, 50}});
+  static const Column columns[] = {{"Device Type", S, 15}, {"Status", S, 8}, {"Description", A, 50}};
+  t.heading(columns);
   for (unsigned i = 0; i < dmi->get_num_structs(10); i++) {
     const unsigned char* s = dmi->get_struct(10, i);
     for (unsigned entry = 4; entry + 2 <= s[1]; entry += 2) {
@@ -706,7 +713,8 @@ void printStructure12(FILE* report, Dmi* dmi) { string_table(report, dmi, 12, "S
 
 void printStructure13(FILE* report, Dmi* dmi) {
   Table t(report, "BIOS Language Information", "BIOS_LANGUAGE_INSTANCE");
-  heading(t, {{"Status", A, 25}, {"Language", S, 20}});
+  static const Column columns[] = {{"Status", A, 25}, {"Language", S, 20}};
+  t.heading(columns);
   for (unsigned i = 0; i < dmi->get_num_structs(13); i++) {
     const unsigned char* s = dmi->get_struct(13, i);
     unsigned count = s[1] > 4 ? s[4] : 0;
@@ -728,7 +736,9 @@ void printStructure13(FILE* report, Dmi* dmi) {
 
 void printStructure14(FILE* report, Dmi* dmi) {
   Table t(report, "Group Associations", "GROUP_INSTANCE");
-  heading(t, {{"Group Number", I, 20}, {"Group Name", S, 20}, {"Item Type", I, 20}, {"Item Handle", A, 20}});
+  static const Column columns[] = {
+      {"Group Number", I, 20}, {"Group Name", S, 20}, {"Item Type", I, 20}, {"Item Handle", A, 20}};
+  t.heading(columns);
   each_structure(t, dmi, 14, [](row& r) {
     r.int8(4);
     r.has(4, 1) && r.byte(4) ? r.str(4) : r.text(r.has(4, 1) ? "Invalid Group Name" : UNKNOWN);
@@ -739,8 +749,10 @@ void printStructure14(FILE* report, Dmi* dmi) {
 
 void printStructure16(FILE* report, Dmi* dmi) {
   Table t(report, "Physical Memory Array Information", "PHYSICAL_MEMORY_ARRAY_INSTANCE");
-  heading(t, {{"Handle", A, 0}, {"Location", S, 23}, {"Use", S, 20}, {"Error Correction", S, 0},
-              {"Max Capacity", S, 0}, {"Error Handle", A, 0}, {"Memory Devices", I, 0}});
+  static const Column columns[] = {
+      {"Handle", A, 0}, {"Location", S, 23}, {"Use", S, 20}, {"Error Correction", S, 0},
+      {"Max Capacity", S, 0}, {"Error Handle", A, 0}, {"Memory Devices", I, 0}};
+  t.heading(columns);
   each_structure(t, dmi, 16, [](row& r) {
     r.hex(2, 2, "%04lxh");
     r.decode8(4, getLocation);
@@ -765,9 +777,11 @@ void printStructure16(FILE* report, Dmi* dmi) {
 
 void printStructure17(FILE* report, Dmi* dmi) {
   Table t(report, "Memory Device Information", "MEMORY_DEVICE_INSTANCE");
-  heading(t, {{"Handle", A, 0}, {"Dev Locator", A, 0}, {"Bank Locator", A, 0}, {"Width Tot/Data", A, 0},
-              {"Size", I, 0}, {"Form Factor", S, 0}, {"Dev Set", I, 7}, {"Type", S, 0}, {"Detail", A, 0},
-              {"Array Handle", A, 0}, {"Err Handle", A, 0}});
+  static const Column columns[] = {
+      {"Handle", A, 0}, {"Dev Locator", A, 0}, {"Bank Locator", A, 0}, {"Width Tot/Data", A, 0},
+      {"Size", I, 0}, {"Form Factor", S, 0}, {"Dev Set", I, 7}, {"Type", S, 0}, {"Detail", A, 0},
+      {"Array Handle", A, 0}, {"Err Handle", A, 0}};
+  t.heading(columns);
   each_structure(t, dmi, 17, [](row& r) {
     r.hex(2, 2, "%04lxh");
     r.str(16);
@@ -792,8 +806,10 @@ void printStructure17(FILE* report, Dmi* dmi) {
 
 void printStructure18(FILE* report, Dmi* dmi) {
   Table t(report, "Memory Error Information", "MEMORY_ERROR_INSTANCE");
-  heading(t, {{"Handle", A, 0}, {"Err Type", A, 0}, {"Granularity", A, 0}, {"Operation", A, 0},
-              {"Vend Syndrome", A, 0}, {"Array Addr", A, 0}, {"Device Addr", A, 0}, {"Resolution", A, 0}});
+  static const Column columns[] = {
+      {"Handle", A, 0}, {"Err Type", A, 0}, {"Granularity", A, 0}, {"Operation", A, 0},
+      {"Vend Syndrome", A, 0}, {"Array Addr", A, 0}, {"Device Addr", A, 0}, {"Resolution", A, 0}};
+  t.heading(columns);
   each_structure(t, dmi, 18, [](row& r) {
     r.hex(2, 2, "%04lxh");
     for (unsigned offset = 4; offset <= 6; offset++) r.hex8(offset);
@@ -803,8 +819,10 @@ void printStructure18(FILE* report, Dmi* dmi) {
 
 void printStructure19(FILE* report, Dmi* dmi) {
   Table t(report, "Memory Array Mapped Address Information", "MEMORY_ARRAY_MAPPED_ADDRESS_INSTANCE");
-  heading(t, {{"Handle", A, 0}, {"Start Addr", A, 0}, {"End Addr", A, 0}, {"Array Handle", A, 0},
-              {"Partition Width", A, 0}});
+  static const Column columns[] = {
+      {"Handle", A, 0}, {"Start Addr", A, 0}, {"End Addr", A, 0}, {"Array Handle", A, 0},
+      {"Partition Width", A, 0}};
+  t.heading(columns);
   each_structure(t, dmi, 19, [](row& r) {
     r.hex(2, 2, "%04lxh");
     r.hex32(4);
@@ -816,9 +834,11 @@ void printStructure19(FILE* report, Dmi* dmi) {
 
 void printStructure20(FILE* report, Dmi* dmi) {
   Table t(report, "Memory Device Mapped Address Information", "MEMORY_DEVICE_MAPPED_ADDRESS_INSTANCE");
-  heading(t, {{"Start Addr", A, 0}, {"End Addr", A, 0}, {"Device Handle", A, 0},
-              {"Array Mapped Addr Handle", A, 0}, {"Partit Row Posn", A, 0}, {"I/Leave Position", A, 0},
-              {"I/Leave Data Depth", A, 0}});
+  static const Column columns[] = {
+      {"Start Addr", A, 0}, {"End Addr", A, 0}, {"Device Handle", A, 0},
+      {"Array Mapped Addr Handle", A, 0}, {"Partit Row Posn", A, 0}, {"I/Leave Position", A, 0},
+      {"I/Leave Data Depth", A, 0}};
+  t.heading(columns);
   each_structure(t, dmi, 20, [](row& r) {
     r.hex32(4);
     r.hex32(8);
@@ -830,7 +850,8 @@ void printStructure20(FILE* report, Dmi* dmi) {
 
 void printStructure21(FILE* report, Dmi* dmi) {
   Table t(report, "Built-In Pointing Device Information", "POINTING_DEVICE_INSTANCE");
-  heading(t, {{"Type", S, 11}, {"Interface", S, 19}, {"Number of Buttons", I, 0}});
+  static const Column columns[] = {{"Type", S, 11}, {"Interface", S, 19}, {"Number of Buttons", I, 0}};
+  t.heading(columns);
   each_structure(t, dmi, 21, [](row& r) {
     r.decode8(4, getMouseType);
     r.decode8(5, getMouseInterface);
@@ -840,10 +861,12 @@ void printStructure21(FILE* report, Dmi* dmi) {
 
 void printStructure22(FILE* report, Dmi* dmi) {
   Table t(report, "Portable Battery Information", "BATTERY_INSTANCE");
-  heading(t, {{"Location", A, 0}, {"Mfg Date", A, 0}, {"Serial Number", A, 0, MASK_SERIAL}, {"Dev Name", A, 0},
-              {"Capacity", I, 0}, {"Design Voltage", I, 0}, {"Ver Number", A, 0}, {"Max Err in Data", I, 0},
-              {"SBDS SN", A, 0}, {"SBDS Mfg Date", A, 0}, {"Chemistry", A, 0}, {"Cap Mult", A, 0},
-              {"OEM Data", A, 0}});
+  static const Column columns[] = {
+      {"Location", A, 0}, {"Mfg Date", A, 0}, {"Serial Number", A, 0, MASK_SERIAL}, {"Dev Name", A, 0},
+      {"Capacity", I, 0}, {"Design Voltage", I, 0}, {"Ver Number", A, 0}, {"Max Err in Data", I, 0},
+      {"SBDS SN", A, 0}, {"SBDS Mfg Date", A, 0}, {"Chemistry", A, 0}, {"Cap Mult", A, 0},
+      {"OEM Data", A, 0}};
+  t.heading(columns);
   each_structure(t, dmi, 22, [](row& r) {
     r.str(4);
     for (unsigned offset = 6; offset <= 8; offset++) r.str(offset);
@@ -865,8 +888,10 @@ void printStructure22(FILE* report, Dmi* dmi) {
 
 void printStructure23(FILE* report, Dmi* dmi) {
   Table t(report, "System Reset Information", "RESET_INFO_INSTANCE");
-  heading(t, {{"Capabilities", A, 0}, {"Reset Count", I, 0}, {"Reset Limit", I, 0}, {"Timer interval", I, 0},
-              {"Timeout", I, 0}});
+  static const Column columns[] = {
+      {"Capabilities", A, 0}, {"Reset Count", I, 0}, {"Reset Limit", I, 0}, {"Timer interval", I, 0},
+      {"Timeout", I, 0}};
+  t.heading(columns);
   each_structure(t, dmi, 23, [](row& r) {
     r.hex8(4);
     for (unsigned offset = 5; offset <= 11; offset += 2) r.int16(offset);
@@ -875,8 +900,10 @@ void printStructure23(FILE* report, Dmi* dmi) {
 
 void printStructure24(FILE* report, Dmi* dmi) {
   Table t(report, "Hardware Security Information", "SECURITY_INFO_INSTANCE");
-  heading(t, {{"Power-on Password Status", A, 0}, {"Keyboard Password Status", A, 0},
-              {"Administrator Password Status", A, 0}, {"Front Panel Reset Status", A, 0}});
+  static const Column columns[] = {
+      {"Power-on Password Status", A, 0}, {"Keyboard Password Status", A, 0},
+      {"Administrator Password Status", A, 0}, {"Front Panel Reset Status", A, 0}};
+  t.heading(columns);
   each_structure(t, dmi, 24, [](row& r) {
     for (int shift = 6; shift >= 0; shift -= 2)
       r.has(4, 1) ? r.text(dmi_get_security_status((r.byte(4) >> shift) & 3)) : r.unknown();
@@ -885,7 +912,9 @@ void printStructure24(FILE* report, Dmi* dmi) {
 
 void printStructure25(FILE* report, Dmi* dmi) {
   Table t(report, "Next Scheduled Power On Information", "POWER_CONTROL_INSTANCE");
-  heading(t, {{"Month", I, 0}, {"Day", I, 0}, {"Hour", I, 0}, {"Minute", I, 0}, {"Second", I, 0}});
+  static const Column columns[] = {
+      {"Month", I, 0}, {"Day", I, 0}, {"Hour", I, 0}, {"Minute", I, 0}, {"Second", I, 0}};
+  t.heading(columns);
   each_structure(t, dmi, 25, [](row& r) {
     for (unsigned offset = 4; offset <= 8; offset++) r.int8(offset);
   });
@@ -897,8 +926,10 @@ void printStructure26(FILE* report, Dmi* dmi) {
 
 void printStructure27(FILE* report, Dmi* dmi) {
   Table t(report, "Cooling Devices", "FAN_INSTANCE");
-  heading(t, {{"Temp Probe Handle", A, 0}, {"Device Type & Status", A, 0}, {"Cooling Unit Group", A, 0},
-              {"OEM Data", A, 0}});
+  static const Column columns[] = {
+      {"Temp Probe Handle", A, 0}, {"Device Type & Status", A, 0}, {"Cooling Unit Group", A, 0},
+      {"OEM Data", A, 0}};
+  t.heading(columns);
   each_structure(t, dmi, 27, [](row& r) {
     r.hex16(4);
     r.hex8(6);
@@ -917,7 +948,8 @@ void printStructure29(FILE* report, Dmi* dmi) {
 
 void printStructure30(FILE* report, Dmi* dmi) {
   Table t(report, "Out-of-Band Remote Access", "REMOTE_ACCESS_INSTANCE");
-  heading(t, {{"Manufacturer Name", A, 50}, {"Connections", I, 0}});
+  static const Column columns[] = {{"Manufacturer Name", A, 50}, {"Connections", I, 0}};
+  t.heading(columns);
   each_structure(t, dmi, 30, [](row& r) {
     r.str(4);
     r.int8(5);
@@ -926,7 +958,8 @@ void printStructure30(FILE* report, Dmi* dmi) {
 
 void printStructure32(FILE* report, Dmi* dmi) {
   Table t(report, "Boot Status", "BOOT_STATUS_INSTANCE");
-  heading(t, {{"Boot Status", A, 0}});
+  static const Column columns[] = {{"Boot Status", A, 0}};
+  t.heading(columns);
   each_structure(t, dmi, 32, [](row& r) { r.hex8(10); });
 }
 

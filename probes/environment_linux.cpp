@@ -27,13 +27,9 @@ bool environment_probe::run(FILE* report) {
   // The variables are this program's, on the running machine.
   if (sysroot_is_set()) note_not_under_root("Shell variables");
   if (environ && !sysroot_is_set()) {
+    static const Column columns[] = {{"Name", STRING, 40}, {"Value", STRING, 256}};
     Table table(report, "Shell variables");
-    table.start_heading();
-    table.add_column("Name", STRING);
-    table.set_column_width(0, 40);
-    table.add_column("Value", STRING);
-    table.set_column_width(1, 256);
-    table.end_heading();
+    table.heading(columns);
     std::string name, value;
     for (char** e = environ; *e; ++e) {
       split_environment_entry(*e, name, value);

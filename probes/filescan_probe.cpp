@@ -13,7 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
-#include <utility>
+#include <vector>
 
 #include "debug.h"
 #include "file_task.h"
@@ -79,13 +79,11 @@ int filescan_octal(const char* text) {
 }
 
 void get_vpd(FILE* out) {
+  static const Column columns[] = {{"Computername", STRING, 0, MASK_HOST}, {"Vendor", STRING},
+                                   {"Model", STRING},                      {"Serial", STRING, 0, MASK_SERIAL},
+                                   {"UUID", STRING, 0, MASK_UUID},         {"Operating System", STRING}};
   Table table(out, "VPD");
-  table.start_heading();
-  const std::pair<const char*, mask_kind> columns[] = {{"Computername", MASK_HOST}, {"Vendor", MASK_NONE},
-                                                      {"Model", MASK_NONE},         {"Serial", MASK_SERIAL},
-                                                      {"UUID", MASK_UUID},          {"Operating System", MASK_NONE}};
-  for (const auto& c : columns) table.add_column(c.first, STRING, c.second);
-  table.end_heading();
+  table.heading(columns);
   SysInfo* info = SysInfo::get();
   table.start_row("");
   table.log_data(info->NodeName());
@@ -103,17 +101,11 @@ bool get_filescan_info(FILE* out, const filescan_parameters& p) {
   bool with_version = p.version.set;
   start_section(out, "FILESCAN");
   {
+    static const Column columns[] = {{"Path", STRING},      {"Filter", STRING},           {"Ignore Filter", STRING},
+                                     {"Permission Check", INTEGER}, {"Permission Mask", INTEGER}, {"Version", STRING},
+                                     {"Date", BOOL},        {"Size", BOOL}};
     Table table(out, "FILESCAN PARAMETERS");
-    table.start_heading();
-    table.add_column("Path", STRING);
-    table.add_column("Filter", STRING);
-    table.add_column("Ignore Filter", STRING);
-    table.add_column("Permission Check", INTEGER);
-    table.add_column("Permission Mask", INTEGER);
-    table.add_column("Version", STRING);
-    table.add_column("Date", BOOL);
-    table.add_column("Size", BOOL);
-    table.end_heading();
+    table.heading(columns);
     table.start_row("");
     table.log_data(p.path.get());
     table.log_data(p.filter.get());
@@ -130,25 +122,19 @@ bool get_filescan_info(FILE* out, const filescan_parameters& p) {
   std::vector<filescan::stop> stops;
   unsigned stops_dropped = 0;
   {
-    Table table(out, "SCANNED FILES", "file");
-    table.start_heading();
-    table.add_column("Filename", STRING);
-    table.add_column("Path", STRING);
-    if (p.date) {
-      table.add_column("Create Time", STRING);
-      table.add_column("Last Access Time", STRING);
-      table.add_column("Last Write Time", STRING);
-    }
-    if (p.size) table.add_column("Size", STRING);
-    table.add_column("Permissions", STRING);
-    table.add_column("User ID", STRING);
-    table.add_column("Group ID", STRING);
-    static const char* const version_columns[] = {"Language",    "File Version", "Product Version",
-                                                  "CompanyName", "ProductName",  "ProductVersion",
-                                                  "FileVersion"};
+    // The dates, size and version columns only when asked for, as the rows.
+    std::vector<Column> columns = {{"Filename", STRING}, {"Path", STRING}};
+    if (p.date)
+      columns.insert(columns.end(),
+                     {{"Create Time", STRING}, {"Last Access Time", STRING}, {"Last Write Time", STRING}});
+    if (p.size) columns.push_back({"Size", STRING});
+    columns.insert(columns.end(), {{"Permissions", STRING}, {"User ID", STRING}, {"Group ID", STRING}});
     if (with_version)
-      for (const char* c : version_columns) table.add_column(c, STRING);
-    table.end_heading();
+      columns.insert(columns.end(), {{"Language", STRING}, {"File Version", STRING}, {"Product Version", STRING},
+                                     {"CompanyName", STRING}, {"ProductName", STRING}, {"ProductVersion", STRING},
+                                     {"FileVersion", STRING}});
+    Table table(out, "SCANNED FILES", "file");
+    table.heading(columns.data(), columns.size());
 
     std::unique_ptr<filescan> scan(make_filescan());
     scan->add_path_to_scan(p.path.get());
@@ -208,11 +194,9 @@ bool get_filescan_info(FILE* out, const filescan_parameters& p) {
   // Where the scan did not descend, so that a reader of the report knows
   // what it does not cover.
   if (!stops.empty()) {
+    static const Column columns[] = {{"Path", STRING}, {"Reason", STRING}};
     Table table(out, "DIRECTORIES NOT SCANNED");
-    table.start_heading();
-    table.add_column("Path", STRING);
-    table.add_column("Reason", STRING);
-    table.end_heading();
+    table.heading(columns);
     for (const filescan::stop& s : stops) {
       table.start_row(s.path.c_str());
       table.log_data(s.path.c_str());
@@ -229,13 +213,10 @@ bool get_filescan_info(FILE* out, const filescan_parameters& p) {
   }
 
   {
+    static const Column columns[] = {{"Files Scanned", INTEGER}, {"Directories Scanned", INTEGER},
+                                     {"Files Found", INTEGER},   {"Elapsed Time in seconds", INTEGER}};
     Table table(out, "FILESCAN RESULTS");
-    table.start_heading();
-    table.add_column("Files Scanned", INTEGER);
-    table.add_column("Directories Scanned", INTEGER);
-    table.add_column("Files Found", INTEGER);
-    table.add_column("Elapsed Time in seconds", INTEGER);
-    table.end_heading();
+    table.heading(columns);
     table.start_row("");
     table.log_data(files_scanned);
     table.log_data(directories_scanned);

@@ -11,15 +11,9 @@ firmware_probe::firmware_probe(probe_group* group) : probe(group, "Firmware Prob
 }
 
 bool firmware_probe::run(FILE* report) {
+  static const Column columns[] = {{"Firmware", STRING, 20}, {"Version", STRING, 30}, {"Date", STRING, 15}};
   Table table(report, "Firmware Information");
-  table.start_heading();
-  table.add_column("Firmware", STRING);
-  table.set_column_width(0, 20);
-  table.add_column("Version", STRING);
-  table.set_column_width(1, 30);
-  table.add_column("Date", STRING);
-  table.set_column_width(2, 15);
-  table.end_heading();
+  table.heading(columns);
 
   Dmi* dmi = Dmi::get_instance();
   table.start_row("BIOS");

@@ -111,24 +111,14 @@ int get_mounted_filesystems(FILE* report) {
     print_error("fs_linux: setmntent", errno);
     return 0;
   }
+  static const Column columns[] = {{"Mount Point", STRING, 256},       {"Device", STRING, 256},
+                                   {"Capacity", STRING, 16},           {"Capacity (bytes)", ASCII_STRING, 20},
+                                   {"Free Space", STRING, 16},         {"Free Space (bytes)", ASCII_STRING, 20},
+                                   {"Available Space", STRING, 16},    {"Available Space (bytes)", ASCII_STRING, 20},
+                                   {"Used Space", STRING, 16},         {"Used Space (bytes)", ASCII_STRING, 20},
+                                   {"File System", STRING, 16}};
   Table table(report, "Mounted Filesystems");
-  table.start_heading();
-  static const struct {
-    const char* name;
-    datatype type;
-    int width;
-  } columns[] = {{"Mount Point", STRING, 256},       {"Device", STRING, 256},
-                 {"Capacity", STRING, 16},           {"Capacity (bytes)", ASCII_STRING, 20},
-                 {"Free Space", STRING, 16},         {"Free Space (bytes)", ASCII_STRING, 20},
-                 {"Available Space", STRING, 16},    {"Available Space (bytes)", ASCII_STRING, 20},
-                 {"Used Space", STRING, 16},         {"Used Space (bytes)", ASCII_STRING, 20},
-                 {"File System", STRING, 16}};
-  int i = 0;
-  for (const auto& c : columns) {
-    table.add_column(c.name, c.type);
-    table.set_column_width(i++, c.width);
-  }
-  table.end_heading();
+  table.heading(columns);
 
   int entries = 0;
   bool sizes_noted = false;
@@ -271,25 +261,14 @@ void read_tune2fs(partition_record& p) {
 }  // namespace
 
 void get_partition_details(FILE* report) {
+  static const Column columns[] = {{"Name", STRING, 64},           {"No. Blocks", INTEGER, 0},
+                                   {"Major Number", INTEGER, 0},   {"Minor Number", INTEGER, 0},
+                                   {"Features", STRING, 128},      {"State", STRING, 16},
+                                   {"Error Behaviour", STRING, 64}, {"Last Mount Date", STRING, 64},
+                                   {"Mount Count", INTEGER, 0},    {"Maximum Mounts", INTEGER, 0},
+                                   {"Block Size", INTEGER, 0},     {"Inode Size", INTEGER, 0}};
   Table table(report, "Partition Details");
-  table.start_heading();
-  static const struct {
-    const char* name;
-    datatype type;
-    int width;
-  } columns[] = {{"Name", STRING, 64},           {"No. Blocks", INTEGER, 0},
-                 {"Major Number", INTEGER, 0},   {"Minor Number", INTEGER, 0},
-                 {"Features", STRING, 128},      {"State", STRING, 16},
-                 {"Error Behaviour", STRING, 64}, {"Last Mount Date", STRING, 64},
-                 {"Mount Count", INTEGER, 0},    {"Maximum Mounts", INTEGER, 0},
-                 {"Block Size", INTEGER, 0},     {"Inode Size", INTEGER, 0}};
-  int i = 0;
-  for (const auto& c : columns) {
-    table.add_column(c.name, c.type);
-    if (c.width) table.set_column_width(i, c.width);
-    ++i;
-  }
-  table.end_heading();
+  table.heading(columns);
 
   FILE* partitions = sys_fopen(platform_path::proc_partitions, "r");
   if (!partitions) {

@@ -55,15 +55,11 @@ void log_row(Table* table, const char* name, const char* value) {
 }
 
 void get_gatherer_information(FILE* report) {
+  static const Column columns[] = {{"Name", STRING, 15}, {"Value", STRING, 50}};
   Table* table = nullptr;
   if (report) {
     table = new Table(report, "GATHERER INFORMATION");
-    table->start_heading();
-    table->add_column("Name", STRING);
-    table->set_column_width(0, 15);
-    table->add_column("Value", STRING);
-    table->set_column_width(1, 50);
-    table->end_heading();
+    table->heading(columns);
   }
   char program[256];
   if (!get_program_filename(program, sizeof program)) program[0] = '\0';
@@ -118,12 +114,9 @@ void get_gatherer_parameters(FILE* report, int argc, const wchar_t* const* argv)
     printd("%s\n", line.c_str());
     return;
   }
+  static const Column columns[] = {{"Parameter", INTEGER}, {"Value", STRING, 50}};
   Table table(report, "Parameters");
-  table.start_heading();
-  table.add_column("Parameter", INTEGER);
-  table.add_column("Value", STRING);
-  table.set_column_width(1, 50);
-  table.end_heading();
+  table.heading(columns);
   for (int i = 0; i < count; ++i) {
     char label[16];
     snprintf(label, sizeof label, "%d", i);
@@ -135,16 +128,10 @@ void get_gatherer_parameters(FILE* report, int argc, const wchar_t* const* argv)
 }
 
 void get_gatherer_probes_list(FILE* report) {
+  static const Column columns[] = {
+      {"Name", STRING, 20}, {"Detail", INTEGER}, {"Enabled", BOOL, 5}, {"Blocked", BOOL, 5}};
   Table table(report, "Probes List");
-  table.start_heading();
-  table.add_column("Name", STRING);
-  table.set_column_width(0, 20);
-  table.add_column("Detail", INTEGER);
-  table.add_column("Enabled", BOOL);
-  table.set_column_width(2, 5);
-  table.add_column("Blocked", BOOL);
-  table.set_column_width(3, 5);
-  table.end_heading();
+  table.heading(columns);
   for (task* t = task::first; t; t = t->get_next()) {
     if (t->is_system_task()) continue;
     table.start_row(t->get_name());

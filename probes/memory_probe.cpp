@@ -115,19 +115,12 @@ bool memory_probe::run(FILE* report) {
   bool readable = false;
   std::unique_ptr<memory_handle_struct> mem(mem_get_info(&readable));
   if (!readable) return false;
+  static const Column columns[] = {
+      {"Type", ASCII_STRING, 6},          {"Load", ASCII_STRING, 4},  {"Total", ASCII_STRING, 16},
+      {"Total (bytes)", ASCII_STRING, 20}, {"Free", ASCII_STRING, 16}, {"Free (bytes)", ASCII_STRING, 20},
+      {"Used", ASCII_STRING, 16},          {"Used (bytes)", ASCII_STRING, 20}};
   Table table(report, "Memory Statistics");
-  table.start_heading();
-  static const struct {
-    const char* name;
-    int width;
-  } columns[] = {{"Type", 6},         {"Load", 4},          {"Total", 16}, {"Total (bytes)", 20},
-                 {"Free", 16},        {"Free (bytes)", 20}, {"Used", 16},  {"Used (bytes)", 20}};
-  int i = 0;
-  for (const auto& c : columns) {
-    table.add_column(c.name, ASCII_STRING);
-    table.set_column_width(i++, c.width);
-  }
-  table.end_heading();
+  table.heading(columns);
 
   typedef char* (*text_of)(const memory_handle_struct*, char*, int);
   typedef unsigned long long (*bytes_of)(const memory_handle_struct*);

@@ -175,15 +175,11 @@ std::set<std::string> loaded_module_keys() {
 modules_probe::modules_probe(probe_group* group) : probe(group, "Kernel Modules", 4, 0x0001) {}
 
 bool modules_probe::run(FILE* report) {
+  static const Column columns[] = {{"Name", STRING, 80},    {"Path", STRING, 80},        {"Version", STRING, 80},
+                                   {"Author", STRING, 80},  {"License", STRING, 80},     {"Description", STRING, 80},
+                                   {"Loaded", STRING}};
   Table table(report, "Kernel Modules", "MODULE");
-  table.start_heading();
-  int c = 0;
-  for (const char* name : {"Name", "Path", "Version", "Author", "License", "Description"}) {
-    table.add_column(name, STRING);
-    table.set_column_width(c++, 80);
-  }
-  table.add_column("Loaded", STRING);
-  table.end_heading();
+  table.heading(columns);
 
   std::string release = kernel_release();
   // A release is one name: a slash or a dot name would lead elsewhere.
@@ -233,15 +229,10 @@ loaded_modules_probe::loaded_modules_probe(probe_group* group)
     : probe(group, "Loaded Modules", 3, 0x0001) {}
 
 bool loaded_modules_probe::run(FILE* report) {
+  static const Column columns[] = {{"Name", STRING, 32}, {"Size", INTEGER}, {"Number of Uses", INTEGER},
+                                   {"Dependant Modules", STRING, 128}};
   Table table(report, "Loaded Modules");
-  table.start_heading();
-  table.add_column("Name", STRING);
-  table.set_column_width(0, 32);
-  table.add_column("Size", INTEGER);
-  table.add_column("Number of Uses", INTEGER);
-  table.add_column("Dependant Modules", STRING);
-  table.set_column_width(3, 128);
-  table.end_heading();
+  table.heading(columns);
   FILE* f = sys_fopen(platform_path::proc_modules, "r");
   if (!f) {
     print_error("modules: fopen", errno);

@@ -30,32 +30,15 @@
 
 namespace {
 
-struct column {
-  const char* name;
-  datatype type;
-  int width;
-  mask_kind kind = MASK_NONE;
-};
-
-template <size_t N>
-void write_heading(Table& table, const column (&columns)[N]) {
-  table.start_heading();
-  for (size_t i = 0; i < N; i++) {
-    table.add_column(columns[i].name, columns[i].type, columns[i].kind);
-    if (columns[i].width) table.set_column_width(static_cast<int>(i), columns[i].width);
-  }
-  table.end_heading();
-}
-
 /// The address and route tables, the same whether the kernel's answers or a
 /// system root's files fill them.
-const column address_columns[] = {{"Name", ASCII_STRING, 16},
+const Column address_columns[] = {{"Name", ASCII_STRING, 16},
                                   {"Family", ASCII_STRING, 16},
                                   {"Address", ASCII_STRING, 46, MASK_ADDRESS},
                                   {"Netmask", ASCII_STRING, 46},
                                   {"Broadcast", ASCII_STRING, 46, MASK_ADDRESS},
                                   {"Interface", ASCII_STRING, 16}};
-const column route_columns[] = {{"Destination", ASCII_STRING, 46, MASK_ADDRESS},
+const Column route_columns[] = {{"Destination", ASCII_STRING, 46, MASK_ADDRESS},
                                 {"Gateway", ASCII_STRING, 46, MASK_ADDRESS},
                                 {"Netmask", ASCII_STRING, 46},
                                 {"Scope", ASCII_STRING, 16},
@@ -111,12 +94,12 @@ bool net_probe::run(FILE* report) {
 void net_probe::interface_tables(FILE* report) {
   {
     Table table(report, "Network Interfaces");
-    static const column columns[] = {{"Interface", ASCII_STRING, 16},
+    static const Column columns[] = {{"Interface", ASCII_STRING, 16},
                                      {"Type", ASCII_STRING, 16},
                                      {"Address", ASCII_STRING, 32, MASK_ADDRESS},
                                      {"Flags", ASCII_STRING, 130},
                                      {"MTU", INTEGER, 0}};
-    write_heading(table, columns);
+    table.heading(columns);
     for (const rtnl_link_info& link : interfaces) {
       table.start_row(link.name);
       table.log_data(link.name);
@@ -132,12 +115,12 @@ void net_probe::interface_tables(FILE* report) {
     return;
   }
   Table table(report, "Network Interface Statistics");
-  static const column columns[] = {
+  static const Column columns[] = {
       {"Name", ASCII_STRING, 16},  {"rx packets", INTEGER, 0}, {"tx packets", INTEGER, 0},
       {"rx bytes", INTEGER, 0},    {"tx bytes", INTEGER, 0},   {"rx errors", INTEGER, 0},
       {"tx errors", INTEGER, 0},   {"rx dropped", INTEGER, 0}, {"tx dropped", INTEGER, 0},
       {"multicast", INTEGER, 0},   {"collisions", INTEGER, 0}};
-  write_heading(table, columns);
+  table.heading(columns);
   for (const rtnl_link_info& link : interfaces) {
     table.start_row(link.name);
     table.log_data(link.name);
@@ -149,7 +132,7 @@ void net_probe::interface_tables(FILE* report) {
 
 void net_probe::address_table(FILE* report) {
   Table table(report, "Network Addresses");
-  write_heading(table, address_columns);
+  table.heading(address_columns);
   // IPv4 first, then IPv6; one dump (and socket) each.
   for (int family : {AF_INET, AF_INET6}) {
     netlink_buffer* buffer = netlink_open();
@@ -216,7 +199,7 @@ void net_probe::iptables_tables(FILE* report) {
     }
     return;
   }
-  static const column columns[] = {
+  static const Column columns[] = {
       {"Rule Order", INTEGER, 0},        {"No. Packets", INTEGER, 0},      {"No. Bytes", INTEGER, 0},
       {"Target", STRING, 32},            {"Protocol", STRING, 32},         {"Options", STRING, 32},
       {"Input Interface", STRING, 32},   {"Output Interface", STRING, 32}, {"Source", STRING, 64, MASK_ADDRESS},
@@ -225,7 +208,7 @@ void net_probe::iptables_tables(FILE* report) {
     char title[64];
     format_string(title, sizeof title, "iptables %s Chain", chain);
     Table table(report, title);
-    write_heading(table, columns);
+    table.heading(columns);
     // Exact counts (-x): no unit suffix to lose.
     std::string command = "iptables -L " + shell_quote(chain) + " -n -v -x --line-numbers 2>&1";
     FILE* pipe = command_open(command.c_str());
@@ -257,7 +240,7 @@ void net_probe::iptables_tables(FILE* report) {
 bool net_probe::route_table(FILE* report) {
   printd("checking network routing table\n");
   Table table(report, "Network Routing Table");
-  write_heading(table, route_columns);
+  table.heading(route_columns);
   auto row = [&](const rtnl_route_info& r, const char* gateway, int32_t interface) {
     const rtnl_link_info* link = find_interface(interface);
     table.start_row(r.destination);
@@ -360,7 +343,7 @@ void net_probe::root_addresses(FILE* report) {
     return;
   }
   Table table(report, "Network Addresses");
-  write_heading(table, address_columns);
+  table.heading(address_columns);
   std::string line, name;
   rtnl_addr_info record;
   while (read_line(f, line, MAX_LINE)) {
@@ -385,7 +368,7 @@ void net_probe::root_routes(FILE* report) {
     return;
   }
   Table table(report, "Network Routing Table");
-  write_heading(table, route_columns);
+  table.heading(route_columns);
   for (int i = 0; i < 2; i++) {
     if (!files[i]) continue;
     std::string line, name;
@@ -412,8 +395,8 @@ bool hosts_probe::test() { return readable_regular_file(platform_path::etc_hosts
 bool hosts_probe::run(FILE* report) {
   Table table(report, "Hosts File");
   table.set_row_kind(MASK_HOST);
-  static const column columns[] = {{"IP", STRING, 64, MASK_ADDRESS}, {"Hostname", STRING, 128, MASK_HOST}};
-  write_heading(table, columns);
+  static const Column columns[] = {{"IP", STRING, 64, MASK_ADDRESS}, {"Hostname", STRING, 128, MASK_HOST}};
+  table.heading(columns);
   FILE* f = sys_fopen(platform_path::etc_hosts, "r");
   if (!f) {
     print_error("hosts: fopen", errno);
@@ -443,8 +426,8 @@ bool resolv_probe::test() { return readable_regular_file(platform_path::etc_reso
 bool resolv_probe::run(FILE* report) {
   Table table(report, "Resolver Configuration");
   table.set_row_kind(MASK_DOMAIN);
-  static const column columns[] = {{"Option", STRING, 64}, {"Value", STRING, 128, MASK_DOMAIN}};
-  write_heading(table, columns);
+  static const Column columns[] = {{"Option", STRING, 64}, {"Value", STRING, 128, MASK_DOMAIN}};
+  table.heading(columns);
   FILE* f = sys_fopen(platform_path::etc_resolv_conf, "r");
   if (!f) {
     print_error("resolv: fopen", errno);

@@ -53,34 +53,20 @@ bool pci_adapter_probe::run(FILE* report) {
 
 namespace {
 
-struct column {
-  const char* name;
-  datatype type;
-  int width;  ///< 0: none
-};
-
-const column device_columns[] = {
+const Column device_columns[] = {
     {"Bus", INTEGER, 0},           {"Device", INTEGER, 0},        {"Function", INTEGER, 0},
     {"Slot", ASCII_STRING, 8},     {"Vendor ID", HEX, 0},         {"Vendor Name", STRING, 30},
     {"Device ID", HEX, 0},         {"Device Name", STRING, 50},   {"Class", ASCII_STRING, 10},
     {"Sub Class", ASCII_STRING, 15}, {"Product Name", ASCII_STRING, 10}, {"Part Number", ASCII_STRING, 10},
-    {"EC Level", ASCII_STRING, 10}, {"Manufacturer ID", ASCII_STRING, 15}, {"Serial Number", ASCII_STRING, 10},
+    {"EC Level", ASCII_STRING, 10}, {"Manufacturer ID", ASCII_STRING, 15},
+    {"Serial Number", ASCII_STRING, 10, MASK_SERIAL},
 };
-const int DEVICE_COLUMNS_WITHOUT_VPD = 10;
+const size_t DEVICE_COLUMNS_WITHOUT_VPD = 10;
 
-const column adapter_columns[] = {
+const Column adapter_columns[] = {
     {"Slot ID", INTEGER, 0}, {"Slot Name", ASCII_STRING, 25}, {"In Use", ASCII_STRING, 0},
     {"Vendor", STRING, 25},  {"Adapter", STRING, 70},
 };
-
-void heading(Table& table, const column* columns, int count) {
-  table.start_heading();
-  for (int i = 0; i < count; i++) {
-    table.add_column(columns[i].name, columns[i].type);
-    if (columns[i].width) table.set_column_width(i, columns[i].width);
-  }
-  table.end_heading();
-}
 
 /// The slot text of a function: "Unknown" unless a routing table names it.
 const char* slot_text(const _PCI_ROUTING_TABLE* routing, int bus, int device, char* buffer, size_t size) {
@@ -121,7 +107,8 @@ const char* pci_device_summary(FILE* out, bool slot_numbers, bool vpd, bool all_
   start_section(out, "PCI DEVICES");
   {
     Table table(out, "PCI Device Summary", "PCI_DEVICE");
-    heading(table, device_columns, vpd ? 15 : DEVICE_COLUMNS_WITHOUT_VPD);
+    table.heading(device_columns, vpd ? sizeof device_columns / sizeof *device_columns
+                                      : DEVICE_COLUMNS_WITHOUT_VPD);
     for (const pci_bus_listing& b : pci_list_buses(all_buses, last_bus)) {
       pci_set_domain(b.domain);
       for (int device = 0; device < 32; device++) {
@@ -182,7 +169,7 @@ const char* list_pci_adapters(FILE* out) {
   start_section(out, "PCI ADAPTER INFORMATION");
   {
     Table table(out, "PCI Adapters", "PCI_ADAPTER");
-    heading(table, adapter_columns, 5);
+    table.heading(adapter_columns);
     for (int i = 0; i < count; i++) {
       char id[16];
       snprintf(id, sizeof id, "%d", slots[i]);

@@ -180,16 +180,11 @@ bool ps_probe::run(FILE* report) {
     report_lookup_limits();
     return false;
   }
+  static const Column columns[] = {{"PID", INTEGER},   {"Process Name", STRING}, {"User", STRING, 0, MASK_USER},
+                                   {"Nice", INTEGER},  {"%CPU", STRING},         {"%MEM", STRING},
+                                   {"Stat", STRING}};
   Table table(report, "Process List", "PROCESS");
-  table.start_heading();
-  table.add_column("PID", INTEGER);
-  table.add_column("Process Name", STRING);
-  table.add_column("User", STRING, MASK_USER);
-  table.add_column("Nice", INTEGER);
-  table.add_column("%CPU", STRING);
-  table.add_column("%MEM", STRING);
-  table.add_column("Stat", STRING);
-  table.end_heading();
+  table.heading(columns);
   process_entry e;
   int rows = 0;
   if (!pids.empty()) {

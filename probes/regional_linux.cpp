@@ -191,15 +191,10 @@ int get_and_set_locale(int level, char* buffer, int length, bool* applied) {
 }
 
 void get_locale_info(FILE* report) {
+  static const Column columns[] = {{"Setting", ASCII_STRING, 32}, {"Locale", STRING, 32}, {"Language", STRING, 32},
+                                   {"Country", STRING, 32},       {"Codeset", STRING, 32}};
   Table table(report, "Locale", "LOCALE_INSTANCE");
-  table.start_heading();
-  table.add_column("Setting", ASCII_STRING);
-  table.add_column("Locale", STRING);
-  table.add_column("Language", STRING);
-  table.add_column("Country", STRING);
-  table.add_column("Codeset", STRING);
-  for (int i = 0; i < 5; ++i) table.set_column_width(i, 32);
-  table.end_heading();
+  table.heading(columns);
 
   for (int level = LOCALE_SYSTEM_DEFAULT; level <= LOCALE_CURRENT_THREAD; ++level) {
     // The thread's locale is the running program's: not stated under a root.

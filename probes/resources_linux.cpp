@@ -69,13 +69,6 @@ bool next_line(FILE* f, std::string& line, const char* what) {
   return false;
 }
 
-/// Adds a column and sets its width; returns the next column's index.
-int add_column(Table& t, int index, const char* name, datatype type, int width = 0) {
-  t.add_column(name, type);
-  if (width) t.set_column_width(index, width);
-  return index + 1;
-}
-
 }  // namespace
 
 bool parse_dma_line(const char* line, dma_entry& out) {
@@ -172,11 +165,9 @@ bool parse_interrupt_line(const char* text, int processors, interrupt_entry& out
 dma_probe::dma_probe(probe_group* group) : probe(group, "Memory Mapped I/O", 3, 0x0001) {}
 
 bool dma_probe::run(FILE* report) {
+  static const Column columns[] = {{"Name", STRING, 64}, {"Channel", INTEGER}};
   Table table(report, "DMA Channels in use");
-  table.start_heading();
-  int c = add_column(table, 0, "Name", STRING, 64);
-  add_column(table, c, "Channel", INTEGER);
-  table.end_heading();
+  table.heading(columns);
   FILE* f = open_text(platform_path::proc_dma, "dma");
   if (!f) return true;
   std::string line;
@@ -197,11 +188,9 @@ static void write_range_table(FILE* report, const char* title, const char* first
                               const char* path, const char* what) {
   int rows = 0, masked = 0;
   {
+    const Column columns[] = {{first_column, STRING, 64}, {"Description", STRING, 64}};
     Table table(report, title);
-    table.start_heading();
-    int c = add_column(table, 0, first_column, STRING, 64);
-    add_column(table, c, "Description", STRING, 64);
-    table.end_heading();
+    table.heading(columns);
     FILE* f = open_text(path, what);
     if (!f) return;
     std::string line;
@@ -252,17 +241,18 @@ bool interrupts_probe::run(FILE* report) {
     printd("interrupts: %d processors; the counts of processors %d to %d are in this log\n",
            processors, columns + 1, processors);
 
-  Table table(report, "IRQs");
-  table.start_heading();
-  int c = add_column(table, 0, "IRQ Number", STRING, 64);
+  // One count column per processor, up to the cap, between the number and
+  // the type and device.
+  char cpu_names[MAX_INTERRUPT_CPU_COLUMNS][40];
+  Column irq_columns[MAX_INTERRUPT_CPU_COLUMNS + 3] = {{"IRQ Number", STRING, 64}};
   for (int i = 1; i <= columns; ++i) {
-    char name[40];
-    snprintf(name, sizeof name, "CPU %i interrupt count", i);
-    c = add_column(table, c, name, INTEGER);
+    snprintf(cpu_names[i - 1], sizeof cpu_names[i - 1], "CPU %i interrupt count", i);
+    irq_columns[i] = {cpu_names[i - 1], INTEGER};
   }
-  c = add_column(table, c, "Type", STRING, 32);
-  add_column(table, c, "Device", STRING, 64);
-  table.end_heading();
+  irq_columns[columns + 1] = {"Type", STRING, 32};
+  irq_columns[columns + 2] = {"Device", STRING, 64};
+  Table table(report, "IRQs");
+  table.heading(irq_columns, static_cast<size_t>(columns) + 3);
   if (!have_heading) {
     if (f) fclose(f);
     return true;

@@ -79,21 +79,12 @@ bool rpm_packages_test() { return commands_describe_system() && rpm_tool.test();
 void reset_rpm_tool() { rpm_tool = tool_lookup("rpm"); }
 
 bool get_rpm_packages(FILE* out) {
+  static const Column columns[] = {{"Name", STRING, 64},          {"Version", STRING, 32},
+                                   {"Vendor", STRING, 64},        {"Description", STRING, 256},
+                                   {"Group", STRING, 64},         {"Install Date", STRING, 16},
+                                   {"Size", STRING, 16}};
   Table table(out, "RPM Packages", "PACKAGE");
-  table.start_heading();
-  struct column {
-    const char* name;
-    int width;
-  };
-  static const column columns[] = {{"Name", 64},  {"Version", 32},      {"Vendor", 64},
-                                   {"Description", 256}, {"Group", 64}, {"Install Date", 16},
-                                   {"Size", 16}};
-  int c = 0;
-  for (const column& col : columns) {
-    table.add_column(col.name, STRING);
-    table.set_column_width(c++, col.width);
-  }
-  table.end_heading();
+  table.heading(columns);
   std::string command = rpm_query_command();
   printd("rpm: '%s'\n", command.c_str());
   FILE* pipe = command_open(command.c_str());

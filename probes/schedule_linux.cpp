@@ -137,15 +137,10 @@ void crontab_rows(Table& table, const char* path, const char* owner) {
 
 /// "Systemd Timers": every timer unit as systemctl lists it.
 void timer_rows(FILE* report) {
+  static const Column columns[] = {
+      {"Unit", STRING, 40}, {"Activates", STRING, 40}, {"Next", STRING, 32}, {"Last", STRING, 32}};
   Table table(report, "Systemd Timers");
-  table.start_heading();
-  int c = 0;
-  for (const char* name : {"Unit", "Activates", "Next", "Last"}) {
-    table.add_column(name, STRING);
-    table.set_column_width(c, c < 2 ? 40 : 32);
-    ++c;
-  }
-  table.end_heading();
+  table.heading(columns);
   FILE* pipe = command_open("systemctl list-timers --all --no-pager 2>/dev/null");
   if (!pipe) {
     print_error("timers: popen", errno);
@@ -190,18 +185,12 @@ bool crontab_probe::run(FILE* report) {
 }
 
 void crontab_probe::write_crontab_table(FILE* report) {
+  static const Column columns[] = {{"Hour", STRING, 16},       {"Minute", STRING, 16},
+                                   {"Day", STRING, 16},        {"Month", STRING, 16},
+                                   {"Day of Week", STRING, 16}, {"Username", STRING, 32, MASK_USER},
+                                   {"Command", STRING, 128}};
   Table table(report, "Scheduled Tasks");
-  table.start_heading();
-  int c = 0;
-  for (const char* name : {"Hour", "Minute", "Day", "Month", "Day of Week"}) {
-    table.add_column(name, STRING);
-    table.set_column_width(c++, 16);
-  }
-  table.add_column("Username", STRING, MASK_USER);
-  table.set_column_width(c++, 32);
-  table.add_column("Command", STRING);
-  table.set_column_width(c, 128);
-  table.end_heading();
+  table.heading(columns);
   // The system crontab, the files of cron.d (both with a user field), then
   // each user's own crontab.
   crontab_rows(table, platform_path::etc_crontab, nullptr);

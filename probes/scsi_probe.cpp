@@ -24,13 +24,6 @@ char* row_key(scsi_probe* s, char* buf, int size) {
                        s->get_target(), s->get_lun());
 }
 
-void text_columns(Table& table, const char* const* names, const int* widths, int count) {
-  for (int i = 0; i < count; ++i) {
-    table.add_column(names[i], ASCII_STRING);
-    if (widths && widths[i]) table.set_column_width(i, widths[i]);
-  }
-}
-
 }  // namespace
 
 scsi_table::scsi_table(probe_group* group) : probe(group, "SCSI PROBE", 3, 0x2F71) { customers = 0xFFF1; }
@@ -42,24 +35,13 @@ bool scsi_table::test() {
 
 bool scsi_table::run(FILE* report) {
   scan_use scan;
+  static const Column columns[] = {
+      {"Device", ASCII_STRING, 16}, {"Vendor", ASCII_STRING, 8}, {"Model", ASCII_STRING, 16},
+      {"Revision", ASCII_STRING, 4}, {"Type", ASCII_STRING, 16}, {"Host", INTEGER},
+      {"Channel", INTEGER},         {"Target", INTEGER},        {"LUN", INTEGER},
+      {"Serial Number", ASCII_STRING, 16, MASK_SERIAL},          {"Capacity", ASCII_STRING, 12}};
   Table table(report, "SCSI Devices", "DEVICE");
-  table.start_heading();
-  table.add_column("Device", ASCII_STRING);
-  table.set_column_width(0, 16);
-  table.add_column("Vendor", ASCII_STRING);
-  table.set_column_width(1, 8);
-  table.add_column("Model", ASCII_STRING);
-  table.set_column_width(2, 16);
-  table.add_column("Revision", ASCII_STRING);
-  table.set_column_width(3, 4);
-  table.add_column("Type", ASCII_STRING);
-  table.set_column_width(4, 16);
-  for (const char* name : {"Host", "Channel", "Target", "LUN"}) table.add_column(name, INTEGER);
-  table.add_column("Serial Number", ASCII_STRING, MASK_SERIAL);
-  table.set_column_width(9, 16);
-  table.add_column("Capacity", ASCII_STRING);
-  table.set_column_width(10, 12);
-  table.end_heading();
+  table.heading(columns);
   char text[256];
   for (bool more = scan->get_first(); more; more = scan->get_next()) {
     table.start_row(row_key(scan.operator->(), text, sizeof text));
@@ -93,11 +75,11 @@ bool optical_table::test() {
 
 bool optical_table::run(FILE* report) {
   scan_use scan;
+  static const Column columns[] = {{"Vendor", ASCII_STRING}, {"Model", ASCII_STRING}, {"CD-R", ASCII_STRING},
+                                   {"CD-RW", ASCII_STRING},  {"DVD-ROM", ASCII_STRING}, {"DVD-R", ASCII_STRING},
+                                   {"DVD-RAM", ASCII_STRING}};
   Table table(report, "Optical Drive Capabilities", "DEVICE");
-  table.start_heading();
-  static const char* const names[] = {"Vendor", "Model", "CD-R", "CD-RW", "DVD-ROM", "DVD-R", "DVD-RAM"};
-  text_columns(table, names, nullptr, 7);
-  table.end_heading();
+  table.heading(columns);
   typedef char* (scsi_probe::*ability_text)(char*, int);
   static const ability_text abilities[] = {
       &scsi_probe::get_optical_cdr_capability, &scsi_probe::get_optical_cdrw_capability,
@@ -140,10 +122,11 @@ bool optical_table_uc2::run(FILE* report) {
   // A table without columns cannot be rendered: with no ability at all the
   // table stays empty.
   if (all == 0) return true;
-  table.start_heading();
+  Column columns[sizeof abilities / sizeof *abilities];
+  size_t count = 0;
   for (const auto& a : abilities)
-    if (all & a.bit) table.add_column("CAPABILITY", ASCII_STRING);
-  table.end_heading();
+    if (all & a.bit) columns[count++] = {"CAPABILITY", ASCII_STRING};
+  table.heading(columns, count);
   table.start_row("");
   for (const auto& a : abilities)
     if (all & a.bit) table.log_data(a.text);

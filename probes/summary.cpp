@@ -11,24 +11,6 @@ namespace {
 
 const int platform_mask = 0x2F71;
 
-struct column {
-  const char* name;
-  datatype type;
-  int width;
-  mask_kind kind = MASK_NONE;
-};
-
-// Opens the heading, adds the columns with their widths and closes it.
-template <size_t N>
-void write_heading(Table& table, const column (&columns)[N]) {
-  table.start_heading();
-  for (size_t i = 0; i < N; i++) {
-    table.add_column(columns[i].name, columns[i].type, columns[i].kind);
-    table.set_column_width(static_cast<int>(i), columns[i].width);
-  }
-  table.end_heading();
-}
-
 // The BIOS version found in the BIOS segment, or "Unknown", as one cell.
 void log_bios_version(Table& table) {
   char* version = get_bios_version();
@@ -54,12 +36,12 @@ bool sysinfo_probe::run(FILE* report) {
 void sysinfo_probe::os_release_table(FILE* report) {
   os_release_info release;
   if (!read_os_release_info(release)) return;
-  static const column columns[] = {
+  static const Column columns[] = {
       {"NAME", STRING, 24},      {"VERSION", STRING, 24},          {"ID", STRING, 10},
       {"VERSION_ID", STRING, 10}, {"VERSION_CODENAME", STRING, 16}, {"PRETTY_NAME", STRING, 32},
   };
   Table table(report, "Operating System Release");
-  write_heading(table, columns);
+  table.heading(columns);
   table.start_row("");
   for (const std::string* value : {&release.name, &release.version, &release.id, &release.version_id,
                                    &release.version_codename, &release.pretty_name})
@@ -68,7 +50,7 @@ void sysinfo_probe::os_release_table(FILE* report) {
 }
 
 void sysinfo_probe::summary_table(FILE* report) {
-  static const column columns[] = {
+  static const Column columns[] = {
       {"Computer Name", STRING, 16, MASK_HOST},          {"System Vendor", ASCII_STRING, 16},
       {"System Model", ASCII_STRING, 16},     {"System Serial Number", ASCII_STRING, 16, MASK_SERIAL},
       {"BIOS Version", ASCII_STRING, 20},     {"Current User", STRING, 16, MASK_USER},
@@ -76,7 +58,7 @@ void sysinfo_probe::summary_table(FILE* report) {
   };
   SysInfo* info = SysInfo::get();
   Table table(report, name);
-  write_heading(table, columns);
+  table.heading(columns);
   table.start_row("");
   table.log_data(info->NodeName());
   table.log_data(info->OEM());
@@ -89,14 +71,14 @@ void sysinfo_probe::summary_table(FILE* report) {
 }
 
 void sysinfo_probe::os_table(FILE* report) {
-  static const column columns[] = {
+  static const Column columns[] = {
       {"Vendor", ASCII_STRING, 16}, {"Name", ASCII_STRING, 30},          {"Version", ASCII_STRING, 10},
       {"Build", ASCII_STRING, 5},   {"Service Level", ASCII_STRING, 20}, {"OS", ASCII_STRING, 10},
   };
   os_info* os = os_info::get_instance();
   char buffer[80];
   Table table(report, "Operating System");
-  write_heading(table, columns);
+  table.heading(columns);
   table.start_row("");
   table.log_data(os->get_vendor(buffer, sizeof buffer));
   table.log_data(os->get_name(buffer, sizeof buffer));
@@ -113,7 +95,7 @@ old_sysinfo_probe::old_sysinfo_probe(probe_group* group)
 }
 
 bool old_sysinfo_probe::run(FILE* report) {
-  static const column columns[] = {
+  static const Column columns[] = {
       {"Computer Name", STRING, 255, MASK_HOST},        {"System Vendor", ASCII_STRING, 64},
       {"System Model", ASCII_STRING, 64},    {"System Serial Number", ASCII_STRING, 64, MASK_SERIAL},
       {"BIOS Version", ASCII_STRING, 64},    {"OS Vendor", ASCII_STRING, 255},
@@ -123,7 +105,7 @@ bool old_sysinfo_probe::run(FILE* report) {
   };
   SysInfo* info = SysInfo::get();
   Table table(report, "System Summary");
-  write_heading(table, columns);
+  table.heading(columns);
   table.start_row("");
   table.log_data(info->NodeName());
   table.log_data(info->OEM());

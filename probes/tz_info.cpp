@@ -68,16 +68,10 @@ bool zone_local(time_t now, const std::string& zone, struct tm* out) {
 }  // namespace
 
 void TimeZoneInfo(FILE* report, time_t now) {
+  static const Column columns[] = {{"Location", STRING, 5}, {"Date", ASCII_STRING},     {"Time", ASCII_STRING},
+                                   {"Daylight Saving", STRING}, {"Time Zone", STRING, 40}};
   Table table(report, "Current Time", "TIME");
-  table.start_heading();
-  table.add_column("Location", STRING);
-  table.set_column_width(0, 5);
-  table.add_column("Date", ASCII_STRING);
-  table.add_column("Time", ASCII_STRING);
-  table.add_column("Daylight Saving", STRING);
-  table.add_column("Time Zone", STRING);
-  table.set_column_width(4, 40);
-  table.end_heading();
+  table.heading(columns);
 
   struct tm local_time = {}, gmt = {};
   // Under a system root, local time is the root's zone's, never this machine's.

@@ -84,16 +84,10 @@ bool passwd_probe::run(FILE* report) {
   std::string line;
   char id[32];
   {
+    static const Column columns[] = {{"Username", STRING, 32, MASK_USER}, {"User ID", INTEGER},
+                                     {"Home Directory", STRING, 64, MASK_HOME}, {"Shell", STRING, 16}};
     Table table(report, "User Accounts");
-    table.start_heading();
-    table.add_column("Username", STRING, MASK_USER);
-    table.set_column_width(0, 32);
-    table.add_column("User ID", INTEGER);
-    table.add_column("Home Directory", STRING, MASK_HOME);
-    table.set_column_width(2, 64);
-    table.add_column("Shell", STRING);
-    table.set_column_width(3, 16);
-    table.end_heading();
+    table.heading(columns);
     FILE* f = sys_fopen(platform_path::etc_passwd, "r");
     if (!f) {
       print_error("passwd: fopen", errno);
@@ -114,14 +108,10 @@ bool passwd_probe::run(FILE* report) {
       fclose(f);
     }
   }
+  static const Column columns[] = {
+      {"Group name", STRING, 32, MASK_GROUP}, {"Group ID", INTEGER}, {"Users", STRING, 128, MASK_USER}};
   Table table(report, "Groups");
-  table.start_heading();
-  table.add_column("Group name", STRING, MASK_GROUP);
-  table.set_column_width(0, 32);
-  table.add_column("Group ID", INTEGER);
-  table.add_column("Users", STRING, MASK_USER);
-  table.set_column_width(2, 128);
-  table.end_heading();
+  table.heading(columns);
   FILE* f = sys_fopen(platform_path::etc_group, "r");
   if (!f) {
     print_error("group: fopen", errno);

@@ -178,13 +178,10 @@ TEST_F(MaskTable, DeclaredColumnsAreMaskedAndChecksumsHoldOverTheMaskedText) {
     {
       Table t(out.get(), "Adapters");
       t.set_row_kind(kinds ? MASK_MAC : MASK_NONE);
-      t.start_heading();
-      t.add_column("Name", STRING);
-      if (kinds)
-        t.add_column("MAC Address", STRING, MASK_MAC), t.add_column("Host", STRING, MASK_HOST);
-      else
-        t.add_column("MAC Address", STRING), t.add_column("Host", STRING);
-      t.end_heading();
+      const Column columns[] = {{"Name", STRING},
+                                {"MAC Address", STRING, 0, kinds ? MASK_MAC : MASK_NONE},
+                                {"Host", STRING, 0, kinds ? MASK_HOST : MASK_NONE}};
+      t.heading(columns);
       t.start_row("00:1a:2b:3c:4d:5e");
       t.log_data("eth0");
       t.log_data("00:1a:2b:3c:4d:5e");

@@ -28,16 +28,10 @@ std::string golden(const char* name) {
 void write_sample(FILE* f) {
   start_section(f, "Storage");
   {
+    static const Column columns[] = {{"Name", STRING, 12}, {"Count", INTEGER},      {"Flags", HEX},
+                                     {"Ratio", FLOAT},      {"Label", ASCII_STRING}, {"Active", BOOL}};
     Table t(f, "Disk Usage", "Partition");
-    t.start_heading();
-    t.add_column("Name", STRING);
-    t.set_column_width(0, 12);
-    t.add_column("Count", INTEGER);
-    t.add_column("Flags", HEX);
-    t.add_column("Ratio", FLOAT);
-    t.add_column("Label", ASCII_STRING);
-    t.add_column("Active", BOOL);
-    t.end_heading();
+    t.heading(columns);
     t.start_row("r1");
     t.log_data("sda1");
     t.log_data(42);
@@ -80,10 +74,7 @@ std::string one_cell(output_format_type format, datatype type, V value, int widt
   mem_stream out;
   {
     Table t(out.get(), "T");
-    t.start_heading();
-    t.add_column("V", type);
-    if (width) t.set_column_width(0, width);
-    t.end_heading();
+    t.heading({{"V", type, width}});
     t.start_row("0");
     t.log_data(value);
     t.end_row();
@@ -125,9 +116,7 @@ TEST_F(TableWriter, HtmlShowsTheRawTextAndInjectsNoElement) {
   start_section(out.get(), "A \"<i>\" section");
   {
     Table t(out.get(), "<em>Title</em>");
-    t.start_heading();
-    t.add_column("<u>col</u>", STRING);
-    t.end_heading();
+    t.heading({{"<u>col</u>", STRING}});
     t.start_row("0");
     t.log_data(hostile);
     t.end_row();
@@ -204,9 +193,7 @@ TEST_F(TableWriter, ReportsVerifyUnderEveryLocale) {
     start_section(out.get(), "S");
     {
       Table t(out.get(), "T");
-      t.start_heading();
-      for (const char* name : {"A", "B", "C", "D"}) t.add_column(name, STRING);
-      t.end_heading();
+      t.heading({{"A", STRING}, {"B", STRING}, {"C", STRING}, {"D", STRING}});
       t.start_row("0");
       for (const char* cell : {"caf\xE9", "caf\xC3\xA9", "a\x01\xEF\xBF\xBE"}) t.log_data(cell);
       t.log_wide_data(L"\x00E9\xFFFF\x0001\x20AC");
@@ -226,31 +213,58 @@ TEST_F(TableWriter, ReportsVerifyUnderEveryLocale) {
   setlocale(LC_ALL, "C.UTF-8");
 }
 
-TEST_F(TableWriter, RefusesATwentyFirstColumnAndSizesTwentyByTheirNames) {
-  mem_stream out;
-  Table t(out.get(), "Wide");
-  t.start_heading();
-  for (int i = 0; i < 20; i++) ASSERT_TRUE(t.add_column(("C" + std::to_string(i)).c_str(), STRING));
-  fd_capture console(1);
-  EXPECT_FALSE(t.add_column("C20", STRING));
-  EXPECT_EQ(console.finish(), "Cannot add column for C20 - too many columns.  Max is 20\n");
-  EXPECT_TRUE(t.end_heading());
-  std::string text = out.text();
-  EXPECT_NE(text.find("| C0 | C1 | C2 |"), std::string::npos) << text;
-  EXPECT_NE(text.find("| C19 |\n"), std::string::npos);
-}
-
-TEST_F(TableWriter, KeepsTheLargerWidthAndCutsNamesAndTextButNeverNumbers) {
+TEST_F(TableWriter, TakesTheHeadingAsDataInOneCall) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 21; i++) names.push_back("C" + std::to_string(i));
+  std::vector<Column> wide;
+  for (const std::string& n : names) wide.push_back({n.c_str(), STRING});
+  const Column sized[] = {{"Name", STRING, 6}, {"Count", INTEGER, 3}, {"Natural", STRING, -4}};
+  const struct {
+    const char* what;
+    const Column* columns;
+    size_t count;
+    const char* refusal;  ///< null: accepted
+    const char* heading;  ///< in the text form, when accepted
+  } cases[] = {
+      {"twenty, sized by their names", wide.data(), 20, nullptr, "| C0 | C1 | C2 |"},
+      {"twenty-one refused whole", wide.data(), 21, "heading(C0) - 21 columns, too many.  Max is 20\n", ""},
+      {"widths applied, a name cut, below 1 natural", sized, 3, nullptr,
+       "+--------+-----+-------------------------+\n| Name   | Cou | Natural                 |"},
+  };
+  for (const auto& c : cases) {
+    mem_stream out;
+    Table t(out.get(), "T");
+    fd_capture console(1);
+    EXPECT_EQ(t.heading(c.columns, c.count), c.refusal == nullptr) << c.what;
+    EXPECT_EQ(console.finish(), c.refusal ? c.refusal : "") << c.what;
+    std::string text = out.text().substr(strlen("\nTable: T\n"));
+    if (c.refusal)
+      EXPECT_EQ(text, "") << c.what;
+    else
+      EXPECT_NE(text.find(c.heading), std::string::npos) << c.what << "\n" << text;
+  }
+  // The kinds are kept: a host column's cell is a token, a plain column's text is not.
+  mask_enable_with_key("k", 1);
   mem_stream out;
   {
     Table t(out.get(), "T");
-    t.start_heading();
-    t.add_column("Description", STRING);
-    t.set_column_width(0, 16);
-    t.set_column_width(0, 5);
-    t.add_column("Number", INTEGER);
-    t.set_column_width(1, 3);
-    t.end_heading();
+    t.heading({{"Host", STRING, 0, MASK_HOST}, {"Plain", STRING}});
+    t.start_row("0");
+    t.log_data("db7");
+    t.log_data("kept");
+    t.end_row();
+  }
+  mask_disable();
+  EXPECT_NE(out.text().find("| host-"), std::string::npos) << out.text();
+  EXPECT_EQ(out.text().find("db7"), std::string::npos);
+  EXPECT_NE(out.text().find("| kept "), std::string::npos);
+}
+
+TEST_F(TableWriter, CutsNamesAndTextToTheWidthButNeverNumbers) {
+  mem_stream out;
+  {
+    Table t(out.get(), "T");
+    t.heading({{"Description", STRING, 16}, {"Number", INTEGER, 3}});
     t.start_row("0");
     t.log_data("abcdefghijklmnopqrstuvwxyz");
     t.log_data(123456);
@@ -265,12 +279,7 @@ TEST_F(TableWriter, RefusesCellsOutOfPlaceWithoutAdvancing) {
   Table::set_output_format(OUTPUT_XML);
   mem_stream out;
   Table t(out.get(), "T");
-  t.start_heading();
-  t.add_column("Name", STRING);
-  t.add_column("Count", INTEGER);
-  t.add_column("A", STRING);
-  t.add_column("B", STRING);
-  t.end_heading();
+  t.heading({{"Name", STRING}, {"Count", INTEGER}, {"A", STRING}, {"B", STRING}});
   fd_capture console(1);
   EXPECT_FALSE(t.log_data("early"));
   t.start_row("0");
@@ -283,15 +292,14 @@ TEST_F(TableWriter, RefusesCellsOutOfPlaceWithoutAdvancing) {
   EXPECT_FALSE(t.log_data(5));
   t.end_row();
   EXPECT_FALSE(t.end_row());
-  EXPECT_TRUE(t.start_heading());
-  EXPECT_FALSE(t.start_heading());
+  EXPECT_FALSE(t.heading({{"C", STRING}}));
   EXPECT_EQ(console.finish(),
             "log_data(early) - Row not open\n"
             "log_data(7) - Column 0 (Name) is NOT type INTEGER, HEX, FLOAT or BOOL\n"
             "log_data(x) - Column 1 (Count) is NOT type STRING or ASCII STRING\n"
             "log_data(5) - Column 4 is beyond defined columns of 3\n"
             "end_row() - Row Not Open"
-            "start_heading() - Heading Already Open");
+            "heading() - Heading Already Written\n");
   EXPECT_EQ(out.text().find("early"), std::string::npos);
   EXPECT_NE(out.text().find("<ZV_NAME>n</ZV_NAME>\r\n<ZV_COUNT>1</ZV_COUNT>"), std::string::npos);
 }
@@ -301,13 +309,12 @@ TEST_F(TableWriter, RefusesAnEmptyHeadingOnStandardErrorWhenTheReportIsStandardO
     int before = gatherer_setting(SETTING_STDOUT, on_stdout ? SETTING_ON : SETTING_OFF);
     mem_stream out;
     Table t(out.get(), "T");
-    t.start_heading();
     fd_capture err(2);
     fd_capture console(1);
-    EXPECT_FALSE(t.end_heading());
+    EXPECT_FALSE(t.heading(nullptr, 0));
     std::string said = console.finish(), complained = err.finish();
     gatherer_setting(SETTING_STDOUT, SETTING_SET, before);
-    EXPECT_EQ(on_stdout ? complained : said, "end_heading() - No Columns Defined\n");
+    EXPECT_EQ(on_stdout ? complained : said, "heading() - No Columns Defined\n");
     EXPECT_EQ(on_stdout ? said : complained, "");
   }
 }
@@ -319,9 +326,7 @@ TEST_F(TableWriter, ClosesARowLeftOpenSoTheDocumentStaysWellFormed) {
   start_section(out.get(), "S");
   {
     Table t(out.get(), "T");
-    t.start_heading();
-    t.add_column("V", STRING);
-    t.end_heading();
+    t.heading({{"V", STRING}});
     fd_capture console(1);
     t.start_row("0");
     t.log_data("a");

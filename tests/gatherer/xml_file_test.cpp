@@ -47,9 +47,7 @@ std::string sample_report() {
   start_section(out.get(), "Earlier run");
   {
     Table t(out.get(), "T");
-    t.start_heading();
-    t.add_column("V", STRING);
-    t.end_heading();
+    t.heading({{"V", STRING}});
     t.start_row("0");
     t.log_data("caf\xC3\xA9 -- x");
     t.end_row();

@@ -27,13 +27,15 @@ bool write_report(const std::string& path, const std::vector<row_spec>& rows, co
     while (i < rows.size() && rows[i].section == section) {
       const row_spec& first = rows[i];
       Table t(f, first.table.c_str(), "ROW_ELEMENT");
-      t.start_heading();
+      std::vector<std::string> names;
+      std::vector<Column> columns;
       for (const auto& c : first.cells) {
         char mark = c.first.empty() ? 0 : c.first[0];
-        std::string name = mark == '#' || mark == '!' ? c.first.substr(1) : c.first;
-        t.add_column(name.c_str(), mark == '#' ? INTEGER : mark == '!' ? ASCII_STRING : STRING);
+        names.push_back(mark == '#' || mark == '!' ? c.first.substr(1) : c.first);
+        columns.push_back({nullptr, mark == '#' ? INTEGER : mark == '!' ? ASCII_STRING : STRING});
       }
-      t.end_heading();
+      for (size_t k = 0; k < columns.size(); k++) columns[k].name = names[k].c_str();
+      t.heading(columns.data(), columns.size());
       for (; i < rows.size() && rows[i].section == section && rows[i].table == first.table; i++) {
         t.start_row(rows[i].id.c_str());
         for (const auto& c : rows[i].cells) {
