@@ -108,10 +108,7 @@ void write_status_table(FILE* report, const std::vector<pending_note>& rows) {
       snprintf(status, sizeof status, "timed out after %d s; rows before it kept", row.seconds);
     else
       snprintf(status, sizeof status, "output cut at %lld bytes; rows before it kept", row.bytes);
-    table.start_row(row.tool.c_str());
-    table.log_data(row.tool.c_str());
-    table.log_data(status);
-    table.end_row();
+    table.write_row(row.tool.c_str(), row.tool.c_str(), status);
   }
 }
 

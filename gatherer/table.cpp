@@ -642,8 +642,5 @@ void write_incomplete_note(FILE* report, const char* table_title, const char* re
   static const Column columns[] = {{"Table", STRING, 64}, {"Reason", STRING, 128}};
   Table table(report, "Incomplete Data");
   table.heading(columns);
-  table.start_row(table_title ? table_title : "");
-  table.log_data(table_title ? table_title : "");
-  table.log_data(reason ? reason : "");
-  table.end_row();
+  table.write_row(table_title ? table_title : "", table_title ? table_title : "", reason ? reason : "");
 }

@@ -81,6 +81,16 @@ class Table {
   bool start_row(const char* id);
   bool start_row(const wchar_t* id);
   bool end_row();
+  /// A whole row: its identifier, then one cell per column in order (of any
+  /// type log_data takes). Every cell is worked out before anything is
+  /// written, so no two may come from one buffer. False when any part was
+  /// refused.
+  template <class... Cells>
+  bool write_row(const char* id, const Cells&... cells) {
+    bool ok = start_row(id);
+    ((ok = log_data(cells) && ok), ...);
+    return end_row() && ok;
+  }
 
   // Numeric cells: INTEGER, HEX, FLOAT and BOOL columns. A FLOAT column is
   // written like an INTEGER column (decimal).

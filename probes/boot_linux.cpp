@@ -255,14 +255,7 @@ bool grub_probe::test() {
 }
 
 static void write_entry(Table& table, const grub_entry& e) {
-  table.start_row(e.title);
-  table.log_data(e.title);
-  table.log_data(e.root);
-  table.log_data(e.kernel);
-  table.log_data(e.options);
-  table.log_data(e.initrd);
-  table.log_data(e.chain_loaded ? 1 : 0);
-  table.end_row();
+  table.write_row(e.title, e.title, e.root, e.kernel, e.options, e.initrd, e.chain_loaded ? 1 : 0);
 }
 
 bool grub_probe::run(FILE* report) {
@@ -298,10 +291,7 @@ bool grub_probe::run(FILE* report) {
       if (!(grub2 ? parse_grub2_option(line, &kw, &name, value, sizeof value)
                   : parse_grub_option(line, &kw, &name, value, sizeof value)))
         return;
-      table.start_row(kw);
-      table.log_data(name);
-      table.log_data(value);
-      table.end_row();
+      table.write_row(kw, name, value);
       rows++;
     });
   }
@@ -358,10 +348,8 @@ bool boot_probe::run(FILE* report) {
   fclose(f);
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
   parse_cmdline(line, [&](const cmdline_option& o) {
-    table.start_row(o.has_value ? o.value.c_str() : o.word.c_str());
-    table.log_data(o.option.c_str());
-    table.log_data(o.has_value ? o.value.c_str() : "");
-    table.end_row();
+    table.write_row(o.has_value ? o.value.c_str() : o.word.c_str(), o.option.c_str(),
+                    o.has_value ? o.value.c_str() : "");
     if (o.has_value) with_value = true;
   });
   return with_value;

@@ -61,10 +61,7 @@ void write_browsers(FILE* report, browser_record* records) {
     while (read_line(out, line, 1024)) {
       std::vector<char> version(line.begin(), line.end());
       version.push_back('\0');
-      table.start_row(r->display_name);
-      table.log_data(r->display_name);
-      table.log_data(trim_whitespace(version.data()));
-      table.end_row();
+      table.write_row(r->display_name, r->display_name, trim_whitespace(version.data()));
     }
     print_error("browser: getline", errno);
     if (command_close(out) < 0) print_error("browser: pclose", errno);

@@ -223,14 +223,8 @@ bool cpu_probe::run(FILE* report) {
                                      {"Model", STRING, 32},    {"Model ID", INTEGER},  {"Stepping", INTEGER}};
     Table table(report, "CPU Family Information");
     table.heading(columns);
-    table.start_row(vendor_id);
-    table.log_data(vendor_name ? vendor_name : "");
-    table.log_data(family_name ? family_name : "");
-    table.log_data(s.family);
-    table.log_data(model_name ? model_name : "");
-    table.log_data(s.model);
-    table.log_data(s.stepping);
-    table.end_row();
+    table.write_row(vendor_id, vendor_name ? vendor_name : "", family_name ? family_name : "", s.family,
+                    model_name ? model_name : "", s.model, s.stepping);
   }
   {
     static const struct {
@@ -242,10 +236,7 @@ bool cpu_probe::run(FILE* report) {
     Table table(report, "CPU Flags");
     table.heading(columns);
     for (const auto& f : flags) {
-      table.start_row(f.id);
-      table.log_data(f.name);
-      table.log_data((static_cast<uint32_t>(features) >> f.bit) & 1 ? 1 : 0);
-      table.end_row();
+      table.write_row(f.id, f.name, (static_cast<uint32_t>(features) >> f.bit) & 1 ? 1 : 0);
     }
   }
   if (!root_list) cpu_write_packages(report, cpu);

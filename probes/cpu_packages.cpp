@@ -179,17 +179,8 @@ void cpu_write_packages(FILE* report, cpuid_source& source) {
       for (; from[k][i]; i++) to[k][i] = from[k][i] >= 0x20 && from[k][i] < 0x7F ? from[k][i] : '.';
       to[k][i] = '\0';
     }
-    table.start_row(id);
-    table.log_data((int)p.id);
-    table.log_data(vendor);
-    table.log_data(brand);
-    table.log_data((int)p.family);
-    table.log_data((int)p.model);
-    table.log_data((int)p.stepping);
-    table.log_data(p.microcode.c_str());
-    table.log_data((int)p.cores);
-    table.log_data((int)p.threads);
-    table.log_data((int)(p.cores ? std::max(1u, p.threads / p.cores) : 1u));
-    table.end_row();
+    table.write_row(id, (int)p.id, vendor, brand, (int)p.family, (int)p.model, (int)p.stepping,
+                    p.microcode.c_str(), (int)p.cores, (int)p.threads,
+                    (int)(p.cores ? std::max(1u, p.threads / p.cores) : 1u));
   }
 }

@@ -131,12 +131,7 @@ bool display_probe::run(FILE* report) {
   display_mode mode = read_display_mode();
   if (mode.complete()) {
     const char* display = getenv("DISPLAY");
-    table.start_row(display ? display : "");
-    table.log_data(mode.width);
-    table.log_data(mode.height);
-    table.log_data(mode.depth);
-    table.log_data(mode.refresh);
-    table.end_row();
+    table.write_row(display ? display : "", mode.width, mode.height, mode.depth, mode.refresh);
   }
   return true;
 }

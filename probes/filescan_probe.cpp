@@ -85,14 +85,8 @@ void get_vpd(FILE* out) {
   Table table(out, "VPD");
   table.heading(columns);
   SysInfo* info = SysInfo::get();
-  table.start_row("");
-  table.log_data(info->NodeName());
-  table.log_data(info->OEM());
-  table.log_data(info->Model());
-  table.log_data(info->Serial());
-  table.log_data(info->UUID());
-  table.log_data(info->OSName());
-  table.end_row();
+  table.write_row("", info->NodeName(), info->OEM(), info->Model(), info->Serial(), info->UUID(),
+                  info->OSName());
 }
 
 bool get_filescan_info(FILE* out, const filescan_parameters& p) {
@@ -106,16 +100,8 @@ bool get_filescan_info(FILE* out, const filescan_parameters& p) {
                                      {"Date", BOOL},        {"Size", BOOL}};
     Table table(out, "FILESCAN PARAMETERS");
     table.heading(columns);
-    table.start_row("");
-    table.log_data(p.path.get());
-    table.log_data(p.filter.get());
-    table.log_data(p.ignore.set ? p.ignore.get() : "");
-    table.log_data(check);
-    table.log_data(mask);
-    table.log_data(with_version ? p.version.get() : "");
-    table.log_data(p.date ? 1 : 0);
-    table.log_data(p.size ? 1 : 0);
-    table.end_row();
+    table.write_row("", p.path.get(), p.filter.get(), p.ignore.set ? p.ignore.get() : "", check, mask,
+                    with_version ? p.version.get() : "", p.date ? 1 : 0, p.size ? 1 : 0);
   }
 
   unsigned files_scanned = 0, directories_scanned = 0, files_found = 0, seconds = 0;
@@ -198,17 +184,11 @@ bool get_filescan_info(FILE* out, const filescan_parameters& p) {
     Table table(out, "DIRECTORIES NOT SCANNED");
     table.heading(columns);
     for (const filescan::stop& s : stops) {
-      table.start_row(s.path.c_str());
-      table.log_data(s.path.c_str());
-      table.log_data(s.reason.c_str());
-      table.end_row();
+      table.write_row(s.path.c_str(), s.path.c_str(), s.reason.c_str());
     }
     if (stops_dropped) {
       std::string more = std::to_string(stops_dropped) + " more not listed";
-      table.start_row("");
-      table.log_data("");
-      table.log_data(more.c_str());
-      table.end_row();
+      table.write_row("", "", more.c_str());
     }
   }
 
@@ -217,12 +197,7 @@ bool get_filescan_info(FILE* out, const filescan_parameters& p) {
                                      {"Files Found", INTEGER},   {"Elapsed Time in seconds", INTEGER}};
     Table table(out, "FILESCAN RESULTS");
     table.heading(columns);
-    table.start_row("");
-    table.log_data(files_scanned);
-    table.log_data(directories_scanned);
-    table.log_data(files_found);
-    table.log_data(seconds);
-    table.end_row();
+    table.write_row("", files_scanned, directories_scanned, files_found, seconds);
   }
   end_section(out);
   return true;

@@ -16,17 +16,9 @@ bool firmware_probe::run(FILE* report) {
   table.heading(columns);
 
   Dmi* dmi = Dmi::get_instance();
-  table.start_row("BIOS");
-  table.log_data("System BIOS");
-  table.log_data(dmi->get_bios_build());
-  table.log_data(dmi->get_bios_date());
-  table.end_row();
+  table.write_row("BIOS", "System BIOS", dmi->get_bios_build(), dmi->get_bios_date());
 
   char ec_version[64];
-  table.start_row("EC");
-  table.log_data("Embedded Controller");
-  table.log_data(smapi_get_h8_version(ec_version, sizeof ec_version));
-  table.log_data("");
-  table.end_row();
+  table.write_row("EC", "Embedded Controller", smapi_get_h8_version(ec_version, sizeof ec_version), "");
   return true;
 }

@@ -281,20 +281,8 @@ void get_partition_details(FILE* report) {
   while (read_line(partitions, line, 4096)) {
     if (!parse_partition_line(line, p)) continue;
     read_tune2fs(p);
-    table.start_row(p.name);
-    table.log_data(p.name);
-    table.log_data(p.blocks);
-    table.log_data(p.major);
-    table.log_data(p.minor);
-    table.log_data(p.features);
-    table.log_data(p.state);
-    table.log_data(p.errors);
-    table.log_data(p.last_mount);
-    table.log_data(p.mount_count);
-    table.log_data(p.max_mount_count);
-    table.log_data(p.block_size);
-    table.log_data(p.inode_size);
-    table.end_row();
+    table.write_row(p.name, p.name, p.blocks, p.major, p.minor, p.features, p.state, p.errors, p.last_mount,
+                    p.mount_count, p.max_mount_count, p.block_size, p.inode_size);
   }
   print_error("partitions: getline", errno);
   fclose(partitions);

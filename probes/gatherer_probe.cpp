@@ -48,10 +48,7 @@ void log_row(Table* table, const char* name, const char* value) {
     printd("gatherer: %s = %s\n", name, value);
     return;
   }
-  table->start_row(name);
-  table->log_data(name);
-  table->log_data(value);
-  table->end_row();
+  table->write_row(name, name, value);
 }
 
 void get_gatherer_information(FILE* report) {
@@ -134,12 +131,8 @@ void get_gatherer_probes_list(FILE* report) {
   table.heading(columns);
   for (task* t = task::first; t; t = t->get_next()) {
     if (t->is_system_task()) continue;
-    table.start_row(t->get_name());
-    table.log_data(t->get_name());
-    table.log_data(t->get_detail());
-    table.log_data(static_cast<int>(t->is_enabled()));
-    table.log_data(static_cast<int>(t->is_blocked()));
-    table.end_row();
+    table.write_row(t->get_name(), t->get_name(), t->get_detail(), static_cast<int>(t->is_enabled()),
+                    static_cast<int>(t->is_blocked()));
   }
 }
 

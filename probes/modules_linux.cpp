@@ -242,12 +242,7 @@ bool loaded_modules_probe::run(FILE* report) {
   loaded_module m;
   while (read_line(f, line, 64 * 1024)) {
     if (!parse_loaded_module_line(line.c_str(), m)) continue;
-    table.start_row(m.name);
-    table.log_data(m.name);
-    table.log_data(m.size);
-    table.log_data(m.uses);
-    table.log_data(m.dependants);
-    table.end_row();
+    table.write_row(m.name, m.name, m.size, m.uses, m.dependants);
   }
   print_error("modules: getline", errno);
   fclose(f);

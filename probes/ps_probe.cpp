@@ -190,15 +190,7 @@ bool ps_probe::run(FILE* report) {
   if (!pids.empty()) {
     for (int pid : pids) {
       if (!root_process(pid, e)) continue;  // ended, or no process
-      table.start_row(e.name);
-      table.log_data(e.pid);
-      table.log_data(e.name);
-      table.log_data(e.user);
-      table.log_data(e.nice);
-      table.log_data("");
-      table.log_data("");
-      table.log_data(e.stat);
-      table.end_row();
+      table.write_row(e.name, e.pid, e.name, e.user, e.nice, "", "", e.stat);
       ++rows;
     }
     return rows > 0;
@@ -217,15 +209,7 @@ bool ps_probe::run(FILE* report) {
       printd("ps: '%s'\n", line.c_str());
       continue;
     }
-    table.start_row(e.name);
-    table.log_data(e.pid);
-    table.log_data(e.name);
-    table.log_data(e.user);
-    table.log_data(e.nice);
-    table.log_data(e.cpu);
-    table.log_data(e.mem);
-    table.log_data(e.stat);
-    table.end_row();
+    table.write_row(e.name, e.pid, e.name, e.user, e.nice, e.cpu, e.mem, e.stat);
     ++rows;
   }
   print_error("ps: getline", errno);

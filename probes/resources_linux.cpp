@@ -174,10 +174,7 @@ bool dma_probe::run(FILE* report) {
   dma_entry e;
   while (next_line(f, line, "dma")) {
     if (!parse_dma_line(line.c_str(), e)) continue;
-    table.start_row(e.name);
-    table.log_data(e.name);
-    table.log_data(e.channel);
-    table.end_row();
+    table.write_row(e.name, e.name, e.channel);
   }
   fclose(f);
   return true;
@@ -197,10 +194,7 @@ static void write_range_table(FILE* report, const char* title, const char* first
     range_entry e;
     while (next_line(f, line, what)) {
       if (!parse_range_line(line.c_str(), e)) continue;
-      table.start_row(e.range);
-      table.log_data(e.range);
-      table.log_data(e.description);
-      table.end_row();
+      table.write_row(e.range, e.range, e.description);
       ++rows;
       // The kernel shows a normal user every range as zeros.
       if (e.range[strspn(e.range, "0-")] == '\0') ++masked;

@@ -24,13 +24,7 @@ void time_row(Table& table, const char* location, const struct tm& t, bool dayli
   gathered_time clock;
   date.setDate(&t);
   clock.setDate(&t);
-  table.start_row(location);
-  table.log_data(location);
-  table.log_data(date);
-  table.log_data(clock);
-  table.log_data(daylight ? "Yes" : "No");
-  table.log_data(zone);
-  table.end_row();
+  table.write_row(location, location, date, clock, daylight ? "Yes" : "No", zone);
 }
 
 /// The system root's zone name ("Europe/Berlin"): its /etc/timezone, else

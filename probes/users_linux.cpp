@@ -96,12 +96,7 @@ bool passwd_probe::run(FILE* report) {
       while (read_line(f, line, 64 * 1024)) {
         parse_passwd_line(line.c_str(), e);
         snprintf(id, sizeof id, "%lld", e.uid);
-        table.start_row(id);
-        table.log_data(e.name);
-        table.log_data(e.uid);
-        table.log_data(e.home);
-        table.log_data(e.shell);
-        table.end_row();
+        table.write_row(id, e.name, e.uid, e.home, e.shell);
         printd("passwd: got %s %lld %s %s\n", e.name, e.uid, e.home, e.shell);
       }
       print_error("passwd: getline", errno);
@@ -121,11 +116,7 @@ bool passwd_probe::run(FILE* report) {
   while (read_line(f, line, 64 * 1024)) {
     parse_group_line(line.c_str(), e);
     snprintf(id, sizeof id, "%lld", e.gid);
-    table.start_row(id);
-    table.log_data(e.name);
-    table.log_data(e.gid);
-    table.log_data(e.members);
-    table.end_row();
+    table.write_row(id, e.name, e.gid, e.members);
   }
   print_error("group: getline", errno);
   fclose(f);
