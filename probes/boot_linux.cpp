@@ -360,9 +360,9 @@ bool boot_probe::run(FILE* report) {
 rcd_probe::rcd_probe(probe_group* group) : probe(group, "Startup services", 2, 1) {}
 
 bool rcd_probe::run(FILE* report) {
-  static const Column columns[] = {{"Name", STRING, 64},       {"Runlevel 0", STRING, 8}, {"Runlevel 1", STRING, 8},
-                                   {"Runlevel 2", STRING, 8}, {"Runlevel 3", STRING, 8}, {"Runlevel 4", STRING, 8},
-                                   {"Runlevel 5", STRING, 8}, {"Runlevel 6", STRING, 8}};
+  static const Column columns[] = {
+      {"Name", STRING, 64},       {"Runlevel 0", STRING, 8}, {"Runlevel 1", STRING, 8}, {"Runlevel 2", STRING, 8},
+      {"Runlevel 3", STRING, 8}, {"Runlevel 4", STRING, 8}, {"Runlevel 5", STRING, 8}, {"Runlevel 6", STRING, 8}};
   Table table(report, "Startup Services");
   table.heading(columns);
   // Each run-level directory is read once: the services started there are

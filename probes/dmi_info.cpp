@@ -408,7 +408,7 @@ void bios_features(FILE* report, Dmi* dmi) {
                    {"1394 Boot", "1394 Boot Supported"}, {"Smart Battery BIOS", "Smart Battery BIOS"}};
   const unsigned char* s = dmi->get_struct(0, dmi->get_num_structs(0) - 1);
   Table t(report, "Supported Features", "FEATURE");
-  static const Column columns[] = {{"Feature Name", A, 21}, {"Supported", S, 0}};
+  static const Column columns[] = {{"Feature Name", A, 21}, {"Supported", S}};
   t.heading(columns);
   // BIOS characteristics (offset 0Ah), bits 4..19 of the 64-bit field.
   bool have_base = s[1] >= 18;
@@ -430,7 +430,7 @@ void bios_features(FILE* report, Dmi* dmi) {
 /// One row per string of each structure (OEM strings, configuration options).
 void string_table(FILE* report, Dmi* dmi, unsigned type, const char* title) {
   Table t(report, title, "STRING_INSTANCE");
-  static const Column columns[] = {{"Index", I, 0}, {"Subindex", I, 0}, {"Text", A, 64}};
+  static const Column columns[] = {{"Index", I}, {"Subindex", I}, {"Text", A, 64}};
   t.heading(columns);
   for (unsigned i = 0; i < dmi->get_num_structs(type); i++) {
     const unsigned char* s = dmi->get_struct(type, i);
@@ -451,8 +451,8 @@ void string_table(FILE* report, Dmi* dmi, unsigned type, const char* title) {
 void probe_table(FILE* report, Dmi* dmi, unsigned type, const char* title, const char* row_name) {
   Table t(report, title, row_name);
   static const Column columns[] = {
-      {"Description", A, 30}, {"Locn & Status", A, 0}, {"Max Value", A, 0}, {"Min Value", A, 0},
-      {"Resolution", A, 0}, {"Tolerance", A, 0}, {"Accuracy", A, 0}, {"OEM Data", A, 0}};
+      {"Description", A, 30}, {"Locn & Status", A}, {"Max Value", A}, {"Min Value", A},
+      {"Resolution", A}, {"Tolerance", A}, {"Accuracy", A}, {"OEM Data", A}};
   t.heading(columns);
   each_structure(t, dmi, type, [](row& r) {
     r.str(4);
@@ -468,8 +468,8 @@ void printStructure00(FILE* report, Dmi* dmi) {
   {
     Table t(report, "BIOS Information");
     static const Column columns[] = {
-        {"Vendor", A, 0}, {"Version", A, 25}, {"Start Addr", A, 0}, {"Release Date", A, 0},
-        {"ROM Size", A, 0}};
+        {"Vendor", A}, {"Version", A, 25}, {"Start Addr", A}, {"Release Date", A},
+        {"ROM Size", A}};
     t.heading(columns);
     for (unsigned i = 0; i < dmi->get_num_structs(0); i++) {
       const unsigned char* s = dmi->get_struct(0, i);
@@ -496,8 +496,8 @@ void printStructure00(FILE* report, Dmi* dmi) {
 void printStructure01(FILE* report, Dmi* dmi) {
   Table t(report, "System Information", "SYSTEM_INSTANCE");
   static const Column columns[] = {
-      {"Manufacturer", A, 0}, {"Product Name", A, 20}, {"Version", A, 13}, {"Serial Number", A, 0, MASK_SERIAL},
-      {"UUID", A, 32, MASK_UUID}, {"Wake-up Type", S, 0}};
+      {"Manufacturer", A}, {"Product Name", A, 20}, {"Version", A, 13}, {"Serial Number", A, 0, MASK_SERIAL},
+      {"UUID", A, 32, MASK_UUID}, {"Wake-up Type", S}};
   t.heading(columns);
   each_structure(t, dmi, 1, [](row& r) {
     for (unsigned offset = 4; offset <= 7; offset++) r.str(offset);
@@ -516,7 +516,7 @@ void printStructure01(FILE* report, Dmi* dmi) {
 void printStructure02(FILE* report, Dmi* dmi) {
   Table t(report, "Baseboard Information", "MOTHERBOARD_INSTANCE");
   static const Column columns[] = {
-      {"Manufacturer", A, 0}, {"Product", A, 20}, {"Version", A, 13}, {"Serial Number", A, 0, MASK_SERIAL}};
+      {"Manufacturer", A}, {"Product", A, 20}, {"Version", A, 13}, {"Serial Number", A, 0, MASK_SERIAL}};
   t.heading(columns);
   each_structure(t, dmi, 2, [](row& r) {
     for (unsigned offset = 4; offset <= 7; offset++) r.str(offset);
@@ -526,8 +526,8 @@ void printStructure02(FILE* report, Dmi* dmi) {
 void printStructure03(FILE* report, Dmi* dmi) {
   Table t(report, "System Enclosure Information", "ENCLOSURE_INSTANCE");
   static const Column columns[] = {
-      {"Manufacturer", A, 0}, {"Type", S, 20}, {"Version", A, 13}, {"Serial Number", A, 32, MASK_SERIAL},
-      {"Asset Tag Number", A, 0, MASK_SERIAL}, {"Bootup State", S, 0}};
+      {"Manufacturer", A}, {"Type", S, 20}, {"Version", A, 13}, {"Serial Number", A, 32, MASK_SERIAL},
+      {"Asset Tag Number", A, 0, MASK_SERIAL}, {"Bootup State", S}};
   t.heading(columns);
   each_structure(t, dmi, 3, [](row& r) {
     r.str(4);
@@ -542,8 +542,8 @@ void printStructure03(FILE* report, Dmi* dmi) {
 void printStructure04(FILE* report, Dmi* dmi) {
   Table t(report, "Processor Information", "PROCESSOR_INSTANCE");
   static const Column columns[] = {
-      {"Socket", A, 0}, {"Manufacturer", A, 0}, {"Processor ID", A, 17}, {"Version", A, 20},
-      {"Current Speed", I, 0}, {"Status", S, 29}, {"Serial Number", S, 10, MASK_SERIAL}, {"Part Number", S, 10}};
+      {"Socket", A}, {"Manufacturer", A}, {"Processor ID", A, 17}, {"Version", A, 20},
+      {"Current Speed", I}, {"Status", S, 29}, {"Serial Number", S, 10, MASK_SERIAL}, {"Part Number", S, 10}};
   t.heading(columns);
   each_structure(t, dmi, 4, [](row& r) {
     r.str(4);
@@ -571,9 +571,9 @@ void printStructure04(FILE* report, Dmi* dmi) {
 void printStructure05(FILE* report, Dmi* dmi) {
   Table t(report, "Memory Controller Information", "MEMORY_CONTROLLER_INSTANCE");
   static const Column columns[] = {
-      {"Err Detect Method", S, 0}, {"Err Correct Capability", S, 0}, {"Supported Interleave", S, 0},
-      {"Current Interleave", S, 0}, {"Max Module Sz", S, 0}, {"Supp Speeds", S, 0},
-      {"Supported Types", S, 0}, {"Voltage", S, 0}, {"Num slots", I, 0}};
+      {"Err Detect Method", S}, {"Err Correct Capability", S}, {"Supported Interleave", S},
+      {"Current Interleave", S}, {"Max Module Sz", S}, {"Supp Speeds", S},
+      {"Supported Types", S}, {"Voltage", S}, {"Num slots", I}};
   t.heading(columns);
   each_structure(t, dmi, 5, [](row& r) {
     r.decode8(4, getMemCtrlErrDetect);
@@ -591,8 +591,8 @@ void printStructure05(FILE* report, Dmi* dmi) {
 void printStructure06(FILE* report, Dmi* dmi) {
   Table t(report, "Memory Module Information", "MEMORY_MODULE_INSTANCE");
   static const Column columns[] = {
-      {"Socket", A, 17}, {"Bank Connections", A, 0}, {"Speed", I, 0}, {"Type", S, 11},
-      {"Installed Size", S, 0}, {"Enabled Size", S, 0}, {"Errs Corrected", S, 0}, {"Errs UnCor", S, 0}};
+      {"Socket", A, 17}, {"Bank Connections", A}, {"Speed", I}, {"Type", S, 11},
+      {"Installed Size", S}, {"Enabled Size", S}, {"Errs Corrected", S}, {"Errs UnCor", S}};
   t.heading(columns);
   each_structure(t, dmi, 6, [](row& r) {
     r.str(4);
@@ -609,9 +609,9 @@ void printStructure07(FILE* report, Dmi* dmi) {
   static const char* const modes[] = {"WT", "WB", "Varies", "Unknown"};
   Table t(report, "Cache Information", "CACHE_INSTANCE");
   static const Column columns[] = {
-      {"Socket", A, 17}, {"Lvl", A, 0}, {"Status", S, 8}, {"Type", S, 6}, {"Size", S, 6},
-      {"SRAM Type", S, 18}, {"Speed", I, 0}, {"ECC Type", S, 0}, {"System Cache", S, 0},
-      {"Associativity", S, 0}};
+      {"Socket", A, 17}, {"Lvl", A}, {"Status", S, 8}, {"Type", S, 6}, {"Size", S, 6},
+      {"SRAM Type", S, 18}, {"Speed", I}, {"ECC Type", S}, {"System Cache", S},
+      {"Associativity", S}};
   t.heading(columns);
   each_structure(t, dmi, 7, [](row& r) {
     r.str(4);
@@ -643,7 +643,7 @@ void printStructure08(FILE* report, Dmi* dmi) {
   Table t(report, "Port Connector Information", "CONNECTOR_INSTANCE");
   static const Column columns[] = {
       {"Port Type", S, 30}, {"Internal Designator", A, 45}, {"Internal Connector Type", S, 23},
-      {"External Designator", A, 0}, {"External Connector Type", S, 23}};
+      {"External Designator", A}, {"External Connector Type", S, 23}};
   t.heading(columns);
   for (unsigned i = 0; i < dmi->get_num_structs(8); i++) {
     const unsigned char* s = dmi->get_struct(8, i);
@@ -664,8 +664,8 @@ void printStructure08(FILE* report, Dmi* dmi) {
 void printStructure09(FILE* report, Dmi* dmi) {
   Table t(report, "Adapter Slot Information", "SLOT_INSTANCE");
   static const Column columns[] = {
-      {"Socket Designation", A, 30}, {"Type", S, 20}, {"Bus Width", S, 0}, {"In Use", S, 9},
-      {"Length", S, 0}, {"ID", I, 3}, {"Characteristics", S, 50}};
+      {"Socket Designation", A, 30}, {"Type", S, 20}, {"Bus Width", S}, {"In Use", S, 9},
+      {"Length", S}, {"ID", I, 3}, {"Characteristics", S, 50}};
   t.heading(columns);
   for (unsigned i = 0; i < dmi->get_num_structs(9); i++) {
     const unsigned char* s = dmi->get_struct(9, i);
@@ -750,8 +750,8 @@ void printStructure14(FILE* report, Dmi* dmi) {
 void printStructure16(FILE* report, Dmi* dmi) {
   Table t(report, "Physical Memory Array Information", "PHYSICAL_MEMORY_ARRAY_INSTANCE");
   static const Column columns[] = {
-      {"Handle", A, 0}, {"Location", S, 23}, {"Use", S, 20}, {"Error Correction", S, 0},
-      {"Max Capacity", S, 0}, {"Error Handle", A, 0}, {"Memory Devices", I, 0}};
+      {"Handle", A}, {"Location", S, 23}, {"Use", S, 20}, {"Error Correction", S},
+      {"Max Capacity", S}, {"Error Handle", A}, {"Memory Devices", I}};
   t.heading(columns);
   each_structure(t, dmi, 16, [](row& r) {
     r.hex(2, 2, "%04lxh");
@@ -778,9 +778,9 @@ void printStructure16(FILE* report, Dmi* dmi) {
 void printStructure17(FILE* report, Dmi* dmi) {
   Table t(report, "Memory Device Information", "MEMORY_DEVICE_INSTANCE");
   static const Column columns[] = {
-      {"Handle", A, 0}, {"Dev Locator", A, 0}, {"Bank Locator", A, 0}, {"Width Tot/Data", A, 0},
-      {"Size", I, 0}, {"Form Factor", S, 0}, {"Dev Set", I, 7}, {"Type", S, 0}, {"Detail", A, 0},
-      {"Array Handle", A, 0}, {"Err Handle", A, 0}};
+      {"Handle", A}, {"Dev Locator", A}, {"Bank Locator", A}, {"Width Tot/Data", A},
+      {"Size", I}, {"Form Factor", S}, {"Dev Set", I, 7}, {"Type", S}, {"Detail", A},
+      {"Array Handle", A}, {"Err Handle", A}};
   t.heading(columns);
   each_structure(t, dmi, 17, [](row& r) {
     r.hex(2, 2, "%04lxh");
@@ -807,8 +807,8 @@ void printStructure17(FILE* report, Dmi* dmi) {
 void printStructure18(FILE* report, Dmi* dmi) {
   Table t(report, "Memory Error Information", "MEMORY_ERROR_INSTANCE");
   static const Column columns[] = {
-      {"Handle", A, 0}, {"Err Type", A, 0}, {"Granularity", A, 0}, {"Operation", A, 0},
-      {"Vend Syndrome", A, 0}, {"Array Addr", A, 0}, {"Device Addr", A, 0}, {"Resolution", A, 0}};
+      {"Handle", A}, {"Err Type", A}, {"Granularity", A}, {"Operation", A},
+      {"Vend Syndrome", A}, {"Array Addr", A}, {"Device Addr", A}, {"Resolution", A}};
   t.heading(columns);
   each_structure(t, dmi, 18, [](row& r) {
     r.hex(2, 2, "%04lxh");
@@ -820,8 +820,8 @@ void printStructure18(FILE* report, Dmi* dmi) {
 void printStructure19(FILE* report, Dmi* dmi) {
   Table t(report, "Memory Array Mapped Address Information", "MEMORY_ARRAY_MAPPED_ADDRESS_INSTANCE");
   static const Column columns[] = {
-      {"Handle", A, 0}, {"Start Addr", A, 0}, {"End Addr", A, 0}, {"Array Handle", A, 0},
-      {"Partition Width", A, 0}};
+      {"Handle", A}, {"Start Addr", A}, {"End Addr", A}, {"Array Handle", A},
+      {"Partition Width", A}};
   t.heading(columns);
   each_structure(t, dmi, 19, [](row& r) {
     r.hex(2, 2, "%04lxh");
@@ -835,9 +835,9 @@ void printStructure19(FILE* report, Dmi* dmi) {
 void printStructure20(FILE* report, Dmi* dmi) {
   Table t(report, "Memory Device Mapped Address Information", "MEMORY_DEVICE_MAPPED_ADDRESS_INSTANCE");
   static const Column columns[] = {
-      {"Start Addr", A, 0}, {"End Addr", A, 0}, {"Device Handle", A, 0},
-      {"Array Mapped Addr Handle", A, 0}, {"Partit Row Posn", A, 0}, {"I/Leave Position", A, 0},
-      {"I/Leave Data Depth", A, 0}};
+      {"Start Addr", A}, {"End Addr", A}, {"Device Handle", A},
+      {"Array Mapped Addr Handle", A}, {"Partit Row Posn", A}, {"I/Leave Position", A},
+      {"I/Leave Data Depth", A}};
   t.heading(columns);
   each_structure(t, dmi, 20, [](row& r) {
     r.hex32(4);
@@ -850,7 +850,7 @@ void printStructure20(FILE* report, Dmi* dmi) {
 
 void printStructure21(FILE* report, Dmi* dmi) {
   Table t(report, "Built-In Pointing Device Information", "POINTING_DEVICE_INSTANCE");
-  static const Column columns[] = {{"Type", S, 11}, {"Interface", S, 19}, {"Number of Buttons", I, 0}};
+  static const Column columns[] = {{"Type", S, 11}, {"Interface", S, 19}, {"Number of Buttons", I}};
   t.heading(columns);
   each_structure(t, dmi, 21, [](row& r) {
     r.decode8(4, getMouseType);
@@ -862,10 +862,10 @@ void printStructure21(FILE* report, Dmi* dmi) {
 void printStructure22(FILE* report, Dmi* dmi) {
   Table t(report, "Portable Battery Information", "BATTERY_INSTANCE");
   static const Column columns[] = {
-      {"Location", A, 0}, {"Mfg Date", A, 0}, {"Serial Number", A, 0, MASK_SERIAL}, {"Dev Name", A, 0},
-      {"Capacity", I, 0}, {"Design Voltage", I, 0}, {"Ver Number", A, 0}, {"Max Err in Data", I, 0},
-      {"SBDS SN", A, 0}, {"SBDS Mfg Date", A, 0}, {"Chemistry", A, 0}, {"Cap Mult", A, 0},
-      {"OEM Data", A, 0}};
+      {"Location", A}, {"Mfg Date", A}, {"Serial Number", A, 0, MASK_SERIAL}, {"Dev Name", A},
+      {"Capacity", I}, {"Design Voltage", I}, {"Ver Number", A}, {"Max Err in Data", I},
+      {"SBDS SN", A}, {"SBDS Mfg Date", A}, {"Chemistry", A}, {"Cap Mult", A},
+      {"OEM Data", A}};
   t.heading(columns);
   each_structure(t, dmi, 22, [](row& r) {
     r.str(4);
@@ -889,8 +889,8 @@ void printStructure22(FILE* report, Dmi* dmi) {
 void printStructure23(FILE* report, Dmi* dmi) {
   Table t(report, "System Reset Information", "RESET_INFO_INSTANCE");
   static const Column columns[] = {
-      {"Capabilities", A, 0}, {"Reset Count", I, 0}, {"Reset Limit", I, 0}, {"Timer interval", I, 0},
-      {"Timeout", I, 0}};
+      {"Capabilities", A}, {"Reset Count", I}, {"Reset Limit", I}, {"Timer interval", I},
+      {"Timeout", I}};
   t.heading(columns);
   each_structure(t, dmi, 23, [](row& r) {
     r.hex8(4);
@@ -901,8 +901,8 @@ void printStructure23(FILE* report, Dmi* dmi) {
 void printStructure24(FILE* report, Dmi* dmi) {
   Table t(report, "Hardware Security Information", "SECURITY_INFO_INSTANCE");
   static const Column columns[] = {
-      {"Power-on Password Status", A, 0}, {"Keyboard Password Status", A, 0},
-      {"Administrator Password Status", A, 0}, {"Front Panel Reset Status", A, 0}};
+      {"Power-on Password Status", A}, {"Keyboard Password Status", A},
+      {"Administrator Password Status", A}, {"Front Panel Reset Status", A}};
   t.heading(columns);
   each_structure(t, dmi, 24, [](row& r) {
     for (int shift = 6; shift >= 0; shift -= 2)
@@ -913,7 +913,7 @@ void printStructure24(FILE* report, Dmi* dmi) {
 void printStructure25(FILE* report, Dmi* dmi) {
   Table t(report, "Next Scheduled Power On Information", "POWER_CONTROL_INSTANCE");
   static const Column columns[] = {
-      {"Month", I, 0}, {"Day", I, 0}, {"Hour", I, 0}, {"Minute", I, 0}, {"Second", I, 0}};
+      {"Month", I}, {"Day", I}, {"Hour", I}, {"Minute", I}, {"Second", I}};
   t.heading(columns);
   each_structure(t, dmi, 25, [](row& r) {
     for (unsigned offset = 4; offset <= 8; offset++) r.int8(offset);
@@ -927,8 +927,8 @@ void printStructure26(FILE* report, Dmi* dmi) {
 void printStructure27(FILE* report, Dmi* dmi) {
   Table t(report, "Cooling Devices", "FAN_INSTANCE");
   static const Column columns[] = {
-      {"Temp Probe Handle", A, 0}, {"Device Type & Status", A, 0}, {"Cooling Unit Group", A, 0},
-      {"OEM Data", A, 0}};
+      {"Temp Probe Handle", A}, {"Device Type & Status", A}, {"Cooling Unit Group", A},
+      {"OEM Data", A}};
   t.heading(columns);
   each_structure(t, dmi, 27, [](row& r) {
     r.hex16(4);
@@ -948,7 +948,7 @@ void printStructure29(FILE* report, Dmi* dmi) {
 
 void printStructure30(FILE* report, Dmi* dmi) {
   Table t(report, "Out-of-Band Remote Access", "REMOTE_ACCESS_INSTANCE");
-  static const Column columns[] = {{"Manufacturer Name", A, 50}, {"Connections", I, 0}};
+  static const Column columns[] = {{"Manufacturer Name", A, 50}, {"Connections", I}};
   t.heading(columns);
   each_structure(t, dmi, 30, [](row& r) {
     r.str(4);
@@ -958,7 +958,7 @@ void printStructure30(FILE* report, Dmi* dmi) {
 
 void printStructure32(FILE* report, Dmi* dmi) {
   Table t(report, "Boot Status", "BOOT_STATUS_INSTANCE");
-  static const Column columns[] = {{"Boot Status", A, 0}};
+  static const Column columns[] = {{"Boot Status", A}};
   t.heading(columns);
   each_structure(t, dmi, 32, [](row& r) { r.hex8(10); });
 }

@@ -95,9 +95,9 @@ bool get_filescan_info(FILE* out, const filescan_parameters& p) {
   bool with_version = p.version.set;
   start_section(out, "FILESCAN");
   {
-    static const Column columns[] = {{"Path", STRING},      {"Filter", STRING},           {"Ignore Filter", STRING},
-                                     {"Permission Check", INTEGER}, {"Permission Mask", INTEGER}, {"Version", STRING},
-                                     {"Date", BOOL},        {"Size", BOOL}};
+    static const Column columns[] = {
+        {"Path", STRING}, {"Filter", STRING}, {"Ignore Filter", STRING}, {"Permission Check", INTEGER},
+        {"Permission Mask", INTEGER}, {"Version", STRING}, {"Date", BOOL}, {"Size", BOOL}};
     Table table(out, "FILESCAN PARAMETERS");
     table.heading(columns);
     table.write_row("", p.path.get(), p.filter.get(), p.ignore.set ? p.ignore.get() : "", check, mask,

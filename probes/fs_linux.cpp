@@ -111,12 +111,13 @@ int get_mounted_filesystems(FILE* report) {
     print_error("fs_linux: setmntent", errno);
     return 0;
   }
-  static const Column columns[] = {{"Mount Point", STRING, 256},       {"Device", STRING, 256},
-                                   {"Capacity", STRING, 16},           {"Capacity (bytes)", ASCII_STRING, 20},
-                                   {"Free Space", STRING, 16},         {"Free Space (bytes)", ASCII_STRING, 20},
-                                   {"Available Space", STRING, 16},    {"Available Space (bytes)", ASCII_STRING, 20},
-                                   {"Used Space", STRING, 16},         {"Used Space (bytes)", ASCII_STRING, 20},
-                                   {"File System", STRING, 16}};
+  static const Column columns[] = {
+      {"Mount Point", STRING, 256},    {"Device", STRING, 256},
+      {"Capacity", STRING, 16},        {"Capacity (bytes)", ASCII_STRING, 20},
+      {"Free Space", STRING, 16},      {"Free Space (bytes)", ASCII_STRING, 20},
+      {"Available Space", STRING, 16}, {"Available Space (bytes)", ASCII_STRING, 20},
+      {"Used Space", STRING, 16},      {"Used Space (bytes)", ASCII_STRING, 20},
+      {"File System", STRING, 16}};
   Table table(report, "Mounted Filesystems");
   table.heading(columns);
 
@@ -261,12 +262,12 @@ void read_tune2fs(partition_record& p) {
 }  // namespace
 
 void get_partition_details(FILE* report) {
-  static const Column columns[] = {{"Name", STRING, 64},           {"No. Blocks", INTEGER, 0},
-                                   {"Major Number", INTEGER, 0},   {"Minor Number", INTEGER, 0},
+  static const Column columns[] = {{"Name", STRING, 64},           {"No. Blocks", INTEGER},
+                                   {"Major Number", INTEGER},   {"Minor Number", INTEGER},
                                    {"Features", STRING, 128},      {"State", STRING, 16},
                                    {"Error Behaviour", STRING, 64}, {"Last Mount Date", STRING, 64},
-                                   {"Mount Count", INTEGER, 0},    {"Maximum Mounts", INTEGER, 0},
-                                   {"Block Size", INTEGER, 0},     {"Inode Size", INTEGER, 0}};
+                                   {"Mount Count", INTEGER},    {"Maximum Mounts", INTEGER},
+                                   {"Block Size", INTEGER},     {"Inode Size", INTEGER}};
   Table table(report, "Partition Details");
   table.heading(columns);
 

@@ -175,9 +175,9 @@ std::set<std::string> loaded_module_keys() {
 modules_probe::modules_probe(probe_group* group) : probe(group, "Kernel Modules", 4, 0x0001) {}
 
 bool modules_probe::run(FILE* report) {
-  static const Column columns[] = {{"Name", STRING, 80},    {"Path", STRING, 80},        {"Version", STRING, 80},
-                                   {"Author", STRING, 80},  {"License", STRING, 80},     {"Description", STRING, 80},
-                                   {"Loaded", STRING}};
+  static const Column columns[] = {
+      {"Name", STRING, 80},    {"Path", STRING, 80},        {"Version", STRING, 80}, {"Author", STRING, 80},
+      {"License", STRING, 80}, {"Description", STRING, 80}, {"Loaded", STRING}};
   Table table(report, "Kernel Modules", "MODULE");
   table.heading(columns);
 

@@ -98,7 +98,7 @@ void net_probe::interface_tables(FILE* report) {
                                      {"Type", ASCII_STRING, 16},
                                      {"Address", ASCII_STRING, 32, MASK_ADDRESS},
                                      {"Flags", ASCII_STRING, 130},
-                                     {"MTU", INTEGER, 0}};
+                                     {"MTU", INTEGER}};
     table.heading(columns);
     for (const rtnl_link_info& link : interfaces) {
       table.start_row(link.name);
@@ -116,10 +116,10 @@ void net_probe::interface_tables(FILE* report) {
   }
   Table table(report, "Network Interface Statistics");
   static const Column columns[] = {
-      {"Name", ASCII_STRING, 16},  {"rx packets", INTEGER, 0}, {"tx packets", INTEGER, 0},
-      {"rx bytes", INTEGER, 0},    {"tx bytes", INTEGER, 0},   {"rx errors", INTEGER, 0},
-      {"tx errors", INTEGER, 0},   {"rx dropped", INTEGER, 0}, {"tx dropped", INTEGER, 0},
-      {"multicast", INTEGER, 0},   {"collisions", INTEGER, 0}};
+      {"Name", ASCII_STRING, 16},  {"rx packets", INTEGER}, {"tx packets", INTEGER},
+      {"rx bytes", INTEGER},    {"tx bytes", INTEGER},   {"rx errors", INTEGER},
+      {"tx errors", INTEGER},   {"rx dropped", INTEGER}, {"tx dropped", INTEGER},
+      {"multicast", INTEGER},   {"collisions", INTEGER}};
   table.heading(columns);
   for (const rtnl_link_info& link : interfaces) {
     table.start_row(link.name);
@@ -200,7 +200,7 @@ void net_probe::iptables_tables(FILE* report) {
     return;
   }
   static const Column columns[] = {
-      {"Rule Order", INTEGER, 0},        {"No. Packets", INTEGER, 0},      {"No. Bytes", INTEGER, 0},
+      {"Rule Order", INTEGER},        {"No. Packets", INTEGER},      {"No. Bytes", INTEGER},
       {"Target", STRING, 32},            {"Protocol", STRING, 32},         {"Options", STRING, 32},
       {"Input Interface", STRING, 32},   {"Output Interface", STRING, 32}, {"Source", STRING, 64, MASK_ADDRESS},
       {"Destination", STRING, 64, MASK_ADDRESS},       {"Filter", STRING, 128}};

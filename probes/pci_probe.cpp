@@ -54,9 +54,9 @@ bool pci_adapter_probe::run(FILE* report) {
 namespace {
 
 const Column device_columns[] = {
-    {"Bus", INTEGER, 0},           {"Device", INTEGER, 0},        {"Function", INTEGER, 0},
-    {"Slot", ASCII_STRING, 8},     {"Vendor ID", HEX, 0},         {"Vendor Name", STRING, 30},
-    {"Device ID", HEX, 0},         {"Device Name", STRING, 50},   {"Class", ASCII_STRING, 10},
+    {"Bus", INTEGER},           {"Device", INTEGER},        {"Function", INTEGER},
+    {"Slot", ASCII_STRING, 8},     {"Vendor ID", HEX},         {"Vendor Name", STRING, 30},
+    {"Device ID", HEX},         {"Device Name", STRING, 50},   {"Class", ASCII_STRING, 10},
     {"Sub Class", ASCII_STRING, 15}, {"Product Name", ASCII_STRING, 10}, {"Part Number", ASCII_STRING, 10},
     {"EC Level", ASCII_STRING, 10}, {"Manufacturer ID", ASCII_STRING, 15},
     {"Serial Number", ASCII_STRING, 10, MASK_SERIAL},
@@ -64,7 +64,7 @@ const Column device_columns[] = {
 const size_t DEVICE_COLUMNS_WITHOUT_VPD = 10;
 
 const Column adapter_columns[] = {
-    {"Slot ID", INTEGER, 0}, {"Slot Name", ASCII_STRING, 25}, {"In Use", ASCII_STRING, 0},
+    {"Slot ID", INTEGER}, {"Slot Name", ASCII_STRING, 25}, {"In Use", ASCII_STRING},
     {"Vendor", STRING, 25},  {"Adapter", STRING, 70},
 };
 
