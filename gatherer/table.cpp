@@ -266,32 +266,33 @@ void Table::write_heading() {
   for (int i = 0; i < column_count; i++)
     printd("schema: %2d - %-42s width %-4d type %d\n", i, column_name[i], column_width[i], (int)column_type[i]);
 
-  if (!stream) return;
-  char text[16];
-  switch (output_format) {
-    case OUTPUT_TEXT:
-      write_border();
-      fputc('|', stream);
-      for (int i = 0; i < column_count; i++)
-        fprintf(stream, " %-*.*s |", column_width[i], column_width[i], column_name[i]);
-      fputc('\n', stream);
-      write_border();
-      break;
-    case OUTPUT_ZVML:
-      snprintf(text, sizeof text, "%d", column_count);
-      xml_tag_value(stream, "COLS", text);
-      break;
-    case OUTPUT_HTML:
-      fputs("<TR>", stream);
-      for (int i = 0; i < column_count; i++) {
-        fputs("<TH>", stream);
-        html_write_text(stream, column_name[i], false);
-        fputs("</TH>", stream);
-      }
-      fputs("</TR>\n", stream);
-      break;
-    default:
-      break;
+  if (stream) {
+    char text[16];
+    switch (output_format) {
+      case OUTPUT_TEXT:
+        write_border();
+        fputc('|', stream);
+        for (int i = 0; i < column_count; i++)
+          fprintf(stream, " %-*.*s |", column_width[i], column_width[i], column_name[i]);
+        fputc('\n', stream);
+        write_border();
+        break;
+      case OUTPUT_ZVML:
+        snprintf(text, sizeof text, "%d", column_count);
+        xml_tag_value(stream, "COLS", text);
+        break;
+      case OUTPUT_HTML:
+        fputs("<TR>", stream);
+        for (int i = 0; i < column_count; i++) {
+          fputs("<TH>", stream);
+          html_write_text(stream, column_name[i], false);
+          fputs("</TH>", stream);
+        }
+        fputs("</TR>\n", stream);
+        break;
+      default:
+        break;
+    }
   }
 }
 
