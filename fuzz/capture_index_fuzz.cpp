@@ -1,14 +1,24 @@
-// capture_index_fuzz.cpp - the command index and the file-system sizes of a
-// replayed capture: any line is parsed or refused, and a line parsed gives
-// the same values when written and parsed again.
+// capture_index_fuzz.cpp - the command index, the file-system sizes and the
+// memory-range headings of a replayed capture: any line is parsed or
+// refused, and a line parsed gives the same values when written and parsed
+// again. The whole input as a SCSI device's record: read or refused.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include "capture.h"
+#include "scsi_linux.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
+  scsi_record record;
+  std::string why;
+  if (scsi_parse_record(text, &record, &why)) {
+    for (const auto& a : record.answers)
+      if (a.second.error == 0 && a.second.reply.size() < SG_HEADER_SIZE) abort();
+  } else if (why.empty()) {
+    abort();
+  }
   size_t start = 0;
   while (start <= text.size()) {
     size_t end = text.find('\n', start);
@@ -34,6 +44,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       struct statvfs st2;
       if (!capture_parse_space_line(again.substr(0, again.size() - 1), &mount2, &st2) || mount2 != mount ||
           st2.f_blocks != st.f_blocks || st2.f_namemax != st.f_namemax)
+        abort();
+    }
+    unsigned long long address = 0, address2 = 0;
+    size_t length = 0, length2 = 0;
+    if (capture_parse_memory_line(line, &address, &length)) {
+      std::string again = capture_memory_line(address, length);
+      if (length == 0 || !capture_parse_memory_line(again.substr(0, again.size() - 1), &address2, &length2) ||
+          address2 != address || length2 != length)
         abort();
     }
     start = end + 1;

@@ -1,9 +1,11 @@
 // net_netlink_fuzz.cpp - the three routing netlink record parsers on an
 // arbitrary datagram: every dump ends, and every text field ends inside its
-// buffer.
+// buffer. The same bytes as a capture's record of a dump: it is read whole
+// or refused, and a record found whole replays to its end.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "net_addr_linux.h"
 #include "net_link_linux.h"
@@ -44,9 +46,37 @@ void drain(const uint8_t* data, size_t size, int (*next)(netlink_buffer*, Record
   if (parse(data, size, &r) == 0) check(r);
 }
 
+/// The bytes as a recorded dump: checked, then replayed as the probe does.
+void replay_record(const uint8_t* data, size_t size) {
+  if (size == 0) return;
+  FILE* f = fmemopen(const_cast<uint8_t*>(data), size, "rb");
+  if (!f) return;
+  std::string why;
+  bool whole = netlink_record_check(f, &why);
+  if (!whole && why.empty()) abort();  // a refusal says why
+  rewind(f);
+  netlink_buffer b;
+  b.replay = f;
+  b.sequence = 1;
+  size_t messages = 0;
+  while (netlink_record_next(f, &b, &why) == 0) {
+    if (b.received < 16 || b.received > b.data.size() || b.received > size) abort();
+    if (++messages > size / 16) abort();
+  }
+  rewind(f);
+  rtnl_link_info r;
+  for (int n = 0; rtnl_next_link(&b, &r) == 0; n++) {
+    if (n > 1 << 16) abort();
+    check(r);
+  }
+  b.replay = nullptr;
+  fclose(f);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  replay_record(data, size);
   drain(data, size, rtnl_next_link, rtnl_parse_link);
   // Both families: an IPv6 dump formats its masks and addresses otherwise.
   for (int family : {2, 10}) {

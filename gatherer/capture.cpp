@@ -19,7 +19,9 @@
 
 #include "clock.h"
 #include "debug.h"
+#include "net_link_linux.h"
 #include "platform_paths.h"
+#include "scsi_linux.h"
 #include "sysroot.h"
 #include "util_string.h"
 #include "zelvarn2.h"
@@ -33,6 +35,12 @@ const char* const REPLAY_MANIFEST = "/.zelvarn2-capture/manifest";
 const char* const REPLAY_INDEX = "/.zelvarn2-capture/commands/index";
 const char* const REPLAY_OUTPUT_DIR = "/.zelvarn2-capture/commands/";
 const char* const REPLAY_SPACE = "/.zelvarn2-capture/statvfs";
+const char* const REPLAY_OWN_DIR = "/.zelvarn2-capture";
+const char* const MEMORY_RECORD = "memory";
+/// Largest recorded range: more than the BIOS area and any table in it.
+const size_t MEMORY_RANGE_LIMIT = 16u << 20;
+/// Largest record of one SCSI device.
+const uint64_t SCSI_RECORD_LIMIT = 4u << 20;
 const char* const MANIFEST_HEADING = "zelvarn2 capture 1";
 
 /// Most bytes kept of one file, and the largest size an empty stand-in of a
@@ -70,6 +78,15 @@ time_t captured_at = 0;
 std::map<std::string, std::deque<recording>> recordings;
 /// File-system sizes by mount point, as the capture recorded them.
 std::map<std::string, struct statvfs> spaces;
+/// The records this run made (only those are appended to).
+std::set<std::string> own_records;
+/// A recorded physical-memory range: its bytes lie at `offset` of the record.
+struct memory_range {
+  unsigned long long address;
+  size_t length;
+  off_t offset;
+};
+std::vector<memory_range> memory_ranges;
 
 struct busy_guard {
   busy_guard() { busy = true; }
@@ -494,7 +511,27 @@ bool capture_keep_record(const char* name, const std::string& text) {
   return ok;
 }
 
+bool capture_append_record(const char* name, const void* data, size_t size) {
+  if (capture_fd < 0 || !name || !*name || strchr(name, '/') || !strcmp(name, ".") || !strcmp(name, ".."))
+    return false;
+  int own = capture_subdir(std::string("/") + CAPTURE_DIR);
+  bool first = !own_records.count(name);
+  int flags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC | (first ? O_CREAT | O_EXCL : 0);
+  int fd = own >= 0 ? openat(own, name, flags, 0644) : -1;
+  if (fd >= 0 && first) own_records.insert(name);
+  bool ok = fd >= 0 && write(fd, data, size) == static_cast<ssize_t>(size);
+  if (fd >= 0) close(fd);
+  if (own >= 0) close(own);
+  if (!ok) printd("capture: record %s not kept whole\n", name);
+  return ok;
+}
+
 std::string replay_record_path(const char* name) { return std::string("/") + CAPTURE_DIR + "/" + name; }
+
+bool replay_has_record(const char* name) {
+  struct stat st;
+  return replaying && name && sys_lstat(replay_record_path(name).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
 
 const std::string& capture_dir() { return wanted_dir; }
 
@@ -507,6 +544,8 @@ void capture_reset() {
   close_fd(space_fd);
   close_fd(commands_fd);
   spaces.clear();
+  own_records.clear();
+  memory_ranges.clear();
   close_fd(capture_fd);
   with_contents.clear();
   whole_contents.clear();
@@ -586,6 +625,73 @@ void capture_command_end(int id, int status, int limit) {
   open_commands.erase(it);
 }
 
+namespace {
+
+/// The recorded physical-memory ranges: each heading line and its bytes
+/// whole. False, with what is wrong, otherwise.
+bool load_memory_ranges(std::string* damaged) {
+  memory_ranges.clear();
+  int fd = sys_open(replay_record_path(MEMORY_RECORD).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return true;
+  struct stat st;
+  FILE* f = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? fdopen(fd, "rb") : nullptr;
+  if (!f) {
+    close(fd);
+    *damaged = "memory ranges";
+    return false;
+  }
+  std::string line;
+  bool too_long = false, ok = true;
+  for (int number = 1; ok && read_line(f, &line, &too_long); ++number) {
+    unsigned long long address = 0;
+    size_t length = 0;
+    off_t at = ftello(f);
+    ok = !too_long && capture_parse_memory_line(line, &address, &length) && at >= 0 &&
+         static_cast<unsigned long long>(st.st_size - at) >= length && fseeko(f, static_cast<off_t>(length), SEEK_CUR) == 0;
+    if (ok) memory_ranges.push_back({address, length, at});
+    else *damaged = "memory range " + std::to_string(number);
+  }
+  fclose(f);
+  if (!ok) memory_ranges.clear();
+  return ok;
+}
+
+/// Every record of the capture's own directory that a probe reads in turn
+/// is checked whole before anything runs: routing netlink answers, SCSI
+/// answers and memory ranges.
+bool load_records(std::string* damaged) {
+  if (!load_memory_ranges(damaged)) return false;
+  DIR* d = sys_opendir(REPLAY_OWN_DIR);
+  if (!d) return true;
+  std::vector<std::string> names;
+  while (struct dirent* e = readdir(d))
+    if (!strncmp(e->d_name, "netlink-", 8) || !strncmp(e->d_name, "scsi-", 5)) names.push_back(e->d_name);
+  closedir(d);
+  for (const std::string& name : names) {
+    std::string path = replay_record_path(name.c_str()), problem;
+    bool netlink = name[0] == 'n';
+    FILE* f = sys_fopen_bounded(path.c_str(), netlink ? UINT64_MAX : SCSI_RECORD_LIMIT);
+    bool ok = f != nullptr;
+    if (ok && netlink) {
+      ok = netlink_record_check(f, &problem);
+    } else if (ok) {
+      std::string text;
+      char chunk[4096];
+      for (size_t n; (n = fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, n);
+      scsi_record record;
+      ok = scsi_parse_record(text, &record, &problem);
+    }
+    if (f) fclose(f);
+    if (!ok) {
+      *damaged = name + (problem.empty() ? std::string() : ": " + problem);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 bool replay_load(std::string* why) {
   replaying = false;
   recordings.clear();
@@ -660,6 +766,14 @@ bool replay_load(std::string* why) {
       spaces[mount] = st;
     }
     fclose(f);
+  }
+  std::string damaged;
+  if (!load_records(&damaged)) {
+    recordings.clear();
+    spaces.clear();
+    memory_ranges.clear();
+    *why = "holds a damaged capture (" + damaged + ")";
+    return false;
   }
   replaying = true;
   printd("capture: replaying the capture of %s, %d command recordings\n", captured_host.c_str(), number);
@@ -817,5 +931,51 @@ bool capture_known_command(const char* command) {
   }
   for (const char* t : tools)
     if (tool == t) return true;
+  return false;
+}
+
+std::string capture_memory_line(unsigned long long address, size_t length) {
+  char line[64];
+  snprintf(line, sizeof line, "%llx %zu\n", address, length);
+  return line;
+}
+
+bool capture_parse_memory_line(const std::string& line, unsigned long long* address, size_t* length) {
+  size_t blank = line.find(' ');
+  if (blank == std::string::npos || blank == 0 || blank > 16) return false;
+  unsigned long long a = 0, n = 0;
+  for (size_t i = 0; i < blank; ++i) {
+    int d = hex_digit(line[i]);
+    if (d < 0) return false;
+    a = a << 4 | static_cast<unsigned>(d);
+  }
+  if (!whole_number(line.substr(blank + 1), MEMORY_RANGE_LIMIT, &n) || n == 0 || a + n < a) return false;
+  *address = a;
+  *length = static_cast<size_t>(n);
+  return true;
+}
+
+void capture_note_memory(unsigned long long address, const void* data, size_t length) {
+  if (capture_fd < 0 || !data || length == 0 || length > MEMORY_RANGE_LIMIT) return;
+  // A range read again is kept once.
+  for (const memory_range& r : memory_ranges)
+    if (r.address == address && r.length == length) return;
+  std::string line = capture_memory_line(address, length);
+  if (capture_append_record(MEMORY_RECORD, line.data(), line.size()) &&
+      capture_append_record(MEMORY_RECORD, data, length))
+    memory_ranges.push_back({address, length, 0});
+}
+
+bool replay_memory(unsigned long long address, void* buffer, size_t length) {
+  if (!replaying || !buffer || length == 0) return false;
+  for (const memory_range& r : memory_ranges) {
+    if (address < r.address || address - r.address > r.length || length > r.length - (address - r.address)) continue;
+    int fd = sys_open(replay_record_path(MEMORY_RECORD).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    ssize_t got = pread(fd, buffer, length, r.offset + static_cast<off_t>(address - r.address));
+    close(fd);
+    printd("capture: %zu bytes at %#llx answered from the recorded range at %#llx\n", length, address, r.address);
+    return got == static_cast<ssize_t>(length);
+  }
   return false;
 }

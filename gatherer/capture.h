@@ -5,7 +5,10 @@
 // symbolic links met on the way as links), and the output and exit status of
 // each outside command run through run_command.h, keyed by its command line.
 // DIR/.zelvarn2-capture holds the manifest (host name, capture time, program
-// version) and the command recordings.
+// version), the command recordings and the records of what no file holds:
+// the kernel's routing netlink answers, the SCSI devices' answers, the
+// physical-memory ranges read, the processor's CPUID registers and the sizes
+// of the mounted file systems.
 //
 // Given as a system root, a capture is replayed: its files are read as any
 // root's, a command with a recording is not run (its output and status are
@@ -52,8 +55,24 @@ void capture_command_end(int id, int status, int limit);
 /// (the processor's CPUID answers, say); false when the run does not record
 /// or it cannot be written.
 bool capture_keep_record(const char* name, const std::string& text);
+/// Appends to the record NAME of the capture, made by this run at its first
+/// piece (a record the run did not make is never written to); false when the
+/// run does not record or it cannot be written.
+bool capture_append_record(const char* name, const void* data, size_t size);
 /// The platform path of such a record in the capture being replayed.
 std::string replay_record_path(const char* name);
+/// True when the capture being replayed holds the record NAME.
+bool replay_has_record(const char* name);
+
+/// Physical memory: a capture keeps each range the run read (its address,
+/// length and bytes) in the record "memory", as a line "ADDRESS LENGTH"
+/// (hexadecimal address, decimal length) followed by the bytes. A replay
+/// answers a read lying inside one recorded range (true); false otherwise.
+void capture_note_memory(unsigned long long address, const void* data, size_t length);
+bool replay_memory(unsigned long long address, void* buffer, size_t length);
+/// The line heading a recorded range, with its line feed, and its reading.
+std::string capture_memory_line(unsigned long long address, size_t length);
+bool capture_parse_memory_line(const std::string& line, unsigned long long* address, size_t* length);
 
 /// After a system root is set: when it is a capture, loads its manifest and
 /// command recordings. False, with the reason in `why`, when the capture is

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "capture.h"
 #include "debug.h"
 #include "platform_paths.h"
 #include "sysroot.h"
@@ -69,6 +70,12 @@ bool read_platform_file(const char* path, std::vector<unsigned char>& out, unsig
 bool copy_physical_memory(unsigned long address, void* buffer, int length) {
   printd("pma: copying %d bytes from %p\n", length, (void*)address);
   if (!buffer || length <= 0) return false;
+  // A replayed capture answers from the ranges it read; a read outside them
+  // goes to the root's memory image, where it has one.
+  if (replay_memory(address, buffer, (size_t)length)) {
+    capture_note_memory(address, buffer, (size_t)length);
+    return true;
+  }
   int fd = sys_open(platform_path::dev_mem, O_RDONLY | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     print_error(platform_path::dev_mem, errno);
@@ -99,6 +106,7 @@ bool copy_physical_memory(unsigned long address, void* buffer, int length) {
     } else {
       memcpy(buffer, (const unsigned char*)map + offset, length);
       if (munmap(map, length + offset) != 0) print_error("munmap", errno);
+      capture_note_memory(address, buffer, (size_t)length);
     }
   }
   if (close(fd) != 0) print_error("close /dev/mem", errno);

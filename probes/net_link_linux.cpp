@@ -10,7 +10,9 @@
 
 #include <cstring>
 
+#include "capture.h"
 #include "debug.h"
+#include "sysroot.h"
 #include "util_string.h"
 
 namespace {
@@ -18,6 +20,8 @@ namespace {
 /// Smallest receive buffer; a datagram announced larger grows it.
 const size_t NETLINK_MIN_BUFFER = 32768;
 const int NETLINK_RECEIVE_SECONDS = 10;
+/// Largest message of a record: far more than any the kernel sends.
+const uint32_t NETLINK_RECORD_MESSAGE_LIMIT = 1u << 20;
 
 uint32_t get_u32(const unsigned char* p) {
   uint32_t v;
@@ -63,8 +67,84 @@ netlink_buffer* netlink_open() {
   return buffer;
 }
 
+std::string netlink_record_name(int type, int family) {
+  const char* kind = type == RTNL_GET_LINK ? "link" : type == RTNL_GET_ADDR ? "addr" : type == RTNL_GET_ROUTE ? "route" : "";
+  const char* name = family == AF_INET ? "inet" : family == AF_INET6 ? "inet6" : "";
+  if (!*kind) return "netlink-" + std::to_string(type) + "-" + (*name ? name : std::to_string(family));
+  return std::string("netlink-") + kind + "-" + (*name ? name : std::to_string(family));
+}
+
+int netlink_record_next(FILE* record, netlink_buffer* buffer, std::string* why) {
+  unsigned char header[NL_HEADER_SIZE];
+  size_t got = fread(header, 1, sizeof header, record);
+  if (got == 0 && !ferror(record)) return 1;
+  std::string where = " at offset " + std::to_string(static_cast<unsigned long long>(buffer->replay_offset));
+  if (got < sizeof header) {
+    *why = "message header cut short" + where;
+    return -1;
+  }
+  uint32_t length = get_u32(header);
+  if (length < NL_HEADER_SIZE || length > NETLINK_RECORD_MESSAGE_LIMIT) {
+    *why = "message length " + std::to_string(length) + where;
+    return -1;
+  }
+  if (buffer->data.size() < length) buffer->data.resize(length);
+  memcpy(buffer->data.data(), header, sizeof header);
+  size_t body = length - NL_HEADER_SIZE;
+  if (fread(buffer->data.data() + NL_HEADER_SIZE, 1, body, record) != body) {
+    *why = "message of " + std::to_string(length) + " bytes cut short" + where;
+    return -1;
+  }
+  // The padding to the next message; the record may end without it.
+  unsigned char pad[3];
+  size_t padding = (4 - length % 4) % 4;
+  if (padding && fread(pad, 1, padding, record) != padding && ferror(record)) {
+    *why = "record unreadable" + where;
+    return -1;
+  }
+  buffer->replay_offset += length + padding;
+  buffer->received = length;
+  buffer->offset = 0;
+  return 0;
+}
+
+bool netlink_record_check(FILE* record, std::string* why) {
+  netlink_buffer buffer;
+  int got;
+  while ((got = netlink_record_next(record, &buffer, why)) == 0) {
+  }
+  return got == 1;
+}
+
+netlink_buffer* netlink_open_dump(int type, int family) {
+  std::string name = netlink_record_name(type, family);
+  if (!replay_active()) {
+    netlink_buffer* buffer = netlink_open();
+    if (buffer && capture_active()) buffer->record = name;
+    return buffer;
+  }
+  FILE* record = sys_fopen(replay_record_path(name.c_str()).c_str(), "rb");
+  if (!record) return nullptr;
+  netlink_buffer* buffer = new netlink_buffer;
+  buffer->replay = record;
+  if (capture_active()) buffer->record = name;
+  buffer->request = type;
+  // The answers carry the sequence number of the capturing run's request.
+  std::string why;
+  int got = netlink_record_next(record, buffer, &why);
+  buffer->sequence = got == 0 ? get_u32(buffer->data.data() + 8) : 1;
+  if (got == 0 && !buffer->record.empty())
+    capture_append_record(buffer->record.c_str(), buffer->data.data(), buffer->received);
+  if (buffer->sequence == 0) buffer->sequence = 1;
+  if (got < 0) printd("net: %s: %s\n", name.c_str(), why.c_str());
+  if (got != 0) buffer->received = 0;
+  printd("net: %s replayed\n", name.c_str());
+  return buffer;
+}
+
 void netlink_close(netlink_buffer* buffer) {
   if (!buffer) return;
+  if (buffer->replay) fclose(buffer->replay);
   if (buffer->socket >= 0 && close(buffer->socket) != 0) print_error("net: close", errno);
   delete buffer;
 }
@@ -99,6 +179,16 @@ int netlink_send_message(netlink_buffer* buffer, int type, int family) {
 }
 
 int netlink_receive_message(netlink_buffer* buffer) {
+  if (buffer->replay) {
+    std::string why;
+    int got = netlink_record_next(buffer->replay, buffer, &why);
+    if (got < 0) printd("net: recorded answer: %s\n", why.c_str());
+    if (got != 0) return -1;
+    if (!buffer->record.empty()) capture_append_record(buffer->record.c_str(), buffer->data.data(), buffer->received);
+    return 0;
+  }
+  // Bytes handed over by a caller: their end ends the dump.
+  if (buffer->socket < 0) return -1;
   for (;;) {
     // The datagram's length first, so that no datagram is ever cut.
     ssize_t announced = recv(buffer->socket, nullptr, 0, MSG_PEEK | MSG_TRUNC);
@@ -138,6 +228,7 @@ int netlink_receive_message(netlink_buffer* buffer) {
     }
     buffer->received = static_cast<size_t>(n);
     buffer->offset = 0;
+    if (!buffer->record.empty()) capture_append_record(buffer->record.c_str(), buffer->data.data(), buffer->received);
     return 0;
   }
 }

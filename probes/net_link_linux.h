@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 /// One routing netlink conversation, owned by whoever opened it.
@@ -19,6 +21,9 @@ struct netlink_buffer {
   size_t offset = 0;                 ///< next unread message
   int request = 0;                   ///< type of the request sent (names it in the log)
   int ended = 0;                     ///< once the dump ended: its last result (1 or negative)
+  std::string record;                ///< a capture's record the received datagrams are kept in
+  FILE* replay = nullptr;            ///< a replayed record the messages come from instead
+  uint64_t replay_offset = 0;        ///< bytes of it read so far
 };
 
 /// Message types and sizes of the routing netlink protocol.
@@ -36,6 +41,19 @@ enum {
 
 /// A new buffer with a routing netlink socket; null on failure.
 netlink_buffer* netlink_open();
+/// A buffer for one dump of `type` and `family`: in a replay, the recorded
+/// answers of the capture (null when it holds none); otherwise a socket
+/// whose answers a capture keeps in the record of that dump.
+netlink_buffer* netlink_open_dump(int type, int family);
+/// The record of a dump in a capture: "netlink-link-inet" and so on.
+std::string netlink_record_name(int type, int family);
+/// The next message of a recorded dump (the datagrams as received, one after
+/// the other) into the buffer, as one datagram: 0, 1 at the record's end, -1
+/// when the record is damaged (a message cut short or of an impossible
+/// length), with what is wrong in `why`.
+int netlink_record_next(FILE* record, netlink_buffer* buffer, std::string* why);
+/// True when every message of a record is whole; what is wrong in `why`.
+bool netlink_record_check(FILE* record, std::string* why);
 /// Closes the socket and frees the buffer; tolerates null.
 void netlink_close(netlink_buffer* buffer);
 /// Sends one dump request; 0 or the negative send result.

@@ -1,7 +1,7 @@
 // net_probe.cpp - the "NETWORK" probe group.
 //
 // Interfaces, addresses and routes come from the kernel over routing netlink,
-// one socket per dump; the packet-filter chains from the iptables command,
+// one socket per dump (in a replay, from the capture's record of each dump); the packet-filter chains from the iptables command,
 // read to the end of its output; the hosts file and the resolver
 // configuration from the files under the system root.
 #include "net_probe.h"
@@ -68,7 +68,10 @@ const rtnl_link_info* net_probe::find_interface(int32_t index) const {
 bool net_probe::run(FILE* report) {
   interfaces.clear();
   have_stats = false;
-  if (sysroot_is_set()) {
+  // A capture's recorded answers stand for the kernel's; without them a
+  // root's files state what they can.
+  bool recorded = replay_active() && replay_has_record(netlink_record_name(RTNL_GET_LINK, AF_INET).c_str());
+  if (sysroot_is_set() && !recorded) {
     root_interfaces();
     if (interfaces.empty()) {
       note_not_under_root("Network Interfaces");
@@ -80,7 +83,8 @@ bool net_probe::run(FILE* report) {
     root_routes(report);
     return true;
   }
-  if (netlink_buffer* buffer = netlink_open()) {
+  have_stats = true;
+  if (netlink_buffer* buffer = netlink_open_dump(RTNL_GET_LINK, AF_INET)) {
     rtnl_link_info record;
     while (rtnl_next_link(buffer, &record) == 0) interfaces.push_back(record);
     netlink_close(buffer);
@@ -135,8 +139,8 @@ void net_probe::address_table(FILE* report) {
   table.heading(address_columns);
   // IPv4 first, then IPv6; one dump (and socket) each.
   for (int family : {AF_INET, AF_INET6}) {
-    netlink_buffer* buffer = netlink_open();
-    if (!buffer) return;
+    netlink_buffer* buffer = netlink_open_dump(RTNL_GET_ADDR, family);
+    if (!buffer) continue;
     rtnl_addr_info record;
     while (rtnl_next_addr(buffer, &record, family) == 0) {
       const rtnl_link_info* link = find_interface(record.index);
@@ -255,8 +259,8 @@ bool net_probe::route_table(FILE* report) {
   // IPv4 first, then IPv6 (its masks in the IPv6 form); a multipath route
   // gives one row per next hop.
   for (int family : {AF_INET, AF_INET6}) {
-    netlink_buffer* buffer = netlink_open();
-    if (!buffer) return true;
+    netlink_buffer* buffer = netlink_open_dump(RTNL_GET_ROUTE, family);
+    if (!buffer) continue;
     static rtnl_route_info record;
     while (rtnl_next_route(buffer, &record, family) == 0) {
       if (record.hop_count == 0) row(record, record.gateway, record.output_interface);

@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "capture.h"
 #include "debug.h"
 #include "platform_paths.h"
 #include "sysroot.h"
@@ -78,7 +79,267 @@ const char* without_dev_prefix(const char* path) {
 scsi_node_io& system_node_io() {
   // Never destroyed: a scan still open at exit closes its descriptors through it.
   static system_io* io = new system_io;
+  static scsi_replay_io* replay = new scsi_replay_io;
+  static scsi_recording_io* recording = new scsi_recording_io(*io);
+  static scsi_recording_io* recording_replay = new scsi_recording_io(*replay);
+  if (capture_active()) return replay_active() ? *recording_replay : *recording;
+  if (replay_active()) return *replay;
   return *io;
+}
+
+namespace {
+
+/// Largest answer a record may hold for one command.
+const unsigned long RECORD_ANSWER_LIMIT = 1u << 20;
+
+std::string hex_of(const void* data, size_t length) {
+  static const char digits[] = "0123456789abcdef";
+  const unsigned char* p = static_cast<const unsigned char*>(data);
+  std::string out;
+  out.reserve(length * 2);
+  for (size_t i = 0; i < length; ++i) {
+    out += digits[p[i] >> 4];
+    out += digits[p[i] & 15];
+  }
+  return out;
+}
+
+bool bytes_of(const std::string& hex, std::vector<unsigned char>* out) {
+  out->clear();
+  if (hex.size() % 2) return false;
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    int v = 0;
+    for (int k = 0; k < 2; ++k) {
+      char c = hex[i + k];
+      int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+      if (d < 0) return false;
+      v = v * 16 + d;
+    }
+    out->push_back(static_cast<unsigned char>(v));
+  }
+  return true;
+}
+
+/// A whole decimal number of at most `max`.
+bool number_of(const std::string& text, unsigned long max, unsigned long* out) {
+  if (text.empty() || text.size() > 10) return false;
+  unsigned long long v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (v > max) return false;
+  *out = static_cast<unsigned long>(v);
+  return true;
+}
+
+std::vector<std::string> words_of(const std::string& line) {
+  std::vector<std::string> words;
+  size_t at = 0;
+  for (;;) {
+    size_t blank = line.find(' ', at);
+    words.push_back(line.substr(at, blank == std::string::npos ? std::string::npos : blank - at));
+    if (blank == std::string::npos) return words;
+    at = blank + 1;
+  }
+}
+
+/// Reads one line of a record into `r`.
+bool parse_record_line(const std::string& line, scsi_record* r) {
+  std::vector<std::string> w = words_of(line);
+  unsigned long a = 0, b = 0;
+  bool error = w.size() == 3 && w[1] == "error" && number_of(w[2], 4095, &a) && a > 0;
+  if (w[0] == "idlun") {
+    if (error) return r->idlun_error = static_cast<int>(a), true;
+    if (w.size() != 3 || !number_of(w[1], 0xFFFFFFFFul, &a) || !number_of(w[2], 0xFFFFFFFFul, &b)) return false;
+    r->idlun_error = 0;
+    r->dev_id = static_cast<unsigned>(a);
+    r->host_unique_id = static_cast<unsigned>(b);
+    return true;
+  }
+  if (w[0] == "bus") {
+    if (error) return r->bus_error = static_cast<int>(a), true;
+    if (w.size() != 2 || !number_of(w[1], 0x7FFFFFFFul, &a)) return false;
+    r->bus_error = 0;
+    r->bus = static_cast<int>(a);
+    return true;
+  }
+  std::vector<unsigned char> cdb;
+  if (w[0] != "command" || (w.size() != 4 && w.size() != 5) || !bytes_of(w[1], &cdb) || cdb.empty() ||
+      cdb.size() > 16 || !number_of(w[2], RECORD_ANSWER_LIMIT, &a))
+    return false;
+  scsi_record::answer answer;
+  if (w.size() == 5) {
+    if (w[3] != "error" || !number_of(w[4], 4095, &b) || b == 0) return false;
+    answer.error = static_cast<int>(b);
+  } else if (!bytes_of(w[3], &answer.reply) || answer.reply.size() != SG_HEADER_SIZE + a) {
+    return false;
+  }
+  r->answers.emplace(w[1] + " " + w[2], answer);
+  return true;
+}
+
+}  // namespace
+
+bool scsi_parse_record(const std::string& text, scsi_record* out, std::string* why) {
+  *out = scsi_record();
+  size_t at = 0;
+  for (int number = 1; at < text.size(); ++number) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos || !parse_record_line(text.substr(at, end - at), out)) {
+      *why = "line " + std::to_string(number);
+      return false;
+    }
+    at = end + 1;
+  }
+  return true;
+}
+
+std::string scsi_record_name(const char* path) {
+  std::string name = without_dev_prefix(path ? path : "");
+  if (name.empty() || name == path || name.find('/') != std::string::npos || name[0] == '.') return "";
+  return "scsi-" + name;
+}
+
+void scsi_recording_io::keep(int fd, const std::string& line) {
+  auto it = record_of.find(fd);
+  if (it == record_of.end()) return;
+  std::string text = line + "\n";
+  capture_append_record(it->second.c_str(), text.data(), text.size());
+}
+
+int scsi_recording_io::open_node(const char* path, bool read_write) {
+  int fd = inner.open_node(path, read_write);
+  std::string name = scsi_record_name(path);
+  if (fd >= 0 && !name.empty()) record_of[fd] = name;
+  return fd;
+}
+
+void scsi_recording_io::close_node(int fd) {
+  record_of.erase(fd);
+  pending.erase(fd);
+  inner.close_node(fd);
+}
+
+int scsi_recording_io::get_idlun(int fd, unsigned* dev_id, unsigned* host_unique_id) {
+  int rc = inner.get_idlun(fd, dev_id, host_unique_id);
+  int e = errno;
+  keep(fd, rc == 0 ? "idlun " + std::to_string(*dev_id) + " " + std::to_string(*host_unique_id)
+                   : "idlun error " + std::to_string(e > 0 && e < 4096 ? e : EIO));
+  errno = e;
+  return rc;
+}
+
+int scsi_recording_io::get_bus_number(int fd, int* bus) {
+  int rc = inner.get_bus_number(fd, bus);
+  int e = errno;
+  keep(fd, rc == 0 && *bus >= 0 ? "bus " + std::to_string(*bus) : "bus error " + std::to_string(e > 0 && e < 4096 ? e : EIO));
+  errno = e;
+  return rc;
+}
+
+ssize_t scsi_recording_io::write_node(int fd, const void* data, size_t length) {
+  ssize_t rc = inner.write_node(fd, data, length);
+  pending.erase(fd);
+  if (rc == static_cast<ssize_t>(length) && length > SG_HEADER_SIZE && length <= SG_HEADER_SIZE + 16)
+    pending[fd] = hex_of(static_cast<const unsigned char*>(data) + SG_HEADER_SIZE, length - SG_HEADER_SIZE);
+  return rc;
+}
+
+ssize_t scsi_recording_io::read_node(int fd, void* data, size_t length) {
+  ssize_t rc = inner.read_node(fd, data, length);
+  int e = errno;
+  auto it = pending.find(fd);
+  if (it != pending.end() && length >= SG_HEADER_SIZE && length - SG_HEADER_SIZE <= RECORD_ANSWER_LIMIT) {
+    std::string line = "command " + it->second + " " + std::to_string(length - SG_HEADER_SIZE);
+    if (rc == static_cast<ssize_t>(length))
+      line += " " + hex_of(data, length);
+    else
+      line += " error " + std::to_string(rc < 0 && e > 0 && e < 4096 ? e : EIO);
+    keep(fd, line);
+    pending.erase(it);
+  }
+  errno = e;
+  return rc;
+}
+
+int scsi_replay_io::open_node(const char* path, bool) {
+  std::string name = scsi_record_name(path);
+  int fd = name.empty() || !replay_active() ? -1 : sys_open(replay_record_path(name.c_str()).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    errno = ENOENT;
+    return -1;
+  }
+  std::string text, why;
+  char chunk[4096];
+  for (ssize_t n; (n = ::read(fd, chunk, sizeof chunk)) > 0 && text.size() < (4u << 20);) text.append(chunk, n);
+  open_record& r = open[fd];
+  if (!scsi_parse_record(text, &r.record, &why)) {
+    printd("scsi: %s: %s\n", name.c_str(), why.c_str());
+    open.erase(fd);
+    ::close(fd);
+    errno = EIO;
+    return -1;
+  }
+  return fd;
+}
+
+void scsi_replay_io::close_node(int fd) {
+  if (open.erase(fd)) ::close(fd);
+}
+
+int scsi_replay_io::get_idlun(int fd, unsigned* dev_id, unsigned* host_unique_id) {
+  auto it = open.find(fd);
+  const scsi_record* r = it == open.end() ? nullptr : &it->second.record;
+  if (!r || r->idlun_error != 0) {
+    errno = r && r->idlun_error > 0 ? r->idlun_error : ENOTTY;
+    return -1;
+  }
+  *dev_id = r->dev_id;
+  *host_unique_id = r->host_unique_id;
+  return 0;
+}
+
+int scsi_replay_io::get_bus_number(int fd, int* bus) {
+  auto it = open.find(fd);
+  const scsi_record* r = it == open.end() ? nullptr : &it->second.record;
+  if (!r || r->bus_error != 0) {
+    errno = r && r->bus_error > 0 ? r->bus_error : ENOTTY;
+    return -1;
+  }
+  *bus = r->bus;
+  return 0;
+}
+
+ssize_t scsi_replay_io::write_node(int fd, const void* data, size_t length) {
+  auto it = open.find(fd);
+  if (it == open.end() || length <= SG_HEADER_SIZE || length > SG_HEADER_SIZE + 16) {
+    errno = EIO;
+    return -1;
+  }
+  it->second.pending = hex_of(static_cast<const unsigned char*>(data) + SG_HEADER_SIZE, length - SG_HEADER_SIZE);
+  return static_cast<ssize_t>(length);
+}
+
+ssize_t scsi_replay_io::read_node(int fd, void* data, size_t length) {
+  auto it = open.find(fd);
+  if (it == open.end() || it->second.pending.empty() || length < SG_HEADER_SIZE) {
+    errno = EIO;
+    return -1;
+  }
+  std::string key = it->second.pending + " " + std::to_string(length - SG_HEADER_SIZE);
+  it->second.pending.clear();
+  auto answer = it->second.record.answers.find(key);
+  if (answer == it->second.record.answers.end() || answer->second.error) {
+    errno = answer == it->second.record.answers.end() ? EIO : answer->second.error;
+    return -1;
+  }
+  if (answer->second.reply.size() != length) {
+    errno = EIO;
+    return -1;
+  }
+  memcpy(data, answer->second.reply.data(), length);
+  return static_cast<ssize_t>(length);
 }
 
 void scsi_set_node_io(scsi_node_io* io) { installed_io = io; }

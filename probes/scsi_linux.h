@@ -4,6 +4,10 @@
 
 #include <sys/types.h>
 
+#include <map>
+#include <string>
+#include <vector>
+
 #include "scsi.h"
 
 /// The operations on device nodes the scan and the transport need. The
@@ -25,8 +29,73 @@ class scsi_node_io {
   virtual ssize_t read_node(int fd, void* data, size_t length) = 0;
 };
 
-/// The real nodes under the system root.
+/// The nodes of the system being reported: the real ones under the system
+/// root; in a capture, the real ones with their answers kept; in a replay,
+/// the capture's records.
 scsi_node_io& system_node_io();
+
+/// What a capture keeps of one node, in its record "scsi-NAME" (NAME the
+/// node's name under /dev), one line each:
+///   idlun DEV_ID HOST_UNIQUE_ID    or  idlun error ERRNO
+///   bus NUMBER                     or  bus error ERRNO
+///   command CDB LENGTH REPLY       or  command CDB LENGTH error ERRNO
+/// CDB and REPLY in hexadecimal; REPLY is the generic driver's header (its
+/// statuses and sense bytes) and LENGTH bytes of answer.
+struct scsi_record {
+  int idlun_error = -1;  ///< -1: never asked
+  unsigned dev_id = 0, host_unique_id = 0;
+  int bus_error = -1;
+  int bus = 0;
+  struct answer {
+    int error = 0;
+    std::vector<unsigned char> reply;
+  };
+  /// By command: "CDB LENGTH"; the first answer of each is kept.
+  std::map<std::string, answer> answers;
+};
+/// Reads a record; false, with the line at fault in `why`, unless every
+/// line is whole and valid.
+bool scsi_parse_record(const std::string& text, scsi_record* out, std::string* why);
+/// The record of a node's path ("" for a path that names none).
+std::string scsi_record_name(const char* path);
+
+/// Node operations that pass every call to `inner` and keep each answer in
+/// the capture's records.
+class scsi_recording_io : public scsi_node_io {
+ public:
+  explicit scsi_recording_io(scsi_node_io& inner_io) : inner(inner_io) {}
+  int open_node(const char* path, bool read_write) override;
+  void close_node(int fd) override;
+  int get_idlun(int fd, unsigned* dev_id, unsigned* host_unique_id) override;
+  int get_bus_number(int fd, int* bus) override;
+  ssize_t write_node(int fd, const void* data, size_t length) override;
+  ssize_t read_node(int fd, void* data, size_t length) override;
+
+ private:
+  void keep(int fd, const std::string& line);
+  scsi_node_io& inner;
+  std::map<int, std::string> record_of;  ///< open descriptor: its record
+  std::map<int, std::string> pending;    ///< descriptor: CDB of the command written
+};
+
+/// Node operations answered from the records of the capture being replayed:
+/// a node without a record does not open, and nothing is sent anywhere.
+class scsi_replay_io : public scsi_node_io {
+ public:
+  int open_node(const char* path, bool read_write) override;
+  void close_node(int fd) override;
+  int get_idlun(int fd, unsigned* dev_id, unsigned* host_unique_id) override;
+  int get_bus_number(int fd, int* bus) override;
+  ssize_t write_node(int fd, const void* data, size_t length) override;
+  ssize_t read_node(int fd, void* data, size_t length) override;
+
+ private:
+  struct open_record {
+    scsi_record record;
+    std::string pending;
+  };
+  std::map<int, open_record> open;
+};
 
 /// Replaces the node operations of later scans (null: the system's). For tests.
 void scsi_set_node_io(scsi_node_io* io);

@@ -31,9 +31,9 @@ fixed_env=(env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/
 # Left out of every golden run, because a replay cannot make them the
 # captured machine's: the self-report (build stamp, program path, working
 # directory, arguments), the environment (the running process's own), the
-# network (netlink answers are not recorded yet), the display (the probe
-# applies only when DISPLAY is set) and the file scan (far too large).
-whole_run="-skip GATHERER_INFORMATION;ENVIRONMENT;NETWORK;Display_Information;FILESCAN"
+# display (the probe applies only when DISPLAY is set) and the file scan (far
+# too large).
+whole_run="-skip GATHERER_INFORMATION;ENVIRONMENT;Display_Information;FILESCAN"
 
 work=$(mktemp -d /tmp/zv-golden.XXXXXX)
 trap 'rm -rf "$work"' EXIT

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "harness.h"
+#include "smbios_root.h"
 
 namespace {
 
@@ -42,22 +43,32 @@ void fill_linked_root(zvtest::fixture_root& root) {
 TEST(CaptureE2E, ReplayOfACaptureWritesTheCapturedRunsReport) {
   zvtest::fixture_root linked;
   fill_linked_root(linked);
+  smbios_test::temp_root memory;
+  smbios_test::memory_image image;
+  image.put_dump(smbios_test::committed_dump("type5-no-terminator"), 0xF0000, 0x10000);
+  ASSERT_TRUE(image.save(memory));
   const struct {
     const char* name;
     std::string root;
     std::vector<std::string> form;
     const char* skip = "GATHERER INFORMATION";
+    const char* drop = nullptr;  ///< taken out of the capture before the replay
+    const char* holds = nullptr;  ///< in both reports
   } cases[] = {
       {"legacy xml", kLegacyRoot, {"-local", "-stdout"}},
       {"linked text", linked.path(), {"-local", "-stdout", "-text"}},
       {"legacy html", kLegacyRoot, {"-local", "-stdout", "-html"}},
       {"linked container", linked.path(), {"-filename", "zv-@T"}},
-      // The running machine: every tool the probes run is one a replay knows.
-      // Not recorded, so left out of the comparison: routing netlink (a
-      // replay states the network from captured files only) and what belongs
-      // to the running program (its variables, user and thread locale).
+      // The running machine: every tool the probes run is one a replay knows,
+      // and the kernel's routing netlink answers are replayed. Left out of the
+      // comparison: what belongs to the running program (its variables, user
+      // and thread locale).
       {"live text", "", {"-local", "-stdout", "-text"},
-       "GATHERER INFORMATION;NETWORK;ENVIRONMENT;REGIONAL SETTINGS;SYSTEM SUMMARY"},
+       "GATHERER INFORMATION;ENVIRONMENT;REGIONAL SETTINGS;SYSTEM SUMMARY", nullptr, "Table: Network Interfaces\n"},
+      // A memory image searched for the SMBIOS table: the ranges read answer
+      // the replay, the image itself gone from the capture.
+      {"memory ranges text", memory.path(), {"-local", "-stdout", "-text"}, "GATHERER INFORMATION", "/dev/mem",
+       "| DIMM1 "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -71,6 +82,12 @@ TEST(CaptureE2E, ReplayOfACaptureWritesTheCapturedRunsReport) {
     again.insert(again.end(), {"-sysroot", capture});
     run_result captured = run_fixed(first, cwd.path());
     ASSERT_EQ(captured.status, 0) << captured.err;
+    if (c.drop) {
+      ASSERT_EQ(unlink((capture + c.drop).c_str()), 0) << c.drop;
+    }
+    if (c.holds) {
+      EXPECT_TRUE(has(captured.out, c.holds)) << c.holds;
+    }
     // The files of the first run are moved aside: the second writes the same names.
     std::vector<std::string> files = zvtest::list_dir(cwd.path());
     for (const std::string& f : files) rename(cwd.file(f).c_str(), keep.file(f).c_str());
@@ -138,6 +155,26 @@ TEST(CaptureE2E, UntrustedCapturesAreRefused) {
         {"/.zelvarn2-capture/commands/index", ""},
         {"/.zelvarn2-capture/statvfs", "4096 4096 10 5 5 9 9 9 0 255 /\n4096 4096 10 5 5 9 9 9 0 /home\n"}},
        false, "holds a damaged capture (file-system sizes line 2)."},
+      {"netlink cut short",
+       {{"/.zelvarn2-capture/manifest", manifest},
+        {"/.zelvarn2-capture/commands/index", ""},
+        {"/.zelvarn2-capture/netlink-link-inet", std::string("\x20\0\0\0\x10\0\x02\0\1\0\0\0\0\0\0\0", 16)}},
+       false, "holds a damaged capture (netlink-link-inet: message of 32 bytes cut short at offset 0)."},
+      {"netlink length",
+       {{"/.zelvarn2-capture/manifest", manifest},
+        {"/.zelvarn2-capture/commands/index", ""},
+        {"/.zelvarn2-capture/netlink-route-inet6", std::string("\x08\0\0\0\x03\0\x02\0\1\0\0\0\0\0\0\0", 16)}},
+       false, "holds a damaged capture (netlink-route-inet6: message length 8 at offset 0)."},
+      {"scsi answer",
+       {{"/.zelvarn2-capture/manifest", manifest},
+        {"/.zelvarn2-capture/commands/index", ""},
+        {"/.zelvarn2-capture/scsi-sg0", "idlun 0 7\ncommand 12 4 0102\n"}},
+       false, "holds a damaged capture (scsi-sg0: line 2)."},
+      {"memory range",
+       {{"/.zelvarn2-capture/manifest", manifest},
+        {"/.zelvarn2-capture/commands/index", ""},
+        {"/.zelvarn2-capture/memory", "f0000 4\nabcdf0004 8\nabc"}},
+       false, "holds a damaged capture (memory range 2)."},
       {"foreign tool",
        {{"/.zelvarn2-capture/manifest", manifest},
         {"/.zelvarn2-capture/commands/index", "1 0 0 touch " + marker + "\n"},

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "capture.h"
 #include "smbios_root.h"
 
 using namespace smbios_test;
@@ -280,6 +281,39 @@ TEST_F(DmiRoot, PhysicalMemoryIsCopiedAtAnyAlignmentAndReadsPastTheImageAreRefus
   EXPECT_FALSE(copy_physical_memory(0x100000 - 8, tail, 16));
   EXPECT_FALSE(copy_physical_memory(0x200000, tail, 16));
   EXPECT_FALSE(copy_physical_memory(0, tail, 0));
+}
+
+// A replayed capture answers a read lying inside one of its recorded ranges;
+// any other read goes to the root's memory image, and fails without one.
+TEST_F(DmiRoot, ReplayedRangesAnswerReadsInsideThemAlone) {
+  ASSERT_TRUE(root.write(".zelvarn2-capture/manifest", "zelvarn2 capture 1\nhost=box\ntime=1700000000\nversion=x\n"));
+  ASSERT_TRUE(root.write(".zelvarn2-capture/commands/index", ""));
+  ASSERT_TRUE(root.write(".zelvarn2-capture/memory", "f0000 4\nabcd10 3\nxyz"));
+  const struct {
+    unsigned long address;
+    int length;
+    const char* got;  ///< null: the read fails
+    bool image = false;
+  } reads[] = {
+      {0xF0000, 4, "abcd"}, {0xF0001, 2, "bc"}, {0x10, 3, "xyz"}, {0xF0002, 4, nullptr},
+      {0x0F, 2, nullptr},   {0x12345, 3, nullptr}, {0x12345, 3, "ijk", true}, {0xF0000, 4, "abcd", true},
+  };
+  mem.put(0x12345, {'i', 'j', 'k'});
+  mem.put(0xF0000, {'n', 'o', 'p', 'e'});
+  scoped_sysroot use_root(root);
+  std::string why;
+  ASSERT_TRUE(replay_load(&why)) << why;
+  for (const auto& r : reads) {
+    if (r.image) {
+      ASSERT_TRUE(mem.save(root));
+    }
+    char out[8] = {};
+    EXPECT_EQ(copy_physical_memory(r.address, out, r.length), r.got != nullptr) << std::hex << r.address;
+    if (r.got) {
+      EXPECT_STREQ(out, r.got);
+    }
+  }
+  capture_reset();
 }
 
 TEST_F(DmiRoot, SysfsCopyIsTakenBeforeTheMemorySearch) {

@@ -6,10 +6,12 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <scsi/sg.h>
 #include <set>
 #include <sstream>
 
+#include "capture.h"
 #include "report_check.h"
 #include "report_fixture.h"
 #include "scsi.h"
@@ -174,11 +176,35 @@ class ScsiTest : public ReportWriterTest {
 
 }  // namespace
 
+// Each machine is read directly, and captured then replayed from the
+// capture's records alone (the fake nodes gone): the tables are the same.
 TEST_F(ScsiTest, RecordedMachinesGiveTheirTablesWithOnlyReadCommandsAndEveryDescriptorClosed) {
-  for (const char* name : {"machine.txt", "alphabetic.txt"}) {
+  for (std::string name : {"machine.txt", "alphabetic.txt", "machine.txt replayed", "alphabetic.txt replayed"}) {
     SCOPED_TRACE(name);
-    fake_nodes fake(fixture(name));
-    scsi_set_node_io(&fake);
+    bool replayed = name.size() > 9 && name.compare(name.size() - 9, 9, " replayed") == 0;
+    fake_nodes fake(fixture(name.substr(0, name.find(' '))));
+    smbios_test::temp_root capture;
+    std::string why;
+    scsi_recording_io recorder(fake);
+    std::unique_ptr<smbios_test::scoped_sysroot> use;
+    if (replayed) {
+      // The capture: every probe's commands answered by the fake and kept.
+      ASSERT_TRUE(capture_set_dir(capture.path().c_str(), &why) && capture_begin(&why)) << why;
+      scsi_set_node_io(&recorder);
+      probe_group group("SCSI Devices", 16, "SCSI Devices");
+      scsi_table devices(&group);
+      optical_table optical(&group);
+      optical_table_uc2 combined(&group);
+      bool ran;
+      render(devices, &ran), render(optical, &ran), render(combined, &ran);
+      scsi_probe::discard();
+      capture_reset();
+      use.reset(new smbios_test::scoped_sysroot(capture));
+      ASSERT_TRUE(replay_load(&why)) << why;
+      ASSERT_TRUE(replay_active());
+      fake.opcodes.clear();
+    }
+    scsi_set_node_io(replayed ? nullptr : &fake);
     probe_group group("SCSI Devices", 16, "SCSI Devices");
     scsi_table devices(&group);
     optical_table optical(&group);
@@ -199,7 +225,33 @@ TEST_F(ScsiTest, RecordedMachinesGiveTheirTablesWithOnlyReadCommandsAndEveryDesc
     EXPECT_TRUE(fake.open_fds.empty());
     EXPECT_EQ(fake.faults, std::vector<std::string>());
     for (unsigned char op : fake.opcodes) EXPECT_TRUE(op == 0x12 || op == 0x25 || op == 0x9E || op == 0x5A) << int(op);
-    EXPECT_EQ(fake.opcodes.count(0x5A), has_optical ? 1u : 0u);
+    EXPECT_EQ(fake.opcodes.count(0x5A), replayed || !has_optical ? 0u : 1u);
+    capture_reset();
+  }
+}
+
+// A record is read whole or refused at the line at fault.
+TEST(ScsiRecords, DamagedRecordsAreRefusedAtTheirLine) {
+  const std::string reply(2 * (SG_HEADER_SIZE + 2), 'a');
+  const struct {
+    std::string text;
+    const char* why;  ///< "" when read
+  } cases[] = {
+      {"idlun 7 0\nbus 2\ncommand 120000000400 2 " + reply + "\ncommand 250000 8 error 5\n", ""},
+      {"idlun error 25\nbus error 25\n", ""},
+      {"idlun 7\n", "line 1"},
+      {"bus 1\ncommand 12 2 " + reply.substr(2) + "\n", "line 2"},     // answer cut short
+      {"command 12 2 " + reply, "line 1"},                               // no line feed
+      {"command 120000000000000000000000000000000012 2 " + reply + "\n", "line 1"},  // CDB of 17 bytes
+      {"command 12 2 error 0\n", "line 1"},
+      {"command 1g 2 " + reply + "\n", "line 1"},
+      {"reset\n", "line 1"},
+  };
+  for (const auto& c : cases) {
+    scsi_record r;
+    std::string why;
+    EXPECT_EQ(scsi_parse_record(c.text, &r, &why), !*c.why) << c.text;
+    EXPECT_EQ(why, c.why) << c.text;
   }
 }
 
