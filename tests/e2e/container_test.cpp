@@ -2,22 +2,13 @@
 // identification block, version stamp and report, or the loose report, and
 // nothing else; the console lines and exit status that go with it; and runs
 // where a name is taken or the disk refuses the report.
-#include <gtest/gtest.h>
-#include <signal.h>
+#include "zvtest.h"
 #include <sys/mount.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <cstring>
-#include <string>
-#include <vector>
 
 #include "gthfile.h"
-#include "harness.h"
 #include "report_check.h"
 
 namespace {

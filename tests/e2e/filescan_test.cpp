@@ -1,12 +1,8 @@
 // filescan_test.cpp - the FILESCAN task in a whole run: its own lower-case
 // XML file stored as a container item of type 17 without disturbing the
 // report's checksums, or its section in the stream in standard-output mode.
-#include <gtest/gtest.h>
-#include <unistd.h>
+#include "zvtest.h"
 
-#include <string>
-
-#include "harness.h"
 #include "report_check.h"
 #include "report_rows.h"
 

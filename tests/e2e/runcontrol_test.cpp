@@ -1,18 +1,9 @@
 // runcontrol_test.cpp - the program as a user meets it: help, probe listing,
 // silent and batch runs, the disclaimer, the debug log and the exit status.
-#include <gtest/gtest.h>
-#include <fcntl.h>
-#include <signal.h>
+#include "zvtest.h"
 #include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "channels.h"
-#include "harness.h"
 
 namespace {
 

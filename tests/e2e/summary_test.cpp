@@ -1,10 +1,7 @@
 // summary_test.cpp - a whole run against a fixture machine: the report opens
 // with the system summary, then the operating system table.
-#include <gtest/gtest.h>
+#include "zvtest.h"
 
-#include <string>
-
-#include "harness.h"
 #include "report_rows.h"
 
 TEST(SummaryE2E, ReportOpensWithTheSystemSummaryThenTheOperatingSystem) {

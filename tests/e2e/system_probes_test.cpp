@@ -3,20 +3,10 @@
 // must come out exactly (tests/fixtures/system/expected/<title>.tsv), this
 // machine's own files, the real package tools, and outside commands that
 // hang.
-#include <gtest/gtest.h>
+#include "zvtest.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <sstream>
-#include <string>
-#include <vector>
 
-#include "harness.h"
 #include "report_rows.h"
 #include "smbios_root.h"
 

@@ -2,14 +2,9 @@
 // changed bytes of a container's report, json checked by a real JSON parser,
 // diff on table-driven pairs of reports, the README's fleet queries, and
 // damaged input of every kind.
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <string>
-#include <vector>
+#include "zvtest.h"
 
 #include "gthfile.h"
-#include "harness.h"
 #include "report_build.h"
 
 namespace {

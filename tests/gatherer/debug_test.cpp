@@ -1,17 +1,7 @@
 // debug_test.cpp - the debug log: file and stream modes, prefixes, dumps, failures.
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <clocale>
-#include <cstring>
-#include <sstream>
-#include <string>
+#include "zvtest.h"
 
 #include "debug.h"
-#include "harness.h"
 
 namespace {
 

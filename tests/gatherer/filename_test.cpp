@@ -1,14 +1,8 @@
 // filename_test.cpp - output file names from the "@" macro template.
 #include "filename.h"
 
-#include <gtest/gtest.h>
-#include <sys/stat.h>
+#include "zvtest.h"
 
-#include <clocale>
-#include <cstdlib>
-#include <string>
-
-#include "harness.h"
 #include "sysinfo.h"
 #include "sysroot.h"
 #include "zelvarn2.h"

@@ -6,18 +6,10 @@
 
 #include "lzh.h"
 
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "zvtest.h"
 
-#include <algorithm>
-#include <cstring>
-#include <memory>
 #include <new>
 #include <random>
-#include <string>
-#include <vector>
 
 namespace {
 

@@ -1,15 +1,8 @@
 // probe_test.cpp - probe tasks, groups, probe lists and the command and file probes.
 #include "probe.h"
 
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "zvtest.h"
 
-#include <cstdlib>
-#include <string>
-#include <vector>
-
-#include "harness.h"
 #include "sysroot.h"
 #include "util_string.h"
 #include "zelvarn2.h"

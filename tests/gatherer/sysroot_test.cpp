@@ -1,17 +1,8 @@
 // sysroot_test.cpp - the system root, safe file opening and shell commands.
-#include <gtest/gtest.h>
+#include "zvtest.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
-#include <string>
-
-#include "harness.h"
 #include "platform_paths.h"
 #include "run_command.h"
 #include "safe_file.h"

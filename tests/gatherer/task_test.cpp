@@ -1,11 +1,7 @@
 // task_test.cpp - the task registry, validation, console lines, run loops, step mode, -p.
 #include "task.h"
 
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <string>
-#include <vector>
+#include "zvtest.h"
 
 #include "zelvarn2.h"
 

@@ -1,14 +1,7 @@
 // utf8_test.cpp - multibyte, wide and UTF-8 conversions, filters and checksums.
-#include <gtest/gtest.h>
-
-#include <clocale>
-#include <cstdio>
-#include <cstring>
-#include <memory>
-#include <string>
+#include "zvtest.h"
 
 #include "debug.h"
-#include "harness.h"
 #include "utf8.h"
 
 namespace {

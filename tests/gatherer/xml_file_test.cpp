@@ -1,13 +1,7 @@
 // xml_file_test.cpp - embedded file records and the import of another run's
 // checksummed report.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "zvtest.h"
 
-#include <clocale>
-#include <string>
-
-#include "harness.h"
 #include "report_check.h"
 #include "report_fixture.h"
 #include "table.h"

@@ -2,11 +2,7 @@
 // (tests/fixtures/cpu/cases.txt: every name table row and the odd cases), and
 // the package table for the recorded answers of real processors
 // (tests/fixtures/cpuid/packages.tsv).
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <fstream>
-#include <sstream>
+#include "zvtest.h"
 
 #include "cpu.h"
 #include "cpuid_dump.h"

@@ -1,10 +1,7 @@
 // dmi_info_test.cpp - the SMBIOS structure report and the firmware table.
 #include "dmi_info.h"
 
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <sstream>
+#include "zvtest.h"
 
 #include "dmi.h"
 #include "firmware_probe.h"

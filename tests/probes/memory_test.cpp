@@ -1,9 +1,6 @@
 // memory_test.cpp - the memory statistics of captured-layout meminfo files
 // (tests/fixtures/meminfo), of an absent file, and of this machine.
-#include <gtest/gtest.h>
-
-#include <fstream>
-#include <sstream>
+#include "zvtest.h"
 
 #include "memory_probe.h"
 #include "report_check.h"

@@ -1,16 +1,9 @@
 // pci_test.cpp - the PCI reports over captured machines, the id file's
 // lookup rules, VPD through an emulated capability, and the live machine.
-#include <gtest/gtest.h>
+#include "zvtest.h"
 
-#include <fstream>
-#include <map>
 #include <regex>
-#include <set>
-#include <sstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include "harness.h"
 #include "pci.h"
 #include "pci_probe.h"
 #include "pcidb.h"

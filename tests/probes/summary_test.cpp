@@ -2,14 +2,10 @@
 // rendered against a fixture machine, in the checksummed XML and text forms.
 #include "summary.h"
 
-#include <gtest/gtest.h>
+#include "zvtest.h"
 #include <sys/utsname.h>
 
-#include <clocale>
-#include <string>
-
 #include "dmi.h"
-#include "harness.h"
 #include "firmware_probe.h"
 #include "osinfo.h"
 #include "report_check.h"

@@ -2,14 +2,9 @@
 // setters) and the distribution detection through the release files.
 #include "sysinfo.h"
 
-#include <gtest/gtest.h>
+#include "zvtest.h"
 #include <pwd.h>
 #include <sys/utsname.h>
-#include <unistd.h>
-
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "dmi.h"
 #include "osinfo.h"

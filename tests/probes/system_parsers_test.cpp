@@ -2,18 +2,8 @@
 // packages, modules and resource probes over recorded inputs: every line of
 // a recorded file goes through its parser and the rows must equal the
 // expected table (tests/fixtures/system/recorded/<name>.expected.tsv).
-#include <gtest/gtest.h>
+#include "zvtest.h"
 
-#include <sys/stat.h>
-
-#include <cstdlib>
-#include <functional>
-#include <set>
-#include <sstream>
-#include <string>
-#include <vector>
-
-#include "harness.h"
 #include "modules_linux.h"
 #include "ps_probe.h"
 #include "report_check.h"

@@ -1,22 +1,12 @@
 // system_probes_test.cpp - the locale, display, browser and storage probes:
 // their line parsers from a case table, and each table written from a
 // fixture system root or a real tool (an ext4 image, an X server).
-#include <gtest/gtest.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
+#include "zvtest.h"
 #include <sys/statvfs.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <fstream>
-#include <map>
-#include <sstream>
 
 #include "browser.h"
 #include "display_linux.h"
 #include "fs_linux.h"
-#include "harness.h"
 #include "regional_linux.h"
 #include "report_check.h"
 #include "report_fixture.h"

@@ -1,11 +1,7 @@
 // vpd_test.cpp - the BIOS VPD block, the BIOS version scan and the SMAPI answer.
 #include "vpd.h"
 
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <memory>
-#include <string>
+#include "zvtest.h"
 
 #include "bios.h"
 #include "smbios_root.h"
