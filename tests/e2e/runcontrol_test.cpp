@@ -284,9 +284,7 @@ TEST_F(RunControlE2E, TerminationSignalEndsTheRunningCommandsWholeGroup) {
                                  "#!/bin/sh\nsleep 1000 </dev/null >/dev/null 2>&1 &\necho $! >> " + pids +
                                      "\necho $$ >> " + pids + "\nexec sleep 1000\n"));
   chmod(bin.file("tail").c_str(), 0755);
-  const char* old_path = getenv("PATH");
-  std::string saved = old_path ? old_path : "/usr/bin:/bin";
-  setenv("PATH", (bin.path() + ":" + saved).c_str(), 1);
+  zvtest::scoped_env path("PATH", (bin.path() + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin")).c_str());
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(sig);
     unlink(pids.c_str());
@@ -317,7 +315,6 @@ TEST_F(RunControlE2E, TerminationSignalEndsTheRunningCommandsWholeGroup) {
       if (!gone) kill(p, SIGKILL);
     }
   }
-  setenv("PATH", saved.c_str(), 1);
 }
 
 }  // namespace

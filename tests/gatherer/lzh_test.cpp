@@ -87,11 +87,9 @@ struct Tmp {
   }
   ~Tmp() { fclose(f); }
   Bytes All() {
-    Bytes out;
     rewind(f);
-    uint8_t buf[65536];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) out.insert(out.end(), buf, buf + n);
-    return out;
+    std::string s = zvtest::read_stream(f);
+    return Bytes(s.begin(), s.end());
   }
 };
 

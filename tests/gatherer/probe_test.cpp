@@ -76,13 +76,8 @@ class ProbeTest : public ::testing::Test {
     return testing::internal::GetCapturedStderr();
   }
   std::string report_text() {
-    fflush(report);
-    std::string s;
     rewind(report);
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, report)) > 0) s.append(buf, n);
-    return s;
+    return zvtest::read_stream(report);
   }
 
   task* saved_first = nullptr;

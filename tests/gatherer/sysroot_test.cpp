@@ -19,12 +19,7 @@ class Files : public ::testing::Test {
     return dir + "/" + name;
   }
   static std::string read(const std::string& path) { return zvtest::read_file(path); }
-  static std::string slurp(FILE* f) {
-    std::string out;
-    char buf[512];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) out.append(buf, n);
-    return out;
-  }
+  static std::string slurp(FILE* f) { return zvtest::read_stream(f); }
   zvtest::temp_dir tmp;
   const std::string& dir = tmp.path();
 };

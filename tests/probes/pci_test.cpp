@@ -102,15 +102,10 @@ TEST_F(PciTest, CapturedMachinesGiveTheRowsReadFromTheirBytes) {
                                {"ich7-laptop", "cap-vc-and-rcl.lspci.txt"}};
   for (auto& machine : machines) {
     std::vector<row> expected;
-    std::ifstream tsv(FIXTURES + machine[0] + ".rows.tsv");
     std::vector<bool> all_only;  // rows marked "*": listed only with buses=all
-    for (std::string line; std::getline(tsv, line);) {
-      if (line.empty() || line[0] == '#') continue;
-      all_only.push_back(line[0] == '*');
-      if (line[0] == '*') line.erase(0, 1);
-      row r;
-      std::istringstream cells(line);
-      for (std::string c; std::getline(cells, c, '\t');) r.push_back(c);
+    for (row r : zvtest::tsv_rows(FIXTURES + machine[0] + ".rows.tsv")) {
+      all_only.push_back(!r[0].empty() && r[0][0] == '*');
+      if (all_only.back()) r[0].erase(0, 1);
       r.resize(16);
       expected.push_back(r);
     }

@@ -93,18 +93,6 @@ TEST(BiosVersion, DropsTextsThatTouchTheSegmentEnds) {
   EXPECT_STREQ(found.get(), "Ver 1.0");
 }
 
-TEST(BiosVersion, ScansTheMemoryImage) {
-  temp_root root;
-  memory_image mem;
-  std::string text = "\x01IBM BIOS Ver 3.14\x01";
-  mem.put(0xFE000, bytes(text.begin(), text.end()));
-  ASSERT_TRUE(mem.save(root));
-  scoped_sysroot use(root);
-  std::unique_ptr<char[]> found(get_bios_version());
-  ASSERT_TRUE(found);
-  EXPECT_STREQ(found.get(), "IBM BIOS Ver 3.14");
-}
-
 TEST(Smapi, IsNeverAvailableAndLeavesAnEmptyVersion) {
   smapi_regs regs = {1, 2, 3, 4, 5, 6};
   EXPECT_FALSE(call_SMAPI(&regs));
