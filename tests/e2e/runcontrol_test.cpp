@@ -162,7 +162,8 @@ TEST_F(RunControlE2E, UnknownWordsAndBadLevelsAreReportedAndTheRunGoesOn) {
   for (const std::string& piece : {std::string("I don't understand frob\n"), std::string("I don't understand Zap\n"),
                                    std::string("Warning: level 9 not supported.\n"),
                                    "I don't understand " + word + "\n", "Using properties from " + cwd.file("run.zvp"),
-                                   std::string("I don't understand frobnicate\n"), std::string("Run complete, rc = 0\n")})
+                                   std::string("I don't understand frobnicate\n"),
+                                   std::string("Run complete, rc = 0\n")})
     EXPECT_TRUE(has(r.err, piece)) << piece.substr(0, 40);
   EXPECT_FALSE(has(r.err, kPrompt));
   // An empty captured root is refused before anything happens.

@@ -135,7 +135,8 @@ struct Sample {
 };
 
 std::vector<Sample> Corpus() {
-  // 0x41 is among the first 116 symbols (9-bit codes), 0x7A is not (8 bits).
+  // 0x41 is among the first 116 symbols (9-bit codes), 0x7A is not (8 bits);
+  // 100000 random literals make the tree be rebuilt.
   return {{"one 9-bit byte", {0x41}, 2, 0x0a4bfc07b6b47cbbull},
           {"one 8-bit byte", {0x7A}, 1, 0xaf63bb4c8601b479ull},
           {"two bytes", FromText("ab"), 3, 0xbc30021bc17b05c2ull},
@@ -143,7 +144,7 @@ std::vector<Sample> Corpus() {
           {"run of one byte", Bytes(10000, 'z'), 248, 0xce3d11f8b65200d9ull},
           {"text", MakeText(200000, 1), 41457, 0x14e4fb249c201fecull},
           {"binary", MakeBinary(150000, 2), 57432, 0x2db4a2cd8d49e98bull},
-          {"random", MakeRandom(100000, 3), 100178, 0xefbe304454ec5359ull}};  // 100000 literals: the tree is rebuilt
+          {"random", MakeRandom(100000, 3), 100178, 0xefbe304454ec5359ull}};
 }
 
 TEST(LzhCoder, StreamsEqualThePinnedOnesBitForBitAndDecodeBack) {

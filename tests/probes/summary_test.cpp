@@ -115,6 +115,7 @@ TEST_F(SummaryTest, WritesTheTablesOfEachCustomerAndFormat) {
     }
     size_t checked = 0;
     for (const auto& p : pieces) {
+      ASSERT_EQ(p.size(), 2u) << p[0];
       if (p[0] != c.name) continue;
       std::string piece = p[1];
       bool absent = piece[0] == '!';
