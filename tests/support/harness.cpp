@@ -245,6 +245,14 @@ size_t count_of(const std::string& text, const std::string& needle) {
   return n;
 }
 
+run_result run_zv2tool(const std::vector<std::string>& args, const std::string& cwd) {
+  run_options o;
+  o.program = std::string(ZV_BINARY_DIR) + "/zv2tool";
+  o.args = args;
+  o.cwd = cwd;
+  return run_program(o);
+}
+
 std::vector<std::string> split(const std::string& line, char separator) {
   std::vector<std::string> fields(1);
   for (char c : line) {

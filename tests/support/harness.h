@@ -54,6 +54,9 @@ std::string program_path();
 /// Runs the program to its end and captures everything.
 run_result run_program(const run_options& options);
 
+/// Runs the built zv2tool with these arguments in cwd.
+run_result run_zv2tool(const std::vector<std::string>& args, const std::string& cwd);
+
 /// Shorthand: run with these arguments in cwd, with input (nullopt: at end).
 run_result run(const std::vector<std::string>& args, const std::string& cwd,
                std::optional<std::string> input = std::nullopt);
