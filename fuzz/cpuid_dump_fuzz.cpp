@@ -1,12 +1,7 @@
 // cpuid_dump_fuzz.cpp - the reader of recorded CPUID answers and the package
 // table made from them, on arbitrary text.
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-
 #include "cpuid_dump.h"
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   cpuid_dump dump;
@@ -19,15 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (cpus > 0 && threads != (unsigned)cpus) abort();
   // What is written reads back as the same number of CPUs.
-  char* text = nullptr;
-  size_t length = 0;
-  FILE* out = open_memstream(&text, &length);
-  if (!out) return 0;
-  write_cpuid_dump(out, dump);
-  fclose(out);
+  std::string text = written_text([&](FILE* out) { write_cpuid_dump(out, dump); });
   cpuid_dump again;
-  if (again.parse(text, length) != cpus) abort();
-  free(text);
+  if (again.parse(text.data(), text.size()) != cpus) abort();
   FILE* report = fopen("/dev/null", "w");
   if (report) {
     cpu_write_packages(report, dump);

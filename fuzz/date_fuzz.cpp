@@ -1,11 +1,7 @@
 // date_fuzz.cpp - parses arbitrary text with arbitrary hints into date values
 // and formats the result.
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
-#include <string>
-
 #include "date.h"
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 4) return 0;

@@ -1,50 +1,26 @@
 // gthfile_fuzz.cpp - the container reader, item checks, extraction and unstuffing on any bytes.
-
-#include <unistd.h>
-
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-
+#include "fuzz_support.h"
 #include "gthfile.h"
-
-namespace {
-
-struct Counter {
-  uint64_t bytes = 0;
-};
-
-ssize_t CountWrite(void* cookie, const char*, size_t size) {
-  static_cast<Counter*>(cookie)->bytes += size;
-  return ssize_t(size);
-}
 
 // Reads every item of the open container, checking that no extraction gives
 // more than its recorded size. Returns the number of items.
-int Exercise(GatherFile& g) {
+static int Exercise(GatherFile& g) {
   for (int i = 0; i < g.NumItems(); i++) {
     gth_item_header h;
     if (g.GetItemHeader(i, &h) != 0) continue;
     g.VerifyItem(i);
-    Counter c;
-    cookie_io_functions_t io = {nullptr, CountWrite, nullptr, nullptr};
-    FILE* out = fopencookie(&c, "w", io);
+    uint64_t bytes;
+    FILE* out = counting_stream(&bytes);
     g.ExtractItemTo(i, out);
     fclose(out);
-    if (c.bytes > h.orig_size) abort();
+    if (bytes > h.orig_size) abort();
   }
   return g.NumItems();
 }
 
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::string path = "/tmp/gthfile_fuzz_" + std::to_string(getpid()) + ".zv2";
-  FILE* f = fopen(path.c_str(), "wb");
-  if (!f) return 0;
-  fwrite(data, 1, size, f);
-  fclose(f);
+  write_bytes(path, data, size);
 
   GatherFile r;
   int rc = r.OpenReadOnly(path.c_str());

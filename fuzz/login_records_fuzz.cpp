@@ -1,56 +1,24 @@
 // login_records_fuzz.cpp - arbitrary bytes as the login records file under a
 // temporary system root: the current user found there must fit the caller's
 // buffer and never be longer than a record's user field.
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utmp.h>
 
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-
+#include "fuzz_support.h"
 #include "platform_paths.h"
 #include "sysroot.h"
 #include "util_string.h"
 
-namespace {
-
-std::string root;
-std::string records;
-
-void make_root() {
-  char shm[] = "/dev/shm/zvloginfuzzXXXXXX";
-  char tmp[] = "/tmp/zvloginfuzzXXXXXX";
-  const char* dir = mkdtemp(shm);
-  if (!dir) dir = mkdtemp(tmp);
-  if (!dir) abort();
-  root = dir;
-  for (const char* sub : {"/var", "/var/run"})
-    if (mkdir((root + sub).c_str(), 0700) != 0) abort();
-  sysroot_set(root.c_str());
-  records = root + platform_path::utmp;
-}
-
-void remove_root() {
-  unlink(records.c_str());
-  for (const char* sub : {"/var/run", "/var", ""}) rmdir((root + sub).c_str());
-}
-
-}  // namespace
+static std::string records;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  make_root();
-  atexit(remove_root);
+  std::string root = make_temp_root("zvloginfuzz", {"/var", "/var/run"});
+  sysroot_set(root.c_str());
+  records = root + platform_path::utmp;
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FILE* f = fopen(records.c_str(), "wb");
-  if (!f) abort();
-  if (size) fwrite(data, 1, size, f);
-  fclose(f);
+  write_bytes(records, data, size);
 
   const size_t user_field = sizeof(static_cast<struct utmp*>(nullptr)->ut_user);
   std::string full;

@@ -1,10 +1,6 @@
 // mask_fuzz.cpp - the masking scanner on arbitrary text: no crash, a token is
 // never masked again, and the stream form gives what the text form gives.
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <string>
-
+#include "fuzz_support.h"
 #include "mask.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,11 +1,6 @@
 // meminfo_fuzz.cpp - the meminfo reader and the figures made from its counts
 // on arbitrary text.
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-
+#include "fuzz_support.h"
 #include "memory_probe.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -20,8 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   typedef char* (*text_of)(const memory_handle_struct*, char*, int);
   const text_of texts[] = {mem_get_total,      mem_get_free,      mem_get_used,        mem_get_swap_total,
                            mem_get_swap_free,  mem_get_swap_used, mem_get_memory_load, mem_get_swap_load};
-  for (text_of t : texts)
-    if (strlen(t(&mem, text, sizeof text)) >= sizeof text) abort();
+  for (text_of t : texts) check_fits(t(&mem, text, sizeof text), sizeof text);
   mem_get_used_bytes(&mem);
   mem_get_free_bytes(&mem);
   return 0;

@@ -1,10 +1,6 @@
 // net_conf_fuzz.cpp - hosts, resolver and filter-rule lines of any bytes:
 // every field stays within its length.
-#include <cstdint>
-#include <cstdlib>
-#include <string>
-#include <vector>
-
+#include "fuzz_support.h"
 #include "net_conf_linux.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

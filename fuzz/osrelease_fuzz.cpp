@@ -2,15 +2,8 @@
 // in a temporary system root: the operating-system object and the system
 // identity read them, and every text they return must fit its buffer.
 #include <fuzzer/FuzzedDataProvider.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <clocale>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-
+#include "fuzz_support.h"
 #include "osinfo.h"
 #include "platform_paths.h"
 #include "sysinfo.h"
@@ -27,27 +20,6 @@ const char* const release_files[] = {
 };
 
 std::string root;
-
-void make_root() {
-  char shm[] = "/dev/shm/zvosrelfuzzXXXXXX";
-  char tmp[] = "/tmp/zvosrelfuzzXXXXXX";
-  const char* dir = mkdtemp(shm);
-  if (!dir) dir = mkdtemp(tmp);
-  if (!dir) abort();
-  root = dir;
-  for (const char* sub : {"/etc", "/usr", "/usr/lib"})
-    if (mkdir((root + sub).c_str(), 0700) != 0) abort();
-}
-
-void remove_root() {
-  for (const char* p : release_files) unlink((root + p).c_str());
-  for (const char* sub : {"/usr/lib", "/usr", "/etc", ""}) rmdir((root + sub).c_str());
-}
-
-/// Text must end inside a buffer of size bytes.
-void check_fits(const char* text, int size) {
-  if (!text || strnlen(text, static_cast<size_t>(size)) >= static_cast<size_t>(size)) abort();
-}
 
 /// Calls an accessor into heap buffers of exactly these sizes, so that any
 /// write past the end is caught.
@@ -108,9 +80,8 @@ void check_release_helpers() {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   setlocale(LC_ALL, "C.UTF-8");
-  make_root();
+  root = make_temp_root("zvosrelfuzz", {"/etc", "/usr", "/usr/lib"});
   sysroot_set(root.c_str());
-  atexit(remove_root);
   return 0;
 }
 
@@ -122,10 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     unlink(host.c_str());
     if (!input.ConsumeBool()) continue;
     std::string text = input.ConsumeRandomLengthString(2048);
-    FILE* f = fopen(host.c_str(), "wb");
-    if (!f) abort();
-    fwrite(text.data(), 1, text.size(), f);
-    fclose(f);
+    write_bytes(host, text.data(), text.size());
   }
 
   os_info_linux os;

@@ -1,10 +1,6 @@
 // pcidb_fuzz.cpp - arbitrary bytes as an id file, then lookups with ids
 // taken from the input and from the records themselves.
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
-#include <vector>
-
+#include "fuzz_support.h"
 #include "pcidb.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,11 +1,6 @@
 // pcivpd_fuzz.cpp - arbitrary bytes as the contents of one VPD resource, and
 // as the whole VPD memory of an emulated device walked resource by resource.
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
-#include <string>
-#include <vector>
-
+#include "fuzz_support.h"
 #include "pci.h"
 #include "pcivpd.h"
 

@@ -1,16 +1,6 @@
 // properties_fuzz.cpp - reads arbitrary bytes as a properties file and, split
 // at line ends and NULs, as a command line. Neither may leave its buffers,
 // grow state from run to run, or set a detail level outside 0..6.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <clocale>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-#include <vector>
-
 #include "fuzz_support.h"
 #include "getarg.h"
 #include "probe.h"

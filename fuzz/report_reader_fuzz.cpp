@@ -3,11 +3,7 @@
 // more than its limits), and every row and file it hands on must turn into
 // one line of JSON that is UTF-8 without raw control characters, whether it
 // is read whole or in pieces of a file of any split.
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-
+#include "fuzz_support.h"
 #include "report_reader.h"
 #include "zv2tool_report.h"
 

@@ -2,22 +2,10 @@
 // probes over arbitrary lines: every text they keep must end inside its field.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <clocale>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-
 #include "display_linux.h"
 #include "fs_linux.h"
+#include "fuzz_support.h"
 #include "regional_linux.h"
-
-namespace {
-
-void check_fits(const char* text, size_t size) {
-  if (strnlen(text, size) >= size) abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   setlocale(LC_ALL, "C.UTF-8");
@@ -42,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   partition_record p;
   if (parse_partition_line(line, p)) {
-    check_fits(p.name, sizeof p.name);
+    check_fits(p.name);
     if (!p.name[0] || p.major < 0 || p.minor < 0) abort();
     // A name the validation accepts is safe after "/dev/" in a quoted command.
     if (valid_partition_name(p.name) && (strchr(p.name, '/') || strchr(p.name, '\'') || p.name[0] == '-'))
@@ -50,9 +38,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   clear_partition(p);
   parse_tune2fs_line(line, p);
-  check_fits(p.features, sizeof p.features);
-  check_fits(p.state, sizeof p.state);
-  check_fits(p.errors, sizeof p.errors);
-  check_fits(p.last_mount, sizeof p.last_mount);
+  check_fits(p.features), check_fits(p.state), check_fits(p.errors), check_fits(p.last_mount);
   return 0;
 }

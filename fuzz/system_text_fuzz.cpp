@@ -2,13 +2,10 @@
 // tool outputs of the system probes on arbitrary lines: the first byte picks
 // the processor count, every line goes through every parser, and every text
 // field must end inside its buffer.
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
 #include <set>
-#include <string>
 
 #include "cpu.h"
+#include "fuzz_support.h"
 #include "modules_linux.h"
 #include "net_files_linux.h"
 #include "ps_probe.h"
@@ -16,15 +13,6 @@
 #include "schedule_linux.h"
 #include "software_linux.h"
 #include "users_linux.h"
-
-namespace {
-
-template <size_t N>
-void check(const char (&field)[N]) {
-  if (strnlen(field, N) >= N) __builtin_trap();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
@@ -38,13 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   cpuinfo_cpuid stated;
   bool stating = true;
   const std::set<std::string> loaded = {"a_b"};
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
+  for_each_line(text, [&](const std::string& line) {
     const char* l = line.c_str();  // stops at an embedded NUL like a C reader
-    start = end + 1;
 
     if (stating) stating = stated.feed(line);
     int32_t a, b, c, d;
@@ -53,45 +36,45 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint64_t counters[RTNL_STAT_REPORTED];
     if (parse_net_dev_line(l, &name, counters) && (name.empty() || name.size() > 16)) __builtin_trap();
     rtnl_addr_info address;
-    if (parse_if_inet6_line(l, &address, &name)) check(address.local), check(address.netmask);
+    if (parse_if_inet6_line(l, &address, &name)) check_fits(address.local), check_fits(address.netmask);
     rtnl_route_info route;
     for (auto parse : {parse_net_route_line, parse_ipv6_route_line})
-      if (parse(l, &route, &name)) check(route.destination), check(route.gateway), check(route.netmask);
+      if (parse(l, &route, &name)) check_fits(route.destination), check_fits(route.gateway), check_fits(route.netmask);
     interrupt_entry irq;
     if (parse_interrupt_line(l, processors, irq) && irq.counts.size() != static_cast<size_t>(processors))
       __builtin_trap();
-    check(irq.name), check(irq.type), check(irq.device);
+    check_fits(irq.name), check_fits(irq.type), check_fits(irq.device);
     if (count_interrupt_processors(l) < 1) __builtin_trap();
     dma_entry dma;
     parse_dma_line(l, dma);
-    check(dma.name);
+    check_fits(dma.name);
     range_entry range;
     parse_range_line(l, range);
-    check(range.range), check(range.description);
+    check_fits(range.range), check_fits(range.description);
     loaded_module module;
     parse_loaded_module_line(l, module);
-    check(module.name), check(module.dependants);
+    check_fits(module.name), check_fits(module.dependants);
     passwd_entry pw;
     parse_passwd_line(l, pw);
-    check(pw.name), check(pw.home), check(pw.shell);
+    check_fits(pw.name), check_fits(pw.home), check_fits(pw.shell);
     group_entry group;
     parse_group_line(l, group);
-    check(group.name), check(group.members);
+    check_fits(group.name), check_fits(group.members);
     crontab_entry cron;
     parse_crontab_line(l, cron);
-    check(cron.minute), check(cron.hour), check(cron.row_name);
+    check_fits(cron.minute), check_fits(cron.hour), check_fits(cron.row_name);
     parse_crontab_line(l, cron, "owner");
     if (heading) timers.set_heading(l);
     heading = false;
     std::string unit, activates, next, last;
     if (timers.parse(l, unit, activates, next, last) && unit.size() < 7) __builtin_trap();
-    check(cron.minute), check(cron.hour), check(cron.day), check(cron.month), check(cron.weekday);
-    check(cron.user), check(cron.command), check(cron.row_name);
+    check_fits(cron.minute), check_fits(cron.hour), check_fits(cron.day), check_fits(cron.month);
+    check_fits(cron.weekday), check_fits(cron.user), check_fits(cron.command), check_fits(cron.row_name);
     process_entry ps;
     parse_ps_line(l, ps);
-    check(ps.name), check(ps.user), check(ps.cpu), check(ps.mem), check(ps.stat);
+    check_fits(ps.name), check_fits(ps.user), check_fits(ps.cpu), check_fits(ps.mem), check_fits(ps.stat);
     if (parse_proc_stat(l, ps) && (ps.pid <= 0 || !ps.stat[0])) __builtin_trap();
-    check(ps.name), check(ps.stat);
+    check_fits(ps.name), check_fits(ps.stat);
     unsigned long uid;
     parse_proc_status_uid(l, &uid);
     package_record deb;
@@ -104,6 +87,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       mark_loaded(modules.record, loaded);
       if (modules.record.description.size() > 79) __builtin_trap();
     }
-  }
+  });
   return 0;
 }

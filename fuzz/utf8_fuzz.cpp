@@ -1,12 +1,7 @@
 // utf8_fuzz.cpp - every text conversion and filter on arbitrary bytes and characters.
-#include <clocale>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
-#include <string>
-#include <vector>
 
+#include "fuzz_support.h"
 #include "utf8.h"
 
 namespace {

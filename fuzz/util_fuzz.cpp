@@ -1,12 +1,6 @@
 // util_fuzz.cpp - wildcard matching, string lists, the wide line reader and
 // trimming on arbitrary input.
-#include <clocale>
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstring>
-#include <string>
-
+#include "fuzz_support.h"
 #include "util_glob.h"
 #include "util_string.h"
 

@@ -3,13 +3,6 @@
 // that the record is UTF-8 that XML accepts and that the file cannot end its
 // character-data block early, and that the record's checksum is the sum of
 // the characters it wrote.
-#include <clocale>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-
 #include "fuzz_support.h"
 #include "table.h"
 #include "xml.h"
@@ -24,14 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string input((const char*)data, size);
   FILE* source = fmemopen(input.empty() ? (char*)"" : &input[0], input.size(), "rb");
   if (!source) return 0;
-  char* out = nullptr;
-  size_t out_size = 0;
-  FILE* report = open_memstream(&out, &out_size);
-  unsigned sum = xml_log_file(report, "/fuzz/<in>", source, 0);
+  unsigned sum = 0;
+  std::string text = written_text([&](FILE* report) { sum = xml_log_file(report, "/fuzz/<in>", source, 0); });
   fclose(source);
-  fclose(report);
-  std::string text(out, out_size);
-  free(out);
 
   check_xml_characters(text);
   // The record: start tag, one block split only where the file held "]]>",
@@ -49,14 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string body = text.substr(start + open.size(), end - start - open.size());
   for (size_t p = 0; (p = body.find("]]>" + open, p)) != std::string::npos; p++) body.erase(p, 3 + open.size());
   uint32_t written = 0;
-  for (size_t i = 0; i < body.size();) {
-    unsigned char b = (unsigned char)body[i];
-    int extra = b < 0x80 ? 0 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
-    uint32_t c = extra == 0 ? b : extra == 1 ? (b & 0x1Fu) : extra == 2 ? (b & 0x0Fu) : (b & 0x07u);
-    for (int k = 1; k <= extra && i + k < body.size(); k++) c = c << 6 | ((unsigned char)body[i + k] & 0x3Fu);
-    written += c;
-    i += 1 + extra;
-  }
+  for_each_code_point(body, [&](uint32_t c) { written += c; });
   if (written != sum) abort();
   return 0;
 }

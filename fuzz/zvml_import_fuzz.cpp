@@ -3,14 +3,6 @@
 // import comments, reaches the report only as UTF-8 that XML accepts, keeps
 // the report well-formed and is summed over the bytes written.
 #include <expat.h>
-#include <unistd.h>
-
-#include <clocale>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <string>
 
 #include "fuzz_support.h"
 #include "table.h"
@@ -26,19 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     close(fd);
     atexit([] { unlink(path.c_str()); });
   }
-  FILE* f = fopen(path.c_str(), "wb");
-  if (!f) abort();
-  if (size) fwrite(data, 1, size, f);
-  fclose(f);
-
-  char* out = nullptr;
-  size_t out_size = 0;
-  FILE* report = open_memstream(&out, &out_size);
+  write_bytes(path, data, size);
   output_checksum = 0;
-  bool accepted = log_zvml_file(report, path.c_str());
-  fclose(report);
-  std::string text(out, out_size);
-  free(out);
+  bool accepted = false;
+  std::string text = written_text([&](FILE* report) { accepted = log_zvml_file(report, path.c_str()); });
 
   if (!accepted) {
     if (!text.empty() || output_checksum != 0) abort();

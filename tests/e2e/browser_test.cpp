@@ -2,14 +2,8 @@
 // browser (headless Chromium): it loads without console errors, every entry
 // of its table of contents reaches its anchor, and hostile values show as
 // text. Skipped where Chromium is not installed.
-#include <gtest/gtest.h>
-#include <unistd.h>
+#include "zvtest.h"
 
-#include <sstream>
-#include <string>
-#include <vector>
-
-#include "harness.h"
 #include "smbios_root.h"
 
 namespace {

@@ -2,22 +2,13 @@
 // identification block, version stamp and report, or the loose report, and
 // nothing else; the console lines and exit status that go with it; and runs
 // where a name is taken or the disk refuses the report.
-#include <gtest/gtest.h>
-#include <signal.h>
+#include "zvtest.h"
 #include <sys/mount.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <cstring>
-#include <string>
-#include <vector>
 
 #include "gthfile.h"
-#include "harness.h"
 #include "report_check.h"
 
 namespace {
@@ -259,11 +250,7 @@ TEST_F(ContainerE2E, ReportThatCannotBeWrittenWholeFailsTheRun) {
                        line("Close Gatherer File", "Incomplete, kept as " + left[0]), "Run complete, rc = 1\n"});
   EXPECT_EQ(items(left[0]).size(), 2u);
   // The tool that checks containers calls it incomplete: it has no report.
-  zvtest::run_options o;
-  o.program = std::string(ZV_BINARY_DIR) + "/zv2tool";
-  o.args = {"verify", left[0]};
-  o.cwd = cwd.path();
-  run_result v = zvtest::run_program(o);
+  run_result v = zvtest::run_zv2tool({"verify", left[0]}, cwd.path());
   EXPECT_EQ(v.status, 1);
   EXPECT_NE(v.err.find("incomplete: no report item among 2 items"), std::string::npos) << v.err;
 }

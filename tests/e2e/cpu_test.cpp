@@ -1,13 +1,7 @@
 // cpu_test.cpp - the processor the program runs on, as the kernel decodes it.
-#include <gtest/gtest.h>
+#include "zvtest.h"
 
-#include <cstdlib>
-#include <fstream>
 #include <regex>
-#include <string>
-#include <unistd.h>
-
-#include "harness.h"
 
 namespace {
 

@@ -1,26 +1,15 @@
 // filescan_test.cpp - the FILESCAN task in a whole run: its own lower-case
 // XML file stored as a container item of type 17 without disturbing the
 // report's checksums, or its section in the stream in standard-output mode.
-#include <gtest/gtest.h>
-#include <unistd.h>
+#include "zvtest.h"
 
-#include <string>
-
-#include "harness.h"
 #include "report_check.h"
 #include "report_rows.h"
 
 namespace {
 
 const std::string tool = std::string(ZV_BINARY_DIR) + "/zv2tool";
-
-zvtest::run_result zv2tool(const std::vector<std::string>& args, const std::string& cwd) {
-  zvtest::run_options o;
-  o.program = tool;
-  o.args = args;
-  o.cwd = cwd;
-  return zvtest::run_program(o);
-}
+using zvtest::run_zv2tool;
 
 std::vector<std::string> scan_args(const zvtest::fixture_root& root) {
   return {"-batch", "-sysroot", root.path(), "-probe", "FILESCAN", "-p", "FILESCAN",
@@ -44,12 +33,12 @@ TEST(FileScanE2E, OwnFileIsStoredAsItsOwnItem) {
   EXPECT_NE(r.err.find("Scanned 6 files in 3 directories, 3 files found."), std::string::npos) << r.err;
   std::vector<std::string> names = zvtest::list_dir(cwd.path());
   ASSERT_EQ(names.size(), 1u) << "one container and nothing else";
-  zvtest::run_result list = zv2tool({"list", names[0]}, cwd.path());
+  zvtest::run_result list = run_zv2tool({"list", names[0]}, cwd.path());
   ASSERT_NE(list.out.find("   17  file scan output"), std::string::npos) << list.out;
 
   std::string scan, report;
   for (int i = 0; i < 5; i++) {
-    zvtest::run_result x = zv2tool({"extract", names[0], std::to_string(i), "-"}, cwd.path());
+    zvtest::run_result x = run_zv2tool({"extract", names[0], std::to_string(i), "-"}, cwd.path());
     if (x.out.find("<scanned_files>") != std::string::npos) scan = x.out;
     if (x.out.find("<GATHERED_DATA>") != std::string::npos) report = x.out;
   }

@@ -1,16 +1,9 @@
 // selfreport_logs_test.cpp - a run under a fixture root: the run's own
 // account (arguments, probe states) and the system logs embedded whole and
 // well-formed, newest lines last, without waiting on a FIFO in place of a log.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
+#include "zvtest.h"
 #include <sys/time.h>
 
-#include <unistd.h>
-
-#include <cstdlib>
-#include <string>
-
-#include "harness.h"
 #include "report_check.h"
 
 namespace {

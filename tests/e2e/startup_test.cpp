@@ -1,13 +1,10 @@
 // startup_test.cpp - the "Linux Startup Information" group on a legacy
 // machine's files (rows kept in the fixture) and on a minimal Debian root
 // made by tools/make-debroot.sh (rows derived from the tree itself).
-#include <gtest/gtest.h>
+#include "zvtest.h"
 
-#include <algorithm>
 #include <filesystem>
-#include <string>
 
-#include "harness.h"
 #include "report_rows.h"
 
 namespace fs = std::filesystem;

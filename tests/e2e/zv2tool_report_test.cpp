@@ -2,14 +2,9 @@
 // changed bytes of a container's report, json checked by a real JSON parser,
 // diff on table-driven pairs of reports, the README's fleet queries, and
 // damaged input of every kind.
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <string>
-#include <vector>
+#include "zvtest.h"
 
 #include "gthfile.h"
-#include "harness.h"
 #include "report_build.h"
 
 namespace {
@@ -193,13 +188,18 @@ TEST_F(Zv2ToolReport, DiffShowsRowsAddedRemovedAndChangedAndExitsLikeDiff) {
 
 TEST_F(Zv2ToolReport, ReadmeFleetQueriesAnswerOverThreeReports) {
   if (found({"/usr/bin/sqlite3", "/usr/local/bin/sqlite3"}).empty()) GTEST_SKIP() << "sqlite3 is not installed";
-  const char* machines[][4] = {{"a", "Tavrin", "TX200", "SN-A-0001"},
-                               {"b", "Tavrin", "TX900", "SN-B-0002"},
-                               {"c", "Quellon", "K7", "SN-C-0003"}};
+  // Name, vendor, model, serial, memory and openssl version of each machine.
+  const char* machines[][6] = {{"a", "Tavrin", "TX200", "SN-A-0001", "4294967296", "3.0.11-1~deb12u2"},
+                               {"b", "Tavrin", "TX900", "SN-B-0002", "68719476736", "3.0.13-1~deb12u1"},
+                               {"c", "Quellon", "K7", "SN-C-0003", "2147483648", "3.0.11-1~deb12u2"}};
   for (const auto& m : machines) {
-    std::string report = std::string(ZV_SOURCE_DIR) + "/tests/fixtures/reports/fleet-" + m[0] + ".xml";
+    Report(std::string(m[0]) + ".xml",
+           {{"SYSTEM SUMMARY", "System Summary", "", {{"!System Vendor", m[1]}, {"!System Serial Number", m[3]}}},
+            {"MEMORY INFORMATION", "Memory Statistics", "PHYSICAL_MEMORY", {{"!Total (bytes)", m[4]}}},
+            {"Installed Software", "DPKG Packages", "bash", {{"Name", "bash"}, {"Version", "5.2.15-2"}}},
+            {"Installed Software", "DPKG Packages", "openssl", {{"Name", "openssl"}, {"Version", m[5]}}}});
     ASSERT_TRUE(zvtest::make_container(P(std::string("fleet-") + m[0] + ".ZV2"),
-                                       zvtest::id_block(m[1], m[2], m[3], ""), report));
+                                       zvtest::id_block(m[1], m[2], m[3], ""), P(std::string(m[0]) + ".xml")));
   }
   // The commands of the README block that follows the marker, as written.
   std::string readme = zvtest::read_file(std::string(ZV_SOURCE_DIR) + "/README.md");

@@ -1,17 +1,9 @@
 // zv2tool_test.cpp - the container reader program on good, stuffed and malformed containers.
-#include <gtest/gtest.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstring>
-#include <string>
-#include <vector>
+#include "zvtest.h"
 
 #include "container_items.h"
 #include "gthfile.h"
 #include "channels.h"
-#include "harness.h"
 
 namespace {
 

@@ -1,8 +1,5 @@
 // date_test.cpp - date values: guessing, hinted parsing, clock years, formats.
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <string>
+#include "zvtest.h"
 
 #include "clock.h"
 #include "date.h"

@@ -1,17 +1,7 @@
 // debug_test.cpp - the debug log: file and stream modes, prefixes, dumps, failures.
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <clocale>
-#include <cstring>
-#include <sstream>
-#include <string>
+#include "zvtest.h"
 
 #include "debug.h"
-#include "harness.h"
 
 namespace {
 
@@ -37,10 +27,8 @@ class DebugLog : public ::testing::Test {
     enable_log_to_stream(stream);
     body();
     disable_log_to_stream();
-    std::string out;
     rewind(stream);
-    char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, stream)) > 0;) out.append(buf, n);
+    std::string out = zvtest::read_stream(stream);
     fclose(stream);
     stream = nullptr;
     return out;

@@ -2,18 +2,10 @@
 // the final name, and what happens when a write or a name goes wrong.
 #include "file_task.h"
 
-#include <gtest/gtest.h>
-#include <signal.h>
+#include "zvtest.h"
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <string>
-#include <vector>
 
 #include "gthfile.h"
-#include "harness.h"
 #include "probe.h"
 #include "table.h"
 #include "zelvarn2.h"

@@ -1,14 +1,8 @@
 // filename_test.cpp - output file names from the "@" macro template.
 #include "filename.h"
 
-#include <gtest/gtest.h>
-#include <sys/stat.h>
+#include "zvtest.h"
 
-#include <clocale>
-#include <cstdlib>
-#include <string>
-
-#include "harness.h"
 #include "sysinfo.h"
 #include "sysroot.h"
 #include "zelvarn2.h"
@@ -24,15 +18,8 @@ class FileName : public ::testing::Test {
     SysInfo::instance->set_vendor("Acme Computers");
     SysInfo::instance->set_model("Box 9");
     SysInfo::instance->set_serial("SN1");
-    const char* home = getenv("HOME");
-    saved_home = home ? home : "";
-    had_home = home != nullptr;
   }
   void TearDown() override {
-    if (had_home)
-      setenv("HOME", saved_home.c_str(), 1);
-    else
-      unsetenv("HOME");
     setlocale(LC_ALL, "C");
     sysroot_set(nullptr);
   }
@@ -51,8 +38,7 @@ class FileName : public ::testing::Test {
   }
   zvtest::temp_dir root;
   zvtest::temp_dir home;
-  std::string saved_home;
-  bool had_home = false;
+  zvtest::scoped_env saved_home{"HOME", getenv("HOME")};  // put back after each test
 };
 
 TEST_F(FileName, TemplateKeepsItsOwnTextAndBlanksUnsafeCharactersOfValues) {

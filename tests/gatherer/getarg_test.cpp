@@ -1,14 +1,8 @@
 // getarg_test.cpp - option words, shared words, probe lists, task
 // parameters and the properties file.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <string>
-#include <vector>
+#include "zvtest.h"
 
 #include "getarg.h"
-#include "harness.h"
 #include "probe.h"
 #include "sysroot.h"
 #include "task.h"

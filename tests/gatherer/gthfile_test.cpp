@@ -2,22 +2,10 @@
 
 #include "gthfile.h"
 
-#include <gtest/gtest.h>
-#include <signal.h>
+#include "zvtest.h"
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <random>
-#include <string>
-#include <vector>
-
-#include "harness.h"
 
 namespace {
 
@@ -122,7 +110,6 @@ TEST_F(GthFile, ItemsReadBackAndTheHeaderCountsEachAsItIsAdded) {
   EXPECT_EQ(h.flag, 0);
   EXPECT_EQ(h.comp_size, 0u);
   EXPECT_EQ(h.orig_size, 3000u);
-
 
   const Bytes* items[] = {&text, &noise, &empty};
   for (int i = 0; i < 3; i++) {

@@ -1,15 +1,8 @@
 // probe_test.cpp - probe tasks, groups, probe lists and the command and file probes.
 #include "probe.h"
 
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "zvtest.h"
 
-#include <cstdlib>
-#include <string>
-#include <vector>
-
-#include "harness.h"
 #include "sysroot.h"
 #include "util_string.h"
 #include "zelvarn2.h"
@@ -83,13 +76,8 @@ class ProbeTest : public ::testing::Test {
     return testing::internal::GetCapturedStderr();
   }
   std::string report_text() {
-    fflush(report);
-    std::string s;
     rewind(report);
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, report)) > 0) s.append(buf, n);
-    return s;
+    return zvtest::read_stream(report);
   }
 
   task* saved_first = nullptr;

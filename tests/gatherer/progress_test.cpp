@@ -1,9 +1,6 @@
 // progress_test.cpp - the count on a long probe's console line: shown and
 // erased on a terminal, never written anywhere else.
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <string>
+#include "zvtest.h"
 
 #include "progress.h"
 #include "zelvarn2.h"

@@ -3,13 +3,8 @@
 // bytes of a checksummed report found by its checksums or its structure.
 #include "report_reader.h"
 
-#include <gtest/gtest.h>
+#include "zvtest.h"
 
-#include <functional>
-#include <string>
-#include <vector>
-
-#include "harness.h"
 #include "report_build.h"
 #include "report_fixture.h"
 

@@ -1,16 +1,6 @@
 // run_command_test.cpp - the time limit and output bound of outside commands.
-#include <gtest/gtest.h>
+#include "zvtest.h"
 
-#include <signal.h>
-#include <sys/types.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
-#include <string>
-#include <vector>
-
-#include "harness.h"
 #include "run_command.h"
 #include "util_string.h"
 

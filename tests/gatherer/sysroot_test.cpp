@@ -1,17 +1,8 @@
 // sysroot_test.cpp - the system root, safe file opening and shell commands.
-#include <gtest/gtest.h>
+#include "zvtest.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
-#include <string>
-
-#include "harness.h"
 #include "platform_paths.h"
 #include "run_command.h"
 #include "safe_file.h"
@@ -28,12 +19,7 @@ class Files : public ::testing::Test {
     return dir + "/" + name;
   }
   static std::string read(const std::string& path) { return zvtest::read_file(path); }
-  static std::string slurp(FILE* f) {
-    std::string out;
-    char buf[512];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) out.append(buf, n);
-    return out;
-  }
+  static std::string slurp(FILE* f) { return zvtest::read_stream(f); }
   zvtest::temp_dir tmp;
   const std::string& dir = tmp.path();
 };

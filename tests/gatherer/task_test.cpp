@@ -1,11 +1,7 @@
 // task_test.cpp - the task registry, validation, console lines, run loops, step mode, -p.
 #include "task.h"
 
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <string>
-#include <vector>
+#include "zvtest.h"
 
 #include "zelvarn2.h"
 
@@ -90,12 +86,6 @@ class TaskTest : public ::testing::Test {
 };
 
 using names = std::vector<std::string>;
-
-size_t zv_count(const std::string& text, const std::string& needle) {
-  size_t n = 0;
-  for (size_t at = 0; (at = text.find(needle, at)) != std::string::npos; at += needle.size()) ++n;
-  return n;
-}
 
 TEST_F(TaskTest, KeepsRegistrySortedWithEqualOrdersInConstructionOrderAndDropsDestroyedTasks) {
   fake_task a("a", 10), b("b", 10), c("c", 5), d("d", 20), e("e", 10), f("f", 1);
@@ -222,7 +212,7 @@ TEST_F(TaskTest, StepModeAnswersRunSkipRunOnOrQuitWhileSystemTasksAlwaysRun) {
     task::run_all();
     std::string out = testing::internal::GetCapturedStderr();
     EXPECT_EQ(ran, c.expected);
-    EXPECT_EQ(zv_count(out, "[Y/n/r/q] "), c.prompts) << out;
+    EXPECT_EQ(zvtest::count_of(out, "[Y/n/r/q] "), c.prompts) << out;
     if (c.answers == "\nn\ny\n") {
       EXPECT_STREQ(p2.failure_word(), "Skipped");
       EXPECT_NE(out.find("one " + std::string(36, '.') + " OK\n"), std::string::npos) << out;

@@ -1,14 +1,7 @@
 // utf8_test.cpp - multibyte, wide and UTF-8 conversions, filters and checksums.
-#include <gtest/gtest.h>
-
-#include <clocale>
-#include <cstdio>
-#include <cstring>
-#include <memory>
-#include <string>
+#include "zvtest.h"
 
 #include "debug.h"
-#include "harness.h"
 #include "utf8.h"
 
 namespace {
@@ -26,11 +19,8 @@ class Utf8 : public ::testing::Test {
   }
   std::string logged() {
     disable_log_to_stream();
-    std::string out;
     rewind(log);
-    char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, log)) > 0;) out.append(buf, n);
-    return out;
+    return zvtest::read_stream(log);
   }
   static std::string utf8(const wchar_t* in) {
     std::unique_ptr<const char[]> out(wide_to_utf8(in));

@@ -1,8 +1,7 @@
 // util_capacity_test.cpp - size texts of disks, file systems and memory.
-#include <gtest/gtest.h>
+#include "zvtest.h"
 
 #include <climits>
-#include <string>
 
 #include "util_capacity.h"
 

@@ -1,8 +1,5 @@
 // util_glob_test.cpp - wildcard matching of names against patterns.
-#include <gtest/gtest.h>
-
-#include <clocale>
-#include <string>
+#include "zvtest.h"
 
 #include "util_glob.h"
 

@@ -1,17 +1,9 @@
 // util_string_test.cpp - string lists, bounded string helpers, line readers
 // and the process and user queries.
-#include <gtest/gtest.h>
+#include "zvtest.h"
 
-#include <algorithm>
-#include <clocale>
-#include <cstring>
-#include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utmp.h>
-#include <vector>
 
-#include "harness.h"
 #include "platform_paths.h"
 #include "sysroot.h"
 #include "util_string.h"

@@ -1,13 +1,7 @@
 // xml_file_test.cpp - embedded file records and the import of another run's
 // checksummed report.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "zvtest.h"
 
-#include <clocale>
-#include <string>
-
-#include "harness.h"
 #include "report_check.h"
 #include "report_fixture.h"
 #include "table.h"
@@ -198,53 +192,29 @@ TEST_F(FileRecord, ImportsAnEarlierReportInsideTheCurrentOne) {
   EXPECT_EQ(r.checks, 8);  // file, section, report; imported: row, ROWS, table, section, report
 }
 
-TEST_F(FileRecord, RejectsAnythingButAVersion1Utf8Report) {
-  Table::set_output_format(OUTPUT_ZVML);
-  for (std::string head : {"<?xml version=\"1.1\" encoding=\"UTF-8\"?>\n", "<?xml version=\"1.0\" encoding=\"latin1\"?>\n",
-                           "<GATHERED_DATA>\n", "", "<?xml version=\"1.0\" encoding=\"UTF-8\"\n?>\n"}) {
-    temp_file file(head + "<A/>\n");
-    mem_stream out;
-    output_checksum = 7;
-    EXPECT_EQ(xml_log_zvml_file(out.get(), file.path()), 0u) << head;
-    EXPECT_FALSE(log_zvml_file(out.get(), file.path())) << head;
-    EXPECT_EQ(output_checksum, 7u);
-    EXPECT_EQ(out.text(), "");
-  }
-  mem_stream out;
-  EXPECT_FALSE(log_zvml_file(out.get(), "/nonexistent/report.xml"));
-  Table::set_output_format(OUTPUT_XML);
-  temp_file good(DECLARATION + "<A/>");
-  EXPECT_FALSE(log_zvml_file(out.get(), good.path()));
-  EXPECT_EQ(out.text(), "");
-}
-
-TEST_F(FileRecord, DropsAByteOrderMarkAndQuotesDashesInThePath) {
+// What is imported: the byte sum of the text as written (after a byte order
+// mark, from UTF-16, on one line) and the import comments around it.
+TEST_F(FileRecord, ImportsTheReportBodySummedAsWritten) {
   zvtest::temp_dir dir;
-  ASSERT_TRUE(zvtest::write_file(dir.path(), "a--b---.xml", "\xEF\xBB\xBF" + DECLARATION + "<A/>"));
+  std::string body = "<GATHERED_DATA>" + std::string(3000, 'x') + "</GATHERED_DATA>", utf16 = "\xFF\xFE";
+  for (unsigned char c : std::string("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<A>\xE9</A>"))
+    utf16 += std::string(1, (char)c) + std::string(1, '\0');
+  const struct {
+    const char *name, *content;  // a name with dashes is quoted in the comment
+    std::string file, written;
+  } cases[] = {
+      {"a--b---.xml", "a- -b- - -.xml", "\xEF\xBB\xBF" + DECLARATION + "<A/>", "<A/>"},
+      {"one-line.xml", "one-line.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + body, body},
+      {"wide.xml", "wide.xml", utf16, "<A>\xC3\xA9</A>"},
+  };
   Table::set_output_format(OUTPUT_ZVML);
-  mem_stream out;
-  EXPECT_EQ(xml_log_zvml_file(out.get(), dir.file("a--b---.xml").c_str()), byte_sum("<A/>"));
-  EXPECT_EQ(out.text(), "<!-- import " + dir.path() + "/a- -b- - -.xml -->\r\n<A/><!-- end of import -->\r\n");
-}
-
-TEST_F(FileRecord, KeepsAllOfAReportWrittenOnOneLine) {
-  std::string body = "<GATHERED_DATA>" + std::string(3000, 'x') + "</GATHERED_DATA>";
-  temp_file file("<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + body);
-  Table::set_output_format(OUTPUT_ZVML);
-  mem_stream out;
-  EXPECT_EQ(xml_log_zvml_file(out.get(), file.path()), byte_sum(body));
-  EXPECT_NE(out.text().find(" -->\r\n" + body + "<!-- end of import -->"), std::string::npos);
-}
-
-TEST_F(FileRecord, ImportsUtf16AsUtf8SummedAsWritten) {
-  std::string text = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<A>\xE9</A>";
-  std::string utf16 = "\xFF\xFE";
-  for (unsigned char c : text) utf16 += std::string(1, (char)c) + std::string(1, '\0');
-  temp_file wide(utf16);
-  Table::set_output_format(OUTPUT_ZVML);
-  mem_stream out;
-  EXPECT_EQ(xml_log_zvml_file(out.get(), wide.path()), byte_sum("<A>\xC3\xA9</A>"));
-  EXPECT_NE(out.text().find(" -->\r\n<A>\xC3\xA9</A><!-- end"), std::string::npos);
+  for (const auto& c : cases) {
+    ASSERT_TRUE(zvtest::write_file(dir.path(), c.name, c.file));
+    mem_stream out;
+    EXPECT_EQ(xml_log_zvml_file(out.get(), dir.file(c.name).c_str()), byte_sum(c.written)) << c.name;
+    EXPECT_EQ(out.text(), "<!-- import " + dir.path() + "/" + c.content + " -->\r\n" + c.written +
+                              "<!-- end of import -->\r\n");
+  }
 }
 
 TEST_F(FileRecord, RefusesAnImportForItsDeclarationSayingWhichPart) {
@@ -254,7 +224,10 @@ TEST_F(FileRecord, RefusesAnImportForItsDeclarationSayingWhichPart) {
     const char* said;
   } cases[] = {
       {"<A/>", "Not imported: line 1 is no <?xml version=\"1.0\" encoding=\"UTF-8\"?>"},
+      {"", "Not imported: line 1 is no <?xml version=\"1.0\" encoding=\"UTF-8\"?>"},
+      {"<GATHERED_DATA>\n<A/>", "Not imported: line 1 is no <?xml version=\"1.0\" encoding=\"UTF-8\"?>"},
       {"<?xml version=\"1.1\" encoding=\"UTF-8\"?><A/>", "Not imported: XML version 1.1, 1.0 expected"},
+      {"<?xml version=\"1.0\" encoding=\"latin1\"?>\n<A/>", "Not imported: encoding latin1, UTF-8 expected"},
       {"<?xml version=\"1.0\" encoding=\"bo\x01gus\"?><A/>", "Not imported: encoding bo?gus, UTF-8 expected"},
       {"<?xml version=\"1.0\" encoding=\"UTF-8\"\n?><A/>",
        "Not imported: the XML declaration does not end on line 1"},
@@ -262,10 +235,20 @@ TEST_F(FileRecord, RefusesAnImportForItsDeclarationSayingWhichPart) {
   for (const auto& c : cases) {
     temp_file file(c.text);
     mem_stream out;
+    output_checksum = 7;
+    EXPECT_EQ(xml_log_zvml_file(out.get(), file.path()), 0u) << c.text;
     EXPECT_FALSE(log_zvml_file(out.get(), file.path())) << c.text;
+    EXPECT_EQ(output_checksum, 7u);
     EXPECT_EQ(out.text(), "");
     EXPECT_STREQ(xml_import_refusal(), c.said);
   }
+  // A missing file, and any form but the checksummed one, import nothing.
+  mem_stream out;
+  EXPECT_FALSE(log_zvml_file(out.get(), "/nonexistent/report.xml"));
+  Table::set_output_format(OUTPUT_XML);
+  temp_file good(DECLARATION + "<A/>");
+  EXPECT_FALSE(log_zvml_file(out.get(), good.path()));
+  EXPECT_EQ(out.text(), "");
 }
 
 TEST_F(FileRecord, RefusesAnImportThatIsNotWellFormedWithTheParsersWords) {

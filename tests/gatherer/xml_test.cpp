@@ -2,10 +2,7 @@
 // output without characters XML forbids, and sections in every format.
 #include "xml.h"
 
-#include <gtest/gtest.h>
-
-#include <clocale>
-#include <string>
+#include "zvtest.h"
 
 #include "report_check.h"
 #include "report_fixture.h"

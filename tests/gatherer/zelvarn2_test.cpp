@@ -1,9 +1,6 @@
 // zelvarn2_test.cpp - run settings, filename slots, console channel, profiles
 // and the end of the run sequence.
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <string>
+#include "zvtest.h"
 
 #include "table.h"
 #include "task.h"

@@ -2,15 +2,9 @@
 // three conversions, command output, add results and temporary files.
 #include "zv2file.h"
 
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <clocale>
-#include <string>
+#include "zvtest.h"
 
 #include "gthfile.h"
-#include "harness.h"
 #include "postbox_task.h"
 #include "report_check.h"
 #include "temp_files.h"

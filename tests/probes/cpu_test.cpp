@@ -2,16 +2,13 @@
 // (tests/fixtures/cpu/cases.txt: every name table row and the odd cases), and
 // the package table for the recorded answers of real processors
 // (tests/fixtures/cpuid/packages.tsv).
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <fstream>
-#include <sstream>
+#include "zvtest.h"
 
 #include "cpu.h"
 #include "cpuid_dump.h"
 #include "report_check.h"
 #include "report_fixture.h"
+#include "report_rows.h"
 #include "smbios_root.h"
 
 namespace {
@@ -42,13 +39,6 @@ class recorded_cpuid : public cpuid_source {
   uint32_t signature, features;
 };
 
-std::vector<std::string> split(const std::string& s) {
-  std::vector<std::string> cells;
-  std::istringstream in(s + "|");
-  for (std::string c; std::getline(in, c, '|');) cells.push_back(c);
-  return cells;
-}
-
 class CpuTest : public ReportWriterTest {
  protected:
   void SetUp() override {
@@ -66,7 +56,8 @@ TEST_F(CpuTest, RecordedRegistersGiveTheFamilyAndFlagTables) {
     if (line.empty() || line[0] == '#') continue;
     SCOPED_TRACE(line);
     size_t split_at = line.find("||");
-    std::vector<std::string> regs = split(line.substr(0, split_at)), want = split(line.substr(split_at + 2));
+    std::vector<std::string> regs = zvtest::split(line.substr(0, split_at), '|'),
+                             want = zvtest::split(line.substr(split_at + 2), '|');
     std::string vendor = regs[0];
     for (size_t at; (at = vendor.find("\\0")) != std::string::npos;) vendor.replace(at, 2, 1, '\0');
     recorded_cpuid source(vendor, std::stoul(regs[1], nullptr, 16), std::stoul(regs[2], nullptr, 16));
@@ -89,29 +80,16 @@ TEST_F(CpuTest, RecordedRegistersGiveTheFamilyAndFlagTables) {
 
 namespace {
 
-/// The rows of one table of a checksummed XML report: row id, then the cells
-/// ("<ROW ID="id">" lines, then one "<TAG ID="column" W="n">text</TAG>" line per cell).
-std::vector<std::vector<std::string>> xml_rows(const std::string& report, const std::string& title) {
-  std::vector<std::vector<std::string>> rows;
-  std::istringstream in(report.substr(std::min(report.size(), report.find("<TABLE ID=\"" + title + "\">"))));
-  for (std::string line; std::getline(in, line) && line != "</TABLE>";) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    size_t open = line.find("\">"), close = line.rfind("</");
-    if (line.compare(0, 9, "<ROW ID=\"") == 0 && line.size() > 11)
-      rows.push_back({line.substr(9, line.size() - 11)});
-    else if (!rows.empty() && line.find(" W=\"") != std::string::npos && open != std::string::npos &&
-             close != std::string::npos && close >= open + 2)
-      rows.back().push_back(line.substr(open + 2, close - open - 2));
-  }
-  return rows;
-}
-
+/// The package table's rows in the checksummed XML form: row id, then the cells.
 std::vector<std::vector<std::string>> package_rows(cpuid_source& source) {
   Table::set_output_format(OUTPUT_ZVML);
   mem_stream out;
   cpu_write_packages(out.get(), source);
   fflush(out.get());
-  return xml_rows(out.text(), "Processor Packages");
+  std::vector<std::vector<std::string>> rows;
+  zvtest::table_rows tables = zvtest::report_rows(out.text());
+  for (const std::string& row : tables["Processor Packages"]) rows.push_back(zvtest::split(row));
+  return rows;
 }
 
 }  // namespace
@@ -120,13 +98,8 @@ std::vector<std::vector<std::string>> package_rows(cpuid_source& source) {
 // after its answers went through the writer of the same text form.
 TEST_F(CpuTest, RecordedProcessorsGiveTheirPackageRows) {
   const std::string dir = std::string(ZV_SOURCE_DIR) + "/tests/fixtures/cpuid/";
-  std::ifstream in(dir + "packages.tsv");
   int processors = 0;
-  for (std::string line; std::getline(in, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    std::vector<std::string> want;
-    std::istringstream cells(line);
-    for (std::string c; std::getline(cells, c, '\t');) want.push_back(c);
+  for (std::vector<std::string> want : zvtest::tsv_rows(dir + "packages.tsv")) {
     want.resize(11);
     SCOPED_TRACE(want[0]);
     // "<processor> without <leaf>": the dump with that leaf's lines left out.
@@ -143,14 +116,11 @@ TEST_F(CpuTest, RecordedProcessorsGiveTheirPackageRows) {
     want[0] = want[1];  // the row id is the package number
     EXPECT_EQ(package_rows(dump), std::vector<std::vector<std::string>>{want});
 
-    char* text = nullptr;
-    size_t size = 0;
-    FILE* out = open_memstream(&text, &size);
-    write_cpuid_dump(out, dump);
-    fclose(out);
+    mem_stream out;
+    write_cpuid_dump(out.get(), dump);
+    std::string text = out.text();
     cpuid_dump again;
-    EXPECT_EQ(again.parse(text, size), dump.cpu_count());
-    free(text);
+    EXPECT_EQ(again.parse(text.data(), text.size()), dump.cpu_count());
     EXPECT_EQ(package_rows(again), std::vector<std::vector<std::string>>{want});
     ++processors;
   }

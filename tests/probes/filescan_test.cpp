@@ -3,21 +3,11 @@
 // parameters.
 #include "filescan.h"
 
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "zvtest.h"
 
-#include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <memory>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "filescan_probe.h"
-#include "harness.h"
 #include "report_check.h"
 #include "sysroot.h"
 

@@ -1,9 +1,6 @@
 // memory_test.cpp - the memory statistics of captured-layout meminfo files
 // (tests/fixtures/meminfo), of an absent file, and of this machine.
-#include <gtest/gtest.h>
-
-#include <fstream>
-#include <sstream>
+#include "zvtest.h"
 
 #include "memory_probe.h"
 #include "report_check.h"
@@ -69,11 +66,7 @@ TEST_F(MemoryTest, MeminfoFilesGiveTheirExpectedRows) {
     ASSERT_TRUE(root.write("proc/meminfo", without_comments(zvtest::read_file(dir + name))));
     rows expected;
     std::istringstream want(zvtest::read_file(dir + name.substr(0, name.size() - 8) + ".expected"));
-    for (std::string line; std::getline(want, line);) {
-      expected.emplace_back();
-      std::istringstream cells(line + "|");
-      for (std::string c; std::getline(cells, c, '|');) expected.back().push_back(c);
-    }
+    for (std::string line; std::getline(want, line);) expected.push_back(zvtest::split(line, '|'));
     EXPECT_EQ(statistics(root.path().c_str()), expected);
     ++files;
   }

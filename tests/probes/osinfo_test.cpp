@@ -1,15 +1,7 @@
 // osinfo_test.cpp - distribution detection from release files under a
 // fixture system root, the vendor table and the platform mask.
-#include <gtest/gtest.h>
+#include "zvtest.h"
 
-#include <chrono>
-#include <cstring>
-#include <string>
-#include <unistd.h>
-#include <utility>
-#include <vector>
-
-#include "harness.h"
 #include "osinfo.h"
 #include "sysroot.h"
 

@@ -1,16 +1,9 @@
 // pci_test.cpp - the PCI reports over captured machines, the id file's
 // lookup rules, VPD through an emulated capability, and the live machine.
-#include <gtest/gtest.h>
+#include "zvtest.h"
 
-#include <fstream>
-#include <map>
 #include <regex>
-#include <set>
-#include <sstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include "harness.h"
 #include "pci.h"
 #include "pci_probe.h"
 #include "pcidb.h"
@@ -109,15 +102,10 @@ TEST_F(PciTest, CapturedMachinesGiveTheRowsReadFromTheirBytes) {
                                {"ich7-laptop", "cap-vc-and-rcl.lspci.txt"}};
   for (auto& machine : machines) {
     std::vector<row> expected;
-    std::ifstream tsv(FIXTURES + machine[0] + ".rows.tsv");
     std::vector<bool> all_only;  // rows marked "*": listed only with buses=all
-    for (std::string line; std::getline(tsv, line);) {
-      if (line.empty() || line[0] == '#') continue;
-      all_only.push_back(line[0] == '*');
-      if (line[0] == '*') line.erase(0, 1);
-      row r;
-      std::istringstream cells(line);
-      for (std::string c; std::getline(cells, c, '\t');) r.push_back(c);
+    for (row r : zvtest::tsv_rows(FIXTURES + machine[0] + ".rows.tsv")) {
+      all_only.push_back(!r[0].empty() && r[0][0] == '*');
+      if (all_only.back()) r[0].erase(0, 1);
       r.resize(16);
       expected.push_back(r);
     }
@@ -169,43 +157,17 @@ TEST_F(PciTest, HighBusesAndOtherDomainsOnlyWhenAllBusesAreAsked) {
 
 TEST_F(PciTest, IdFileLookupsFollowTheRecordOrder) {
   const pci_database& db = *pci_database::instance;
-  struct {
-    unsigned vendor, device, revision, sv, sid;
-    const char *vendor_name, *device_name, *subsys_vendor_name, *subsys_device_name;
-  } cases[] = {
-      // A vendor listed twice: only the first block is searched.
-      {0x1000, 0x0009, 0, 0, 0, "Alpha Vendor", "Unknown", "Alpha Vendor", "Unknown"},
-      // A revision record counts only directly under its device.
-      {0x1000, 0x0001, 2, 0, 0, "Alpha Vendor", "Alpha One rev 2", "Alpha Vendor", "Alpha One rev 2"},
-      {0x1000, 0x0001, 3, 0, 0, "Alpha Vendor", "Alpha One", "Alpha Vendor", "Alpha One"},
-      {0x1000, 0x0004, 1, 0, 0, "Alpha Vendor", "Alpha Four", "Alpha Vendor", "Alpha Four"},
-      {0x1000, 0x0005, 1, 0, 0, "Alpha Vendor", "Alpha Five rev 1", "Alpha Vendor", "Alpha Five rev 1"},
-      // Subsystems: S under its O, X, the O alone, no match, an S before any O.
-      {0x1000, 0x0002, 0, 0x2000, 0x0010, "Alpha Vendor", "Alpha Two", "Beta Inc", "Beta board ten"},
-      {0x1000, 0x0002, 0, 0x2000, 0x0020, "Alpha Vendor", "Alpha Two", "Beta Inc", "Beta board twenty by X"},
-      // Only the O current at the end of the block names the subsystem.
-      {0x1000, 0x0002, 0, 0x2000, 0x0099, "Alpha Vendor", "Alpha Two", "Beta Inc", "Alpha Two"},
-      {0x1000, 0x0002, 0, 0x3000, 0x0010, "Alpha Vendor", "Alpha Two", "Unknown", "Gamma boards"},
-      {0x1000, 0x0002, 0, 0x4000, 0x0010, "Alpha Vendor", "Alpha Two", "Unknown", "Alpha Two"},
-      {0x1000, 0x0003, 0, 0x2000, 0x0005, "Alpha Vendor", "Alpha Three", "Beta Inc", "Alpha Three"},
-      {0x8086, 0x27d8, 2, 0x1458, 0x1466, "Intel Corporation", "82801G (ICH7 Family) High Definition Audio Controller",
-       "Unknown", "Giga-byte audio"},
-      // Lines without an id or a name take no slot; the next record is intact.
-      {0x8000, 0, 0, 0, 0, "Unknown", "Unknown", "Unknown", "Unknown"},
-      {0x8002, 0, 0, 0, 0, "Follows lines without id or name", "Unknown", "Follows lines without id or name", "Unknown"},
-      // A CR LF line end gives no CR; the middle of a long line is no record.
-      {0x5000, 0, 0, 0, 0, "Carriage Vendor", "Unknown", "Carriage Vendor", "Unknown"},
-      // The class list ends the last vendor's block.
-      {0x9000, 0x0001, 0, 0, 0, "Tabbed Vendor", "Unknown", "Tabbed Vendor", "Unknown"},
-      {0x6000, 0, 0, 0, 0, "Unknown", "Unknown", "Unknown", "Unknown"},
-      {0x9000, 0, 0, 0, 0, "Tabbed Vendor", "Unknown", "Tabbed Vendor", "Unknown"},
-  };
-  for (auto& c : cases) {
-    SCOPED_TRACE(c.vendor * 65536 + c.device);
-    EXPECT_STREQ(db.get_vendor_name(c.vendor), c.vendor_name);
-    EXPECT_STREQ(db.get_device_name(c.vendor, c.device, c.revision), c.device_name);
-    EXPECT_STREQ(db.get_subsys_vendor_name(c.vendor, c.sv, c.sid), c.subsys_vendor_name);
-    EXPECT_STREQ(db.get_subsys_device_name(c.vendor, c.device, c.revision, c.sv, c.sid), c.subsys_device_name);
+  const auto cases = zvtest::tsv_rows(FIXTURES + "lookups.tsv");
+  EXPECT_EQ(cases.size(), 18u);
+  for (const auto& c : cases) {
+    ASSERT_EQ(c.size(), 9u) << c[0];
+    SCOPED_TRACE(c[0] + " " + c[1]);
+    unsigned v[5];
+    for (int i = 0; i < 5; i++) v[i] = unsigned(std::stoul(c[i], nullptr, 16));
+    EXPECT_STREQ(db.get_vendor_name(v[0]), c[5].c_str());
+    EXPECT_STREQ(db.get_device_name(v[0], v[1], v[2]), c[6].c_str());
+    EXPECT_STREQ(db.get_subsys_vendor_name(v[0], v[3], v[4]), c[7].c_str());
+    EXPECT_STREQ(db.get_subsys_device_name(v[0], v[1], v[2], v[3], v[4]), c[8].c_str());
   }
   // A name cut inside a UTF-8 character loses the whole character.
   EXPECT_EQ(std::string(db.get_vendor_name(0x7000)), std::string(247, 'a'));

@@ -2,14 +2,9 @@
 // setters) and the distribution detection through the release files.
 #include "sysinfo.h"
 
-#include <gtest/gtest.h>
+#include "zvtest.h"
 #include <pwd.h>
 #include <sys/utsname.h>
-#include <unistd.h>
-
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "dmi.h"
 #include "osinfo.h"
@@ -115,36 +110,27 @@ TEST_F(SysInfoTest, KeepsUnknownIdentityAndGenericDistributionWithoutSources) {
 
 TEST_F(SysInfoTest, NamesWhatTheOperatingSystemTableNamesWhereOldReleaseFilesSayNothing) {
   const struct {
-    const char *debian_version, *os_release, *oem_type_build;
+    std::vector<std::pair<std::string, std::string>> files;
+    const char* oem_type_build;
   } cases[] = {
-      {"trixie/sid\n", "ID=ubuntu\nVERSION_ID=\"24.04\"\nPRETTY_NAME=\"Ubuntu 24.04 LTS\"\n",
+      {{{"/etc/debian_version", "trixie/sid\n"},
+        {"/etc/os-release", "ID=ubuntu\nVERSION_ID=\"24.04\"\nPRETTY_NAME=\"Ubuntu 24.04 LTS\"\n"}},
        "Unknown|Linux (Ubuntu 24.04 LTS)|24.04"},
-      {nullptr, "ID=slackware\nPRETTY_NAME=\"Slackware 15.0\"\n", "Slackware Linux, Inc.|Linux (Slackware 15.0)|Unknown"},
-      {"12.5\n", "ID=debian\nVERSION_ID=\"12\"\n", "Debian|Linux (Debian)|12.5"},
+      {{{"/etc/os-release", "ID=slackware\nPRETTY_NAME=\"Slackware 15.0\"\n"}},
+       "Slackware Linux, Inc.|Linux (Slackware 15.0)|Unknown"},
+      {{{"/etc/debian_version", "12.5\n"}, {"/etc/os-release", "ID=debian\nVERSION_ID=\"12\"\n"}},
+       "Debian|Linux (Debian)|12.5"},
+      {{{"/etc/issue", "\n\r\n   \nSlackware 8.0.0 \r\nKernel \\r\n"}},
+       "Slackware Linux, Inc.|Linux (Slackware)|Slackware 8.0.0"},
   };
   for (const auto& c : cases) {
     reset_all();
     temp_root root;
-    if (c.debian_version) root.write("/etc/debian_version", c.debian_version);
-    root.write("/etc/os-release", c.os_release);
+    for (const auto& f : c.files) root.write(f.first, f.second);
     scoped_sysroot use(root);
     SysInfo info;
     EXPECT_EQ(std::string(info.OSOEM()) + "|" + info.OSType() + "|" + info.OSBuild(), c.oem_type_build);
   }
-}
-
-TEST_F(SysInfoTest, NamesSlackwareFromIssueAfterLeadingEmptyLines) {
-  temp_root root;
-  root.write("/etc/issue", std::string("\n\r\n   \nSlackware 8.0.0 \r\nKernel \\r\n"));
-  dist d = detect(root);
-  EXPECT_EQ(d.vendor, "Slackware Linux, Inc.");
-  EXPECT_EQ(d.name, "Slackware");
-  EXPECT_EQ(d.release, "Slackware 8.0.0");
-  scoped_sysroot use(root);
-  SysInfo info;
-  EXPECT_STREQ(info.OSType(), "Linux (Slackware)");
-  EXPECT_STREQ(info.OSOEM(), "Slackware Linux, Inc.");
-  EXPECT_STREQ(info.OSBuild(), "Slackware 8.0.0");
 }
 
 TEST(Distribution, PrefersRedHatTakesFirstLinesCutToSizeAndFallsBackToGeneric) {
@@ -156,6 +142,8 @@ TEST(Distribution, PrefersRedHatTakesFirstLinesCutToSizeAndFallsBackToGeneric) {
         {"/etc/SuSE-release", "SuSE Linux 9.0 (i586)\n"}, {"/etc/issue", "Slackware 8.0\n"}},
        "Red Hat, Inc.|Red Hat|Red Hat Linux release 9 (Shrike)"},
       {{{"/etc/issue", "\n\n"}}, "Unknown|generic|Unknown"},
+      {{{"/etc/issue", "\n\r\n   \nSlackware 8.0.0 \r\nKernel \\r\n"}},
+       "Slackware Linux, Inc.|Slackware|Slackware 8.0.0"},
       {{{"/etc/issue", "Welcome to \\n\n"}}, "Unknown|generic|Unknown"},
       {{{"/etc/debian_version", "\n \n"}}, "Debian|Debian|Unknown"},  // an empty file keeps its vendor
       {{{"/etc/turbolinux-release", std::string(1000, 'x') + "\n"}},

@@ -2,18 +2,8 @@
 // packages, modules and resource probes over recorded inputs: every line of
 // a recorded file goes through its parser and the rows must equal the
 // expected table (tests/fixtures/system/recorded/<name>.expected.tsv).
-#include <gtest/gtest.h>
+#include "zvtest.h"
 
-#include <sys/stat.h>
-
-#include <cstdlib>
-#include <functional>
-#include <set>
-#include <sstream>
-#include <string>
-#include <vector>
-
-#include "harness.h"
 #include "modules_linux.h"
 #include "ps_probe.h"
 #include "report_check.h"
@@ -43,16 +33,7 @@ std::vector<std::string> lines_of(const std::string& text) {
 
 rows expected_rows(const std::string& path) {
   rows out;
-  for (const std::string& line : lines_of(zvtest::read_file(path))) {
-    row cells;
-    size_t from = 0, tab;
-    while ((tab = line.find('\t', from)) != std::string::npos) {
-      cells.push_back(line.substr(from, tab - from));
-      from = tab + 1;
-    }
-    cells.push_back(line.substr(from));
-    out.push_back(cells);
-  }
+  for (const std::string& line : lines_of(zvtest::read_file(path))) out.push_back(zvtest::split(line));
   return out;
 }
 
@@ -233,17 +214,17 @@ TEST(SystemParsers, AFloodingToolIsCutAtTheOutputBound) {
   zvtest::temp_dir bin;
   ASSERT_TRUE(zvtest::write_file(bin.path(), "/rpm", "#!/bin/sh\nexec yes 'Name: p\n---EOP---'\n"));
   chmod(bin.file("rpm").c_str(), 0755);
-  const std::string saved_path = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin";
-  setenv("PATH", (bin.path() + ":" + saved_path).c_str(), 1);
   const long long saved_bound = command_output_limit();
   command_set_output_limit(1000);
-  reset_rpm_tool();
   mem_stream report;
-  Table::set_output_format(OUTPUT_TEXT);
-  EXPECT_TRUE(rpm_packages_test());
-  EXPECT_TRUE(get_rpm_packages(report.get()));
+  {
+    zvtest::scoped_env path("PATH", (bin.path() + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin")).c_str());
+    reset_rpm_tool();
+    Table::set_output_format(OUTPUT_TEXT);
+    EXPECT_TRUE(rpm_packages_test());
+    EXPECT_TRUE(get_rpm_packages(report.get()));
+  }
   command_set_output_limit(saved_bound);
-  setenv("PATH", saved_path.c_str(), 1);
   reset_rpm_tool();
   std::string text = report.text();
   reset_report_state();

@@ -1,22 +1,12 @@
 // system_probes_test.cpp - the locale, display, browser and storage probes:
 // their line parsers from a case table, and each table written from a
 // fixture system root or a real tool (an ext4 image, an X server).
-#include <gtest/gtest.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
+#include "zvtest.h"
 #include <sys/statvfs.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <fstream>
-#include <map>
-#include <sstream>
 
 #include "browser.h"
 #include "display_linux.h"
 #include "fs_linux.h"
-#include "harness.h"
 #include "regional_linux.h"
 #include "report_check.h"
 #include "report_fixture.h"
@@ -28,39 +18,9 @@ namespace {
 using rows = std::vector<std::vector<std::string>>;
 const std::string fixtures = std::string(ZV_SOURCE_DIR) + "/tests/fixtures/system_probes/";
 
-std::vector<std::string> split(const std::string& s, char sep) {
-  std::vector<std::string> out;
-  std::stringstream in(s);
-  std::string f;
-  while (std::getline(in, f, sep)) out.push_back(f);
-  if (!s.empty() && s.back() == sep) out.push_back("");
-  return out;
-}
+rows table_file(const std::string& name) { return zvtest::tsv_rows(fixtures + name); }
 
-/// The non-comment lines of a fixture file, split at tabs.
-rows table_file(const std::string& name) {
-  rows out;
-  std::ifstream in(fixtures + name);
-  for (std::string line; std::getline(in, line);)
-    if (!line.empty() && line[0] != '#') out.push_back(split(line, '\t'));
-  return out;
-}
-
-/// Sets (or with null unsets) an environment variable for the object's life.
-class scoped_env {
- public:
-  scoped_env(const char* name, const char* value) : name(name) {
-    const char* old = getenv(name);
-    had = old != nullptr;
-    if (had) saved = old;
-    value ? setenv(name, value, 1) : unsetenv(name);
-  }
-  ~scoped_env() { had ? setenv(name.c_str(), saved.c_str(), 1) : unsetenv(name.c_str()); }
-
- private:
-  std::string name, saved;
-  bool had;
-};
+using zvtest::scoped_env;
 
 class scoped_root {
  public:
@@ -91,12 +51,9 @@ void expect_rows(const rows& got, const rows& want, const std::string& what) {
 }
 
 std::string run_text(const std::string& command) {
-  std::string out;
   FILE* p = popen(command.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  if (!p) return "";
+  std::string out = zvtest::read_stream(p);
   pclose(p);
   return out;
 }
@@ -346,7 +303,7 @@ TEST_F(SystemProbeTables, DisplayModeOfARealXServerAtTwoScreenSizes) {
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
     ASSERT_FALSE(number.empty()) << "Xvfb did not start";
-    std::vector<std::string> size = split(screen, 'x');
+    std::vector<std::string> size = zvtest::split(screen, 'x');
     expect_rows(got, {{size[0], size[1], size[2], "0"}}, screen);
   }
 }

@@ -1,11 +1,7 @@
 // vpd_test.cpp - the BIOS VPD block, the BIOS version scan and the SMAPI answer.
 #include "vpd.h"
 
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <memory>
-#include <string>
+#include "zvtest.h"
 
 #include "bios.h"
 #include "smbios_root.h"
@@ -95,18 +91,6 @@ TEST(BiosVersion, DropsTextsThatTouchTheSegmentEnds) {
   std::unique_ptr<char[]> found(find_bios_version(seg.data(), seg.size()));
   ASSERT_TRUE(found);
   EXPECT_STREQ(found.get(), "Ver 1.0");
-}
-
-TEST(BiosVersion, ScansTheMemoryImage) {
-  temp_root root;
-  memory_image mem;
-  std::string text = "\x01IBM BIOS Ver 3.14\x01";
-  mem.put(0xFE000, bytes(text.begin(), text.end()));
-  ASSERT_TRUE(mem.save(root));
-  scoped_sysroot use(root);
-  std::unique_ptr<char[]> found(get_bios_version());
-  ASSERT_TRUE(found);
-  EXPECT_STREQ(found.get(), "IBM BIOS Ver 3.14");
 }
 
 TEST(Smapi, IsNeverAvailableAndLeavesAnEmptyVersion) {

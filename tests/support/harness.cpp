@@ -245,4 +245,51 @@ size_t count_of(const std::string& text, const std::string& needle) {
   return n;
 }
 
+run_result run_zv2tool(const std::vector<std::string>& args, const std::string& cwd) {
+  run_options o;
+  o.program = std::string(ZV_BINARY_DIR) + "/zv2tool";
+  o.args = args;
+  o.cwd = cwd;
+  return run_program(o);
+}
+
+std::vector<std::string> split(const std::string& line, char separator) {
+  std::vector<std::string> fields(1);
+  for (char c : line) {
+    if (c == separator)
+      fields.emplace_back();
+    else
+      fields.back().push_back(c);
+  }
+  return fields;
+}
+
+std::vector<std::vector<std::string>> tsv_rows(const std::string& path) {
+  std::vector<std::vector<std::string>> rows;
+  std::string text = read_file(path), line;
+  for (size_t at = 0, nl; at < text.size(); at = nl + 1) {
+    nl = text.find('\n', at);
+    if (nl == std::string::npos) nl = text.size();
+    line = text.substr(at, nl - at);
+    if (!line.empty() && line[0] != '#') rows.push_back(split(line));
+  }
+  return rows;
+}
+
+std::string read_stream(FILE* f) {
+  std::string out;
+  char buf[4096];
+  for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) out.append(buf, n);
+  return out;
+}
+
+scoped_env::scoped_env(const char* name, const char* value) : name(name) {
+  const char* old = getenv(name);
+  had = old != nullptr;
+  if (had) saved = old;
+  value ? setenv(name, value, 1) : unsetenv(name);
+}
+
+scoped_env::~scoped_env() { had ? setenv(name.c_str(), saved.c_str(), 1) : unsetenv(name.c_str()); }
+
 }  // namespace zvtest

@@ -12,6 +12,7 @@
 //   EXPECT_NE(r.err.find("Run complete, rc = 0"), std::string::npos);
 #pragma once
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <utility>
@@ -52,6 +53,9 @@ std::string program_path();
 
 /// Runs the program to its end and captures everything.
 run_result run_program(const run_options& options);
+
+/// Runs the built zv2tool with these arguments in cwd.
+run_result run_zv2tool(const std::vector<std::string>& args, const std::string& cwd);
 
 /// Shorthand: run with these arguments in cwd, with input (nullopt: at end).
 run_result run(const std::vector<std::string>& args, const std::string& cwd,
@@ -104,5 +108,28 @@ class fixture_root {
 
 /// Counts the occurrences of needle in text.
 size_t count_of(const std::string& text, const std::string& needle);
+
+/// The fields of a line between separators (empty ones kept, a trailing one too).
+std::vector<std::string> split(const std::string& line, char separator = '\t');
+
+/// The lines of a tab-separated fixture file split into fields, without empty
+/// lines and "#" comment lines.
+std::vector<std::vector<std::string>> tsv_rows(const std::string& path);
+
+/// What is left to read in a stream, from its current position.
+std::string read_stream(FILE* f);
+
+/// Sets (or with null unsets) an environment variable for the object's life.
+class scoped_env {
+ public:
+  scoped_env(const char* name, const char* value);
+  ~scoped_env();
+  scoped_env(const scoped_env&) = delete;
+  scoped_env& operator=(const scoped_env&) = delete;
+
+ private:
+  std::string name, saved;
+  bool had;
+};
 
 }  // namespace zvtest

@@ -2,7 +2,8 @@
 //
 // Written as directly as possible from the classic algorithm: bytes compared one
 // at a time, bits written and read one at a time, everything in memory. The
-// optimised coder in gatherer/lzh.cpp must produce the same streams bit for bit.
+// optimised coder in gatherer/lzh.cpp must produce the same streams bit for bit
+// (the benchmark checks it; the unit tests pin the streams it gave).
 #pragma once
 
 #include <cstdint>
