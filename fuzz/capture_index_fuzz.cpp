@@ -1,9 +1,11 @@
-// capture_index_fuzz.cpp - the command index and the file-system sizes of a
+// capture_index_fuzz.cpp - the command index, the file-system sizes and the
+// records of the program's own facts (environment, user, locale) of a
 // replayed capture: any line is parsed or refused, and a line parsed gives
 // the same values when written and parsed again.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "capture.h"
 
@@ -34,6 +36,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       struct statvfs st2;
       if (!capture_parse_space_line(again.substr(0, again.size() - 1), &mount2, &st2) || mount2 != mount ||
           st2.f_blocks != st.f_blocks || st2.f_namemax != st.f_namemax)
+        abort();
+    }
+    for (size_t count = 1; count <= 5; ++count) {
+      std::vector<std::string> fields, again;
+      if (!capture_parse_record_line(line, count, &fields)) continue;
+      std::string written = capture_record_line(fields);
+      if (fields.size() != count || written.back() != '\n' ||
+          !capture_parse_record_line(written.substr(0, written.size() - 1), count, &again) || again != fields)
         abort();
     }
     start = end + 1;

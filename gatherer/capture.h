@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <ctime>
 #include <string>
+#include <vector>
 #include <sys/statvfs.h>
 #include <sys/types.h>
 
@@ -96,3 +97,23 @@ std::string capture_space_line(const std::string& mount, const struct statvfs& s
 bool capture_parse_space_line(const std::string& line, std::string* mount, struct statvfs* st);
 /// True when `command` runs a tool the program runs (what a recording may name).
 bool capture_known_command(const char* command);
+
+/// What belongs to the running program rather than to its files (its
+/// environment variables, the user running it, the locale table's rows) is
+/// kept by a capture in records of lines of fields: "environment" (one field,
+/// "NAME=value"), "user" (name, user id, group id) and "locale" (setting,
+/// locale, language, country, code set), "uname" (system, release, version,
+/// host name, machine). A replay hands them back; a capture
+/// of a system root keeps no "environment" or "user", which would be the
+/// running machine's. A field is escaped as a command is, and fields are
+/// separated by a tab.
+std::string capture_record_line(const std::vector<std::string>& fields);
+/// One line of such a record without its line feed: false unless it holds
+/// exactly `count` fields, each validly escaped.
+bool capture_parse_record_line(const std::string& line, size_t count, std::vector<std::string>* fields);
+/// Keeps record NAME made of `lines` (once a run: the first one kept stands);
+/// false when the run does not record.
+bool capture_keep_lines(const char* name, const std::vector<std::vector<std::string>>& lines);
+/// The lines of record NAME in the capture being replayed (checked whole by
+/// replay_load); nullptr when it holds none or no capture is replayed.
+const std::vector<std::vector<std::string>>* replay_lines(const char* name);

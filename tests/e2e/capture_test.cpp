@@ -17,8 +17,9 @@ bool has(const std::string& text, const std::string& piece) { return text.find(p
 
 const std::string kLegacyRoot = std::string(ZV_SOURCE_DIR) + "/tests/fixtures/startup/legacy/root";
 
-run_result run_fixed(std::vector<std::string> args, const std::string& cwd) {
+run_result run_fixed(std::vector<std::string> args, const std::string& cwd, const std::string& program = "") {
   zvtest::run_options o;
+  o.program = program;
   o.args = std::move(args);
   o.cwd = cwd;
   o.env = {{"SOURCE_DATE_EPOCH", "1700000000"}, {"TZ", "UTC"}};
@@ -42,39 +43,48 @@ void fill_linked_root(zvtest::fixture_root& root) {
 TEST(CaptureE2E, ReplayOfACaptureWritesTheCapturedRunsReport) {
   zvtest::fixture_root linked;
   fill_linked_root(linked);
+  // The running machine: everything but the self-report, the network
+  // (routing netlink is not recorded: a replay states the network from
+  // captured files only), the display (only where DISPLAY is set) and the
+  // file scan. The program's own variables, user, locale and kernel
+  // identity are the recorded ones.
+  const char* live = "GATHERER INFORMATION;NETWORK;Display_Information;FILESCAN";
   const struct {
     const char* name;
     std::string root;
     std::vector<std::string> form;
     const char* skip = "GATHERER INFORMATION";
+    const char* profile = "";  ///< output profile of the test build's zelvarn2-profile
   } cases[] = {
       {"legacy xml", kLegacyRoot, {"-local", "-stdout"}},
       {"linked text", linked.path(), {"-local", "-stdout", "-text"}},
       {"legacy html", kLegacyRoot, {"-local", "-stdout", "-html"}},
       {"linked container", linked.path(), {"-filename", "zv-@T"}},
-      // The running machine: every tool the probes run is one a replay knows.
-      // Not recorded, so left out of the comparison: routing netlink (a
-      // replay states the network from captured files only) and what belongs
-      // to the running program (its variables, user and thread locale).
-      {"live text", "", {"-local", "-stdout", "-text"},
-       "GATHERER INFORMATION;NETWORK;ENVIRONMENT;REGIONAL SETTINGS;SYSTEM SUMMARY"},
+      {"live xml", "", {"-local", "-stdout"}, live},
+      {"live text", "", {"-local", "-stdout", "-text"}, live},
+      {"live html", "", {"-local", "-stdout", "-html"}, live},
+      {"live container", "", {"-filename", "zv-@T"}, live},
+      {"live plain xml", "", {"-local", "-stdout"}, live, "xml"},
+      {"live orna", "", {"-local", "-stdout"}, live, "orna"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     zvtest::temp_dir cwd, keep, capture_parent;
     std::string capture = capture_parent.file("cap");
     std::vector<std::string> args = {"-batch", "-skip", c.skip};
+    if (*c.profile) args.insert(args.begin(), c.profile);
     args.insert(args.end(), c.form.begin(), c.form.end());
     std::vector<std::string> first = args, again = args;
     if (!c.root.empty()) first.insert(first.end(), {"-sysroot", c.root});
     first.insert(first.end(), {"-capture", capture});
     again.insert(again.end(), {"-sysroot", capture});
-    run_result captured = run_fixed(first, cwd.path());
+    std::string program = *c.profile ? std::string(ZV_BINARY_DIR) + "/tests/zelvarn2-profile" : "";
+    run_result captured = run_fixed(first, cwd.path(), program);
     ASSERT_EQ(captured.status, 0) << captured.err;
     // The files of the first run are moved aside: the second writes the same names.
     std::vector<std::string> files = zvtest::list_dir(cwd.path());
     for (const std::string& f : files) rename(cwd.file(f).c_str(), keep.file(f).c_str());
-    run_result replayed = run_fixed(again, cwd.path());
+    run_result replayed = run_fixed(again, cwd.path(), program);
     ASSERT_EQ(replayed.status, 0) << replayed.err;
     if (c.form[0] == "-filename") {
       // The container's name and header carry the instant SOURCE_DATE_EPOCH names.
@@ -138,6 +148,22 @@ TEST(CaptureE2E, UntrustedCapturesAreRefused) {
         {"/.zelvarn2-capture/commands/index", ""},
         {"/.zelvarn2-capture/statvfs", "4096 4096 10 5 5 9 9 9 0 255 /\n4096 4096 10 5 5 9 9 9 0 /home\n"}},
        false, "holds a damaged capture (file-system sizes line 2)."},
+      // The program's own facts: lines of whole, validly escaped fields.
+      {"user ids",
+       {{"/.zelvarn2-capture/manifest", manifest},
+        {"/.zelvarn2-capture/commands/index", ""},
+        {"/.zelvarn2-capture/user", "root\t0\t-1\n"}},
+       false, "holds a damaged capture (current user line 1)."},
+      {"environment tab",
+       {{"/.zelvarn2-capture/manifest", manifest},
+        {"/.zelvarn2-capture/commands/index", ""},
+        {"/.zelvarn2-capture/environment", "HOME=/root\nA=\tb\n"}},
+       false, "holds a damaged capture (environment line 2)."},
+      {"locale fields",
+       {{"/.zelvarn2-capture/manifest", manifest},
+        {"/.zelvarn2-capture/commands/index", ""},
+        {"/.zelvarn2-capture/locale", "Current Thread\tC.UTF-8\t\t\tUTF-8\tx\n"}},
+       false, "holds a damaged capture (locale line 1)."},
       {"foreign tool",
        {{"/.zelvarn2-capture/manifest", manifest},
         {"/.zelvarn2-capture/commands/index", "1 0 0 touch " + marker + "\n"},
@@ -166,7 +192,8 @@ TEST(CaptureE2E, UntrustedCapturesAreRefused) {
 }
 
 // A recording stands for its command, which is not run: the process list is
-// the recorded one, and no process of the machine the replay runs on.
+// the recorded one, and no process of the machine the replay runs on. So do
+// the records of the captured program's variables, user, locale and kernel.
 TEST(CaptureE2E, RecordingsStandForTheCommands) {
   zvtest::temp_dir cwd;
   zvtest::fixture_root capture;
@@ -182,6 +209,22 @@ TEST(CaptureE2E, RecordingsStandForTheCommands) {
   EXPECT_TRUE(has(r.out, "|     4242 | zv-recorded  | zvuser   |")) << r.out;
   EXPECT_EQ(zvtest::count_of(r.out, "\n|  "), 1u) << r.out;
   EXPECT_FALSE(has(r.out, "zelvarn2"));
+
+  capture.add("/.zelvarn2-capture/environment", "ZV_RECORDED=a\\\\b\\x09c\nHOME=/home/zvcaptured\n")
+      .add("/.zelvarn2-capture/user", "zvcaptured\t1234\t100\n")
+      .add("/.zelvarn2-capture/locale", "Current Thread\tzv_ZV.UTF-8\tZvish\tZvland \\xe2\\x82\\xac\tUTF-8\n")
+      .add("/.zelvarn2-capture/uname", "Linux\t9.9.9-zv\t#7 zv\tcaptured-box\tzv64\n");
+  r = run_fixed({"-batch", "-local", "-stdout", "-text", "-probe", "ENVIRONMENT;SYSTEM SUMMARY;REGIONAL SETTINGS",
+                 "-sysroot", capture.path()},
+                cwd.path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const char* piece : {"| ZV_RECORDED ", "| a\\b?c ", "| /home/zvcaptured ", "| zvcaptured ",
+                            "| zv_ZV.UTF-8 ", "| Zvland \xe2\x82\xac ", "9.9.9-zv"})
+    EXPECT_TRUE(has(r.out, piece)) << piece << "\n" << r.out;
+  // Only the recorded variables and rows: none of the running program's.
+  EXPECT_FALSE(has(r.out, "| PATH ")) << r.out;
+  EXPECT_FALSE(has(r.out, "| System Default ")) << r.out;
+  EXPECT_TRUE(has(r.err, "(System Default: not available under a system root)")) << r.err;
 }
 
 }  // namespace
