@@ -98,15 +98,16 @@ bool capture_parse_space_line(const std::string& line, std::string* mount, struc
 /// True when `command` runs a tool the program runs (what a recording may name).
 bool capture_known_command(const char* command);
 
-/// What belongs to the running program rather than to its files (its
-/// environment variables, the user running it, the locale table's rows) is
-/// kept by a capture in records of lines of fields: "environment" (one field,
-/// "NAME=value"), "user" (name, user id, group id) and "locale" (setting,
-/// locale, language, country, code set), "uname" (system, release, version,
-/// host name, machine). A replay hands them back; a capture
-/// of a system root keeps no "environment" or "user", which would be the
-/// running machine's. A field is escaped as a command is, and fields are
-/// separated by a tab.
+/// What belongs to the running program rather than to its files is kept by
+/// a capture in records of lines of fields: "environment" (its variables,
+/// one field "NAME=value"), "user" (the user running it: name, user id,
+/// group id), "locale" (the locale table's rows: setting, locale, language,
+/// country, code set) and "uname" (the kernel's identity as the system call
+/// gives it: system, release, version, host name, machine). A replay hands
+/// them back, and a capture of a replay keeps them again; a capture of any
+/// other system root keeps no "environment", "user" or "uname", which would
+/// be the running machine's. A field is escaped as a command is, and fields
+/// are separated by a tab.
 std::string capture_record_line(const std::vector<std::string>& fields);
 /// One line of such a record without its line feed: false unless it holds
 /// exactly `count` fields, each validly escaped.

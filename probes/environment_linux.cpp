@@ -33,11 +33,11 @@ bool environment_probe::run(FILE* report) {
     for (const auto& fields : *kept) entries.push_back(fields[0]);
   } else if (!sysroot_is_set() && environ) {
     for (char** e = environ; *e; ++e) entries.push_back(*e);
-    if (capture_active()) {
-      std::vector<std::vector<std::string>> lines;
-      for (const std::string& entry : entries) lines.push_back({entry});
-      capture_keep_lines("environment", lines);
-    }
+  }
+  if (capture_active() && (kept || (!sysroot_is_set() && environ))) {
+    std::vector<std::vector<std::string>> lines;
+    for (const std::string& entry : entries) lines.push_back({entry});
+    capture_keep_lines("environment", lines);
   }
   if (sysroot_is_set() && !kept) note_not_under_root("Shell variables");
   if (kept || (!sysroot_is_set() && environ)) {

@@ -111,6 +111,7 @@ kernel_identity get_kernel_identity() {
     k.nodename = f[3];
     k.machine = f[4];
     k.known = true;
+    if (capture_active()) capture_keep_lines("uname", *kept);
     return k;
   }
   if (sysroot_is_set()) {

@@ -215,6 +215,7 @@ const char* SysInfo::CurrentUser() {
   // The user running the program is no user of a system root's; a replay
   // names the one its capture kept.
   const auto* kept = replay_lines("user");
+  if (kept && capture_active()) capture_keep_lines("user", *kept);
   if (kept && !kept->empty())
     current_user = kept->front()[0];
   else

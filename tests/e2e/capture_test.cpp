@@ -49,6 +49,13 @@ TEST(CaptureE2E, ReplayOfACaptureWritesTheCapturedRunsReport) {
   // file scan. The program's own variables, user, locale and kernel
   // identity are the recorded ones.
   const char* live = "GATHERER INFORMATION;NETWORK;Display_Information;FILESCAN";
+  // A capture of a replay keeps what the replay read, the records too.
+  zvtest::temp_dir live_parent, live_cwd;
+  const std::string live_capture = live_parent.file("live");
+  ASSERT_EQ(run_fixed({"-batch", "-local", "-stdout", "-text", "-skip", live, "-capture", live_capture},
+                      live_cwd.path())
+                .status,
+            0);
   const struct {
     const char* name;
     std::string root;
@@ -66,6 +73,7 @@ TEST(CaptureE2E, ReplayOfACaptureWritesTheCapturedRunsReport) {
       {"live container", "", {"-filename", "zv-@T"}, live},
       {"live plain xml", "", {"-local", "-stdout"}, live, "xml"},
       {"live orna", "", {"-local", "-stdout"}, live, "orna"},
+      {"live replayed", live_capture, {"-local", "-stdout", "-text"}, live},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
