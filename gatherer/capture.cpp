@@ -7,6 +7,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -721,6 +722,15 @@ bool replay_load(std::string* why) {
     records[kind.name] = std::move(lines);
   }
   replaying = true;
+  // The local times of a replay of the running machine (the container's
+  // name and identification, the time table) are those its capture's run
+  // wrote: in the zone of its TZ, else of the machine's own zone files.
+  std::string zone = replay_zone();
+  if (!zone.empty()) {
+    setenv("TZ", zone.c_str(), 1);
+    tzset();
+    printd("capture: local times in the captured run's zone %s\n", zone.c_str());
+  }
   printd("capture: replaying the capture of %s, %d command recordings\n", captured_host.c_str(), number);
   return true;
 }
@@ -911,4 +921,34 @@ bool capture_keep_lines(const char* name, const std::vector<std::vector<std::str
 const std::vector<std::vector<std::string>>* replay_lines(const char* name) {
   auto it = replaying && name ? records.find(name) : records.end();
   return it == records.end() ? nullptr : &it->second;
+}
+
+std::string zone_name(const std::string& name) {
+  // A zone name only: never a path or a rule text.
+  bool usable = !name.empty() && name[0] != '/' && name.find("..") == std::string::npos;
+  for (char c : name) usable = usable && (isalnum(static_cast<unsigned char>(c)) || strchr("/_+-", c));
+  return usable ? name : "";
+}
+
+std::string root_zone_name() {
+  std::string name;
+  if (FILE* f = sys_fopen_bounded(platform_path::etc_timezone, 4096)) {
+    read_line(f, name, 256);
+    fclose(f);
+  }
+  while (!name.empty() && (name.back() == '\n' || name.back() == ' ')) name.pop_back();
+  if (name.empty()) {
+    std::string link = sys_readlink(platform_path::etc_localtime);
+    size_t at = link.find("zoneinfo/");
+    if (at != std::string::npos) name = link.substr(at + 9);
+  }
+  return zone_name(name);
+}
+
+std::string replay_zone() {
+  const auto* kept = replay_lines("environment");
+  if (!kept) return "";
+  for (const auto& fields : *kept)
+    if (fields[0].compare(0, 3, "TZ=") == 0) return zone_name(fields[0].substr(3));
+  return root_zone_name();
 }

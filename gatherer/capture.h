@@ -118,3 +118,14 @@ bool capture_keep_lines(const char* name, const std::vector<std::vector<std::str
 /// The lines of record NAME in the capture being replayed (checked whole by
 /// replay_load); nullptr when it holds none or no capture is replayed.
 const std::vector<std::vector<std::string>>* replay_lines(const char* name);
+
+/// `name` when it is a time zone's name ("Europe/Berlin"), never a path or
+/// a rule text; else "".
+std::string zone_name(const std::string& name);
+/// The system root's zone name: its /etc/timezone, else the zone its
+/// /etc/localtime link names; "" when it states none usable.
+std::string root_zone_name();
+/// In a replay of a capture of the running machine, the zone its run's local
+/// times were in: the TZ of its recorded variables (when that names a zone;
+/// "" when it names none), else the root's zone. "" in any other run.
+std::string replay_zone();

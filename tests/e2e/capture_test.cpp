@@ -17,12 +17,13 @@ bool has(const std::string& text, const std::string& piece) { return text.find(p
 
 const std::string kLegacyRoot = std::string(ZV_SOURCE_DIR) + "/tests/fixtures/startup/legacy/root";
 
-run_result run_fixed(std::vector<std::string> args, const std::string& cwd, const std::string& program = "") {
+run_result run_fixed(std::vector<std::string> args, const std::string& cwd, const std::string& program = "",
+                     const char* zone = "UTC") {
   zvtest::run_options o;
   o.program = program;
   o.args = std::move(args);
   o.cwd = cwd;
-  o.env = {{"SOURCE_DATE_EPOCH", "1700000000"}, {"TZ", "UTC"}};
+  o.env = {{"SOURCE_DATE_EPOCH", "1700000000"}, {"TZ", zone}};
   return zvtest::run_program(o);
 }
 
@@ -62,15 +63,16 @@ TEST(CaptureE2E, ReplayOfACaptureWritesTheCapturedRunsReport) {
     std::vector<std::string> form;
     const char* skip = "GATHERER INFORMATION";
     const char* profile = "";  ///< output profile of the test build's zelvarn2-profile
+    const char* zone = "UTC";  ///< TZ of the capture's run (the replay's is UTC)
   } cases[] = {
       {"legacy xml", kLegacyRoot, {"-local", "-stdout"}},
       {"linked text", linked.path(), {"-local", "-stdout", "-text"}},
       {"legacy html", kLegacyRoot, {"-local", "-stdout", "-html"}},
       {"linked container", linked.path(), {"-filename", "zv-@T"}},
       {"live xml", "", {"-local", "-stdout"}, live},
-      {"live text", "", {"-local", "-stdout", "-text"}, live},
+      {"live text", "", {"-local", "-stdout", "-text"}, live, "", "Asia/Tokyo"},
       {"live html", "", {"-local", "-stdout", "-html"}, live},
-      {"live container", "", {"-filename", "zv-@T"}, live},
+      {"live container", "", {"-filename", "zv-@T"}, live, "", "Asia/Tokyo"},
       {"live plain xml", "", {"-local", "-stdout"}, live, "xml"},
       {"live orna", "", {"-local", "-stdout"}, live, "orna"},
       {"live replayed", live_capture, {"-local", "-stdout", "-text"}, live},
@@ -87,7 +89,7 @@ TEST(CaptureE2E, ReplayOfACaptureWritesTheCapturedRunsReport) {
     first.insert(first.end(), {"-capture", capture});
     again.insert(again.end(), {"-sysroot", capture});
     std::string program = *c.profile ? std::string(ZV_BINARY_DIR) + "/tests/zelvarn2-profile" : "";
-    run_result captured = run_fixed(first, cwd.path(), program);
+    run_result captured = run_fixed(first, cwd.path(), program, c.zone);
     ASSERT_EQ(captured.status, 0) << captured.err;
     // The files of the first run are moved aside: the second writes the same names.
     std::vector<std::string> files = zvtest::list_dir(cwd.path());
@@ -95,8 +97,10 @@ TEST(CaptureE2E, ReplayOfACaptureWritesTheCapturedRunsReport) {
     run_result replayed = run_fixed(again, cwd.path(), program);
     ASSERT_EQ(replayed.status, 0) << replayed.err;
     if (c.form[0] == "-filename") {
-      // The container's name and header carry the instant SOURCE_DATE_EPOCH names.
-      EXPECT_EQ(files, std::vector<std::string>{"zv-20231114-221320.ZV2"});
+      // The container's name and header carry the instant SOURCE_DATE_EPOCH
+      // names, in the captured run's zone also in the replay.
+      EXPECT_EQ(files, std::vector<std::string>{std::string(c.zone) == "UTC" ? "zv-20231114-221320.ZV2"
+                                                                             : "zv-20231115-071320.ZV2"});
     } else {
       EXPECT_TRUE(has(captured.out, "2023-11-14")) << "time zone table";
     }
@@ -218,18 +222,20 @@ TEST(CaptureE2E, RecordingsStandForTheCommands) {
   EXPECT_EQ(zvtest::count_of(r.out, "\n|  "), 1u) << r.out;
   EXPECT_FALSE(has(r.out, "zelvarn2"));
 
-  capture.add("/.zelvarn2-capture/environment", "ZV_RECORDED=a\\\\b\\x09c\nHOME=/home/zvcaptured\n")
+  capture.add("/.zelvarn2-capture/environment", "ZV_RECORDED=a\\\\b\\x09c\nHOME=/home/zvcaptured\nTZ=Asia/Tokyo\n")
       .add("/.zelvarn2-capture/user", "zvcaptured\t1234\t100\n")
       .add("/.zelvarn2-capture/locale", "Current Thread\tzv_ZV.UTF-8\tZvish\tZvland \\xe2\\x82\\xac\tUTF-8\n")
       .add("/.zelvarn2-capture/uname", "Linux\t9.9.9-zv\t#7 zv\tcaptured-box\tzv64\n");
-  r = run_fixed({"-batch", "-local", "-stdout", "-text", "-probe", "ENVIRONMENT;SYSTEM SUMMARY;REGIONAL SETTINGS",
-                 "-sysroot", capture.path()},
+  r = run_fixed({"-batch", "-local", "-stdout", "-text", "-probe",
+                 "ENVIRONMENT;SYSTEM SUMMARY;REGIONAL SETTINGS;TIME ZONE", "-sysroot", capture.path()},
                 cwd.path());
   EXPECT_EQ(r.status, 0) << r.err;
   for (const char* piece : {"| ZV_RECORDED ", "| a\\b?c ", "| /home/zvcaptured ", "| zvcaptured ",
-                            "| zv_ZV.UTF-8 ", "| Zvland \xe2\x82\xac ", "9.9.9-zv"})
+                            "| zv_ZV.UTF-8 ", "| Zvland \xe2\x82\xac ", "9.9.9-zv",
+                            "| 2023-11-15   | 07:13:20     | No              | JST "})
     EXPECT_TRUE(has(r.out, piece)) << piece << "\n" << r.out;
-  // Only the recorded variables and rows: none of the running program's.
+  // Only the recorded variables and rows: none of the running program's
+  // (its TZ is UTC).
   EXPECT_FALSE(has(r.out, "| PATH ")) << r.out;
   EXPECT_FALSE(has(r.out, "| System Default ")) << r.out;
   EXPECT_TRUE(has(r.err, "(System Default: not available under a system root)")) << r.err;
