@@ -1,10 +1,12 @@
 // capture_index_fuzz.cpp - the command index, the file-system sizes and the
-// memory-range headings of a replayed capture: any line is parsed or
+// memory-range headings and the records of the program's own facts
+// (environment, user, locale) of a replayed capture: any line is parsed or
 // refused, and a line parsed gives the same values when written and parsed
 // again. The whole input as a SCSI device's record: read or refused.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "capture.h"
 #include "scsi_linux.h"
@@ -52,6 +54,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::string again = capture_memory_line(address, length);
       if (length == 0 || !capture_parse_memory_line(again.substr(0, again.size() - 1), &address2, &length2) ||
           address2 != address || length2 != length)
+        abort();
+    }
+    for (size_t count = 1; count <= 5; ++count) {
+      std::vector<std::string> fields, again;
+      if (!capture_parse_record_line(line, count, &fields)) continue;
+      std::string written = capture_record_line(fields);
+      if (fields.size() != count || written.back() != '\n' ||
+          !capture_parse_record_line(written.substr(0, written.size() - 1), count, &again) || again != fields)
         abort();
     }
     start = end + 1;

@@ -7,6 +7,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -87,6 +88,24 @@ struct memory_range {
   off_t offset;
 };
 std::vector<memory_range> memory_ranges;
+
+/// The records of the running program's own facts: name, fields of a line,
+/// which fields are numbers (a bit each) and how they are named in a refusal.
+struct record_kind {
+  const char* name;
+  size_t fields;
+  unsigned numbers;
+  const char* said;
+};
+const record_kind record_kinds[] = {
+    {"environment", 1, 0, "environment"},
+    {"user", 3, 6, "current user"},
+    {"locale", 5, 0, "locale"},
+    {"uname", 5, 0, "kernel identity"},
+};
+/// The records of those facts this run kept: the first answer stands.
+std::set<std::string> kept_records;
+std::map<std::string, std::vector<std::vector<std::string>>> records;
 
 struct busy_guard {
   busy_guard() { busy = true; }
@@ -321,7 +340,8 @@ int hex_digit(char c) {
   return -1;
 }
 
-bool unescape_command(const std::string& s, std::string* out) {
+/// Undoes escape_command; an empty text is a valid field.
+bool unescape_field(const std::string& s, std::string* out) {
   out->clear();
   for (size_t i = 0; i < s.size(); ++i) {
     char c = s[i];
@@ -340,8 +360,10 @@ bool unescape_command(const std::string& s, std::string* out) {
       return false;
     }
   }
-  return !out->empty();
+  return true;
 }
+
+bool unescape_command(const std::string& s, std::string* out) { return unescape_field(s, out) && !out->empty(); }
 
 /// A whole decimal number within [0, max].
 bool whole_number(const std::string& s, unsigned long long max, unsigned long long* out) {
@@ -490,6 +512,14 @@ bool capture_begin(std::string* why) {
   }
   if (manifest >= 0) close(manifest);
   if (own >= 0) close(own);
+  if (ok && !sysroot_is_set()) {
+    // The user running the program: its name as the machine's own account
+    // lookup gives it, which no platform file the capture keeps may answer.
+    char name[256];
+    get_user_name(name, sizeof name);
+    ok = capture_keep_lines("user", {{name, std::to_string(static_cast<unsigned long>(getuid())),
+                                      std::to_string(static_cast<unsigned long>(getgid()))}});
+  }
   if (!ok) {
     *why = std::string("cannot be written (") + strerror(errno) + ")";
     capture_reset();
@@ -552,6 +582,8 @@ void capture_reset() {
   next_command = 1;
   replaying = false;
   recordings.clear();
+  records.clear();
+  kept_records.clear();
   captured_host.clear();
   captured_at = 0;
 }
@@ -775,7 +807,45 @@ bool replay_load(std::string* why) {
     *why = "holds a damaged capture (" + damaged + ")";
     return false;
   }
+  records.clear();
+  for (const record_kind& kind : record_kinds) {
+    std::string path = replay_record_path(kind.name);
+    if (sys_lstat(path.c_str(), &st) != 0 && errno == ENOENT) continue;
+    f = sys_fopen_bounded(path.c_str(), INDEX_LIMIT);
+    number = 0;
+    bool ok = f != nullptr;
+    std::vector<std::vector<std::string>> lines;
+    while (ok && read_line(f, &line, &too_long)) {
+      ++number;
+      std::vector<std::string> fields;
+      ok = !too_long && capture_parse_record_line(line, kind.fields, &fields);
+      unsigned long long v;
+      for (size_t i = 0; ok && i < kind.fields; ++i)
+        if (kind.numbers & (1u << i)) ok = whole_number(fields[i], 0xffffffffULL, &v);
+      lines.push_back(std::move(fields));
+    }
+    if (f) fclose(f);
+    if (!ok) {
+      recordings.clear();
+      spaces.clear();
+      memory_ranges.clear();
+      records.clear();
+      *why = std::string("holds a damaged capture (") + kind.said +
+             (number > 0 ? " line " + std::to_string(number) : std::string()) + ")";
+      return false;
+    }
+    records[kind.name] = std::move(lines);
+  }
   replaying = true;
+  // The local times of a replay of the running machine (the container's
+  // name and identification, the time table) are those its capture's run
+  // wrote: in the zone of its TZ, else of the machine's own zone files.
+  std::string zone = replay_zone();
+  if (!zone.empty()) {
+    setenv("TZ", zone.c_str(), 1);
+    tzset();
+    printd("capture: local times in the captured run's zone %s\n", zone.c_str());
+  }
   printd("capture: replaying the capture of %s, %d command recordings\n", captured_host.c_str(), number);
   return true;
 }
@@ -978,4 +1048,68 @@ bool replay_memory(unsigned long long address, void* buffer, size_t length) {
     return got == static_cast<ssize_t>(length);
   }
   return false;
+}
+
+std::string capture_record_line(const std::vector<std::string>& fields) {
+  std::string line;
+  for (size_t i = 0; i < fields.size(); ++i) line += (i ? "\t" : "") + escape_command(fields[i]);
+  return line + "\n";
+}
+
+bool capture_parse_record_line(const std::string& line, size_t count, std::vector<std::string>* fields) {
+  fields->clear();
+  size_t at = 0;
+  for (;;) {
+    size_t tab = line.find('\t', at);
+    std::string field;
+    if (fields->size() == count ||
+        !unescape_field(line.substr(at, tab == std::string::npos ? tab : tab - at), &field))
+      return false;
+    fields->push_back(std::move(field));
+    if (tab == std::string::npos) return fields->size() == count;
+    at = tab + 1;
+  }
+}
+
+bool capture_keep_lines(const char* name, const std::vector<std::vector<std::string>>& lines) {
+  if (capture_fd < 0 || !name) return false;
+  if (!kept_records.insert(name).second) return true;
+  std::string text;
+  for (const auto& fields : lines) text += capture_record_line(fields);
+  return capture_keep_record(name, text);
+}
+
+const std::vector<std::vector<std::string>>* replay_lines(const char* name) {
+  auto it = replaying && name ? records.find(name) : records.end();
+  return it == records.end() ? nullptr : &it->second;
+}
+
+std::string zone_name(const std::string& name) {
+  // A zone name only: never a path or a rule text.
+  bool usable = !name.empty() && name[0] != '/' && name.find("..") == std::string::npos;
+  for (char c : name) usable = usable && (isalnum(static_cast<unsigned char>(c)) || strchr("/_+-", c));
+  return usable ? name : "";
+}
+
+std::string root_zone_name() {
+  std::string name;
+  if (FILE* f = sys_fopen_bounded(platform_path::etc_timezone, 4096)) {
+    read_line(f, name, 256);
+    fclose(f);
+  }
+  while (!name.empty() && (name.back() == '\n' || name.back() == ' ')) name.pop_back();
+  if (name.empty()) {
+    std::string link = sys_readlink(platform_path::etc_localtime);
+    size_t at = link.find("zoneinfo/");
+    if (at != std::string::npos) name = link.substr(at + 9);
+  }
+  return zone_name(name);
+}
+
+std::string replay_zone() {
+  const auto* kept = replay_lines("environment");
+  if (!kept) return "";
+  for (const auto& fields : *kept)
+    if (fields[0].compare(0, 3, "TZ=") == 0) return zone_name(fields[0].substr(3));
+  return root_zone_name();
 }

@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <ctime>
 #include <string>
+#include <vector>
 #include <sys/statvfs.h>
 #include <sys/types.h>
 
@@ -115,3 +116,35 @@ std::string capture_space_line(const std::string& mount, const struct statvfs& s
 bool capture_parse_space_line(const std::string& line, std::string* mount, struct statvfs* st);
 /// True when `command` runs a tool the program runs (what a recording may name).
 bool capture_known_command(const char* command);
+
+/// What belongs to the running program rather than to its files is kept by
+/// a capture in records of lines of fields: "environment" (its variables,
+/// one field "NAME=value"), "user" (the user running it: name, user id,
+/// group id), "locale" (the locale table's rows: setting, locale, language,
+/// country, code set) and "uname" (the kernel's identity as the system call
+/// gives it: system, release, version, host name, machine). A replay hands
+/// them back, and a capture of a replay keeps them again; a capture of any
+/// other system root keeps no "environment", "user" or "uname", which would
+/// be the running machine's. A field is escaped as a command is, and fields
+/// are separated by a tab.
+std::string capture_record_line(const std::vector<std::string>& fields);
+/// One line of such a record without its line feed: false unless it holds
+/// exactly `count` fields, each validly escaped.
+bool capture_parse_record_line(const std::string& line, size_t count, std::vector<std::string>* fields);
+/// Keeps record NAME made of `lines` (once a run: the first one kept stands);
+/// false when the run does not record.
+bool capture_keep_lines(const char* name, const std::vector<std::vector<std::string>>& lines);
+/// The lines of record NAME in the capture being replayed (checked whole by
+/// replay_load); nullptr when it holds none or no capture is replayed.
+const std::vector<std::vector<std::string>>* replay_lines(const char* name);
+
+/// `name` when it is a time zone's name ("Europe/Berlin"), never a path or
+/// a rule text; else "".
+std::string zone_name(const std::string& name);
+/// The system root's zone name: its /etc/timezone, else the zone its
+/// /etc/localtime link names; "" when it states none usable.
+std::string root_zone_name();
+/// In a replay of a capture of the running machine, the zone its run's local
+/// times were in: the TZ of its recorded variables (when that names a zone;
+/// "" when it names none), else the root's zone. "" in any other run.
+std::string replay_zone();

@@ -219,9 +219,12 @@ int finish_standard_output(const char* what) {
 // ---------------------------------------------------------------------------
 // Entry
 
+void (*gatherer_output_profile)() = nullptr;
+
 int wmain(int argc, wchar_t** wargv) {
   setlocale(LC_ALL, "");
   gatherer_default_configuration();
+  if (gatherer_output_profile) gatherer_output_profile();
   gatherer_save_path();
   gatherer_args(argc, wargv);
   return gatherer_run(argc, wargv);

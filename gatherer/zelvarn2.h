@@ -60,6 +60,9 @@ extern const char* const GTH_RIGHTS_LEGEND;
 extern const char* const GTH_DEFAULT_DRIVER_REFERENCE;  // "zelvarn2-sticky-driver"
 
 int wmain(int argc, wchar_t** wargv);
+/// A profile wmain applies after the default configuration and before the
+/// command line; none in the shipped program (a test build sets one).
+extern void (*gatherer_output_profile)();
 /// Makes sure descriptors 0, 1 and 2 are open (on the null device if not),
 /// so that no file of the run can take a standard channel's number, and
 /// sets the signal handling: SIGINT, SIGTERM and SIGHUP remove the run's

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "capture.h"
 #include "debug.h"
 #include "osinfo.h"
 #include "platform_paths.h"
@@ -99,6 +100,20 @@ bool read_os_release_file(const char* path, os_release_info& out) {
 
 kernel_identity get_kernel_identity() {
   kernel_identity k;
+  // A replay of a capture of the running machine: what the system call
+  // answered there, which no file of the capture holds.
+  const auto* kept = replay_lines("uname");
+  if (kept && !kept->empty()) {
+    const std::vector<std::string>& f = kept->front();
+    k.sysname = f[0];
+    k.release = f[1];
+    k.version = f[2];
+    k.nodename = f[3];
+    k.machine = f[4];
+    k.known = true;
+    if (capture_active()) capture_keep_lines("uname", *kept);
+    return k;
+  }
   if (sysroot_is_set()) {
     k.sysname = kernel_file(platform_path::kernel_ostype);
     k.release = kernel_file(platform_path::kernel_osrelease);
@@ -120,6 +135,7 @@ kernel_identity get_kernel_identity() {
   k.nodename = u.nodename;
   k.machine = u.machine;
   k.known = true;
+  if (capture_active()) capture_keep_lines("uname", {{k.sysname, k.release, k.version, k.nodename, k.machine}});
   return k;
 }
 

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "capture.h"
 #include "debug.h"
@@ -18,6 +19,7 @@
 #include "safe_file.h"
 #include "sysroot.h"
 #include "table.h"
+#include "utf8.h"
 #include "util_string.h"
 #include "xml.h"
 
@@ -100,6 +102,25 @@ std::wstring langinfo_text(nl_item item) {
     left -= n;
   }
   return out;
+}
+
+/// A row of the "Locale" table.
+struct locale_row {
+  std::string label, name;
+  std::wstring language, country, codeset;
+};
+
+/// The texts of a row as a capture keeps them, and back.
+std::string to_utf8(const std::wstring& text) {
+  std::vector<unsigned char> out(4 * text.size() + 1);
+  wide_to_utf8(text.c_str(), out.data(), static_cast<unsigned>(out.size()));
+  return reinterpret_cast<const char*>(out.data());
+}
+
+std::wstring from_utf8(const std::string& text) {
+  std::vector<wchar_t> out(text.size() + 1);
+  utf8_to_wide(reinterpret_cast<const unsigned char*>(text.c_str()), out.data(), static_cast<unsigned>(out.size()));
+  return out.data();
 }
 
 }  // namespace
@@ -196,35 +217,56 @@ void get_locale_info(FILE* report) {
   Table table(report, "Locale", "LOCALE_INSTANCE");
   table.heading(columns);
 
+  // A replay writes the rows its capture kept: the language, country and
+  // code set of a locale come from the locale files of the machine that
+  // names it, which the capture does not hold.
+  std::vector<locale_row> rows;
+  const auto* kept = replay_lines("locale");
+  if (kept) {
+    for (const auto& fields : *kept)
+      rows.push_back({fields[0], fields[1], from_utf8(fields[2]), from_utf8(fields[3]), from_utf8(fields[4])});
+  }
   for (int level = LOCALE_SYSTEM_DEFAULT; level <= LOCALE_CURRENT_THREAD; ++level) {
+    const char* label = locale_setting_label(level);
+    if (kept) {
+      bool recorded = false;
+      for (const locale_row& r : rows) recorded = recorded || r.label == label;
+      if (!recorded) note_not_under_root(label);
+      continue;
+    }
     // The thread's locale is the running program's: not stated under a root.
     if (level == LOCALE_CURRENT_THREAD && sysroot_is_set()) {
-      note_not_under_root(locale_setting_label(level));
+      note_not_under_root(label);
       continue;
     }
     char name[NAME_LENGTH];
     bool applied = false;
     int found = get_and_set_locale(level, name, sizeof name, &applied);
-    std::wstring language = L"Unknown", country = L"Unknown", codeset = L"Unknown";
+    locale_row row = {label, found ? name : "Unknown", L"Unknown", L"Unknown", L"Unknown"};
     // A name the library refused leaves the previous locale in force: its
     // language must not be shown beside this name.
     if (found && applied) {
 #ifdef __GLIBC__
-      language = langinfo_text(_NL_IDENTIFICATION_LANGUAGE);
-      country = langinfo_text(_NL_IDENTIFICATION_TERRITORY);
+      row.language = langinfo_text(_NL_IDENTIFICATION_LANGUAGE);
+      row.country = langinfo_text(_NL_IDENTIFICATION_TERRITORY);
 #endif
-      codeset = langinfo_text(CODESET);
+      row.codeset = langinfo_text(CODESET);
     }
     setlocale(LC_ALL, "");
-    const char* label = locale_setting_label(level);
-    table.start_row(label);
-    table.log_data(label);
-    table.log_data(found ? name : "Unknown");
-    table.log_wide_data(language.c_str());
-    table.log_wide_data(country.c_str());
-    table.log_wide_data(codeset.c_str());
-    table.end_row();
+    rows.push_back(row);
   }
+  std::vector<std::vector<std::string>> lines;
+  for (const locale_row& r : rows) {
+    table.start_row(r.label.c_str());
+    table.log_data(r.label.c_str());
+    table.log_data(r.name.c_str());
+    table.log_wide_data(r.language.c_str());
+    table.log_wide_data(r.country.c_str());
+    table.log_wide_data(r.codeset.c_str());
+    table.end_row();
+    lines.push_back({r.label, r.name, to_utf8(r.language), to_utf8(r.country), to_utf8(r.codeset)});
+  }
+  if (capture_active()) capture_keep_lines("locale", lines);
 }
 
 void get_regional_info(FILE* report) {

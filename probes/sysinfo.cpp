@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "capture.h"
 #include "debug.h"
 #include "dmi.h"
 #include "osinfo.h"
@@ -211,8 +212,14 @@ void SysInfo::read_distribution() {
 
 const char* SysInfo::CurrentUser() {
   char name[256];
-  // The user running the program is no user of a system root's.
-  current_user = sysroot_is_set() ? unknown : get_user_name(name, sizeof name);
+  // The user running the program is no user of a system root's; a replay
+  // names the one its capture kept.
+  const auto* kept = replay_lines("user");
+  if (kept && capture_active()) capture_keep_lines("user", *kept);
+  if (kept && !kept->empty())
+    current_user = kept->front()[0];
+  else
+    current_user = sysroot_is_set() ? unknown : get_user_name(name, sizeof name);
   return current_user.c_str();
 }
 

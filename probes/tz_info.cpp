@@ -1,7 +1,6 @@
 // tz_info.cpp - the "Current Time" table: one instant as local time and as GMT.
 #include "tz_info.h"
 
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -27,26 +26,6 @@ void time_row(Table& table, const char* location, const struct tm& t, bool dayli
   table.write_row(location, location, date, clock, daylight ? "Yes" : "No", zone);
 }
 
-/// The system root's zone name ("Europe/Berlin"): its /etc/timezone, else
-/// the zone its /etc/localtime link names; "" when it states none usable.
-std::string root_zone() {
-  std::string name;
-  if (FILE* f = sys_fopen_bounded(platform_path::etc_timezone, 4096)) {
-    read_line(f, name, 256);
-    fclose(f);
-  }
-  while (!name.empty() && (name.back() == '\n' || name.back() == ' ')) name.pop_back();
-  if (name.empty()) {
-    std::string link = sys_readlink(platform_path::etc_localtime);
-    size_t at = link.find("zoneinfo/");
-    if (at != std::string::npos) name = link.substr(at + 9);
-  }
-  // A zone name only: never a path or a rule text.
-  bool usable = !name.empty() && name[0] != '/' && name.find("..") == std::string::npos;
-  for (char c : name) usable = usable && (isalnum(static_cast<unsigned char>(c)) || strchr("/_+-", c));
-  return usable ? name : "";
-}
-
 /// Local time in the zone `zone` (the process's own zone again after it).
 bool zone_local(time_t now, const std::string& zone, struct tm* out) {
   const char* old = getenv("TZ");
@@ -69,8 +48,10 @@ void TimeZoneInfo(FILE* report, time_t now) {
 
   struct tm local_time = {}, gmt = {};
   // Under a system root, local time is the root's zone's, never this machine's.
-  // (A capture keeps the zone's files for its replay.)
-  std::string zone = sysroot_is_set() || capture_active() ? root_zone() : "";
+  // (A capture keeps the zone's files for its replay.) A replay of the
+  // running machine follows the zone its capture's run had, as that run did.
+  std::string zone = replay_zone();
+  if (zone.empty() && (sysroot_is_set() || capture_active())) zone = root_zone_name();
   if (sysroot_is_set() && zone.empty()) note_not_under_root("Local time");
   if (sysroot_is_set() ? !zone.empty() && zone_local(now, zone, &local_time) : clock_local(now, &local_time)) {
     char zone[64] = "";

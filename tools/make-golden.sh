@@ -19,21 +19,24 @@ build=$(cd "$1" && pwd)
 shift
 program=$build/zelvarn2
 tool=$build/zv2tool
+# The test build's zelvarn2 with the plain XML or ORNA output format.
+profile=$build/tests/zelvarn2-profile
 golden=$src/tests/fixtures/golden
 debroot=${ZV_DEBROOT:-/var/tmp/zelvarn2-debroot}
-[ -x "$program" ] && [ -x "$tool" ] || { echo "make-golden: no zelvarn2/zv2tool in $build" >&2; exit 1; }
+[ -x "$program" ] && [ -x "$tool" ] && [ -x "$profile" ] ||
+  { echo "make-golden: no zelvarn2/zv2tool/tests/zelvarn2-profile in $build" >&2; exit 1; }
 [ "$(id -u)" = 0 ] || { echo "make-golden: run as root (the goldens name root as the current user)" >&2; exit 1; }
 
 # What tests/e2e/golden_test.cpp gives every run: the same clock, zone,
-# locale and home, and nothing else of this shell's environment.
+# locale and home, and nothing else of this shell's environment (the capture
+# of this machine keeps its variables, which its replay reports).
 fixed_env=(env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
            SOURCE_DATE_EPOCH=1700000000 TZ=UTC LC_ALL=C.UTF-8 LANG=C.UTF-8 HOME=/root)
-# Left out of every golden run, because a replay cannot make them the
-# captured machine's: the self-report (build stamp, program path, working
-# directory, arguments), the environment (the running process's own), the
+# Left out of every golden run: the self-report (it names the build stamp,
+# program path, working directory, arguments, system root and capture), the
 # display (the probe applies only when DISPLAY is set) and the file scan (far
 # too large).
-whole_run="-skip GATHERER_INFORMATION;ENVIRONMENT;Display_Information;FILESCAN"
+whole_run="-skip GATHERER_INFORMATION;Display_Information;FILESCAN"
 
 work=$(mktemp -d /tmp/zv-golden.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -108,7 +111,8 @@ capture() {  # name root options
   replay "$name"
 }
 
-# Replays a capture in every output form a command-line option gives.
+# Replays a capture in every output form: those a command-line option gives,
+# and plain XML and ORNA, which only the test build's profile program writes.
 replay() {  # name
   local name=$1 dir=$golden/$1 cwd=$work/replay-$1
   local options
@@ -127,6 +131,16 @@ replay() {  # name
   # HTML: a loose file.
   run_in "${base[@]}" -html -filename golden
   cp "$cwd/golden.HTML" "$dir/report.html"
+  # Plain XML and ORNA: the report item of the container.
+  local form
+  for form in plain:xml orna:orna; do
+    rm -f "$cwd/golden.ZV2"
+    (cd "$cwd" && "${fixed_env[@]}" "$profile" "${form#*:}" "${base[@]}" -filename golden >/dev/null 2>"$cwd/err") ||
+      { cat "$cwd/err" >&2; exit 1; }
+    "$tool" extract "$cwd/golden.ZV2" report "$dir/report.${form%%:*}.xml" >/dev/null
+  done
+  # As a checkout holds them: readable by the user who runs the tests.
+  chmod 644 "$dir"/report.*
 }
 
 machines=()

@@ -18,11 +18,13 @@ bool has(const std::string& text, const std::string& piece) { return text.find(p
 
 const std::string kLegacyRoot = std::string(ZV_SOURCE_DIR) + "/tests/fixtures/startup/legacy/root";
 
-run_result run_fixed(std::vector<std::string> args, const std::string& cwd) {
+run_result run_fixed(std::vector<std::string> args, const std::string& cwd, const std::string& program = "",
+                     const char* zone = "UTC") {
   zvtest::run_options o;
+  o.program = program;
   o.args = std::move(args);
   o.cwd = cwd;
-  o.env = {{"SOURCE_DATE_EPOCH", "1700000000"}, {"TZ", "UTC"}};
+  o.env = {{"SOURCE_DATE_EPOCH", "1700000000"}, {"TZ", zone}};
   return zvtest::run_program(o);
 }
 
@@ -47,11 +49,25 @@ TEST(CaptureE2E, ReplayOfACaptureWritesTheCapturedRunsReport) {
   smbios_test::memory_image image;
   image.put_dump(smbios_test::committed_dump("type5-no-terminator"), 0xF0000, 0x10000);
   ASSERT_TRUE(image.save(memory));
+  // The running machine: everything but the self-report, the display (only
+  // where DISPLAY is set) and the file scan. The program's own variables,
+  // user, locale and kernel identity and the routing netlink answers are the
+  // recorded ones.
+  const char* live = "GATHERER INFORMATION;Display_Information;FILESCAN";
+  // A capture of a replay keeps what the replay read, the records too.
+  zvtest::temp_dir live_parent, live_cwd;
+  const std::string live_capture = live_parent.file("live");
+  ASSERT_EQ(run_fixed({"-batch", "-local", "-stdout", "-text", "-skip", live, "-capture", live_capture},
+                      live_cwd.path())
+                .status,
+            0);
   const struct {
     const char* name;
     std::string root;
     std::vector<std::string> form;
     const char* skip = "GATHERER INFORMATION";
+    const char* profile = "";  ///< output profile of the test build's zelvarn2-profile
+    const char* zone = "UTC";  ///< TZ of the capture's run (the replay's is UTC)
     const char* drop = nullptr;  ///< taken out of the capture before the replay
     const char* holds = nullptr;  ///< in both reports
   } cases[] = {
@@ -59,28 +75,31 @@ TEST(CaptureE2E, ReplayOfACaptureWritesTheCapturedRunsReport) {
       {"linked text", linked.path(), {"-local", "-stdout", "-text"}},
       {"legacy html", kLegacyRoot, {"-local", "-stdout", "-html"}},
       {"linked container", linked.path(), {"-filename", "zv-@T"}},
-      // The running machine: every tool the probes run is one a replay knows,
-      // and the kernel's routing netlink answers are replayed. Left out of the
-      // comparison: what belongs to the running program (its variables, user
-      // and thread locale).
-      {"live text", "", {"-local", "-stdout", "-text"},
-       "GATHERER INFORMATION;ENVIRONMENT;REGIONAL SETTINGS;SYSTEM SUMMARY", nullptr, "Table: Network Interfaces\n"},
+      {"live xml", "", {"-local", "-stdout"}, live},
+      {"live text", "", {"-local", "-stdout", "-text"}, live, "", "Asia/Tokyo", nullptr, "Table: Network Interfaces\n"},
+      {"live html", "", {"-local", "-stdout", "-html"}, live},
+      {"live container", "", {"-filename", "zv-@T"}, live, "", "Asia/Tokyo"},
+      {"live plain xml", "", {"-local", "-stdout"}, live, "xml"},
+      {"live orna", "", {"-local", "-stdout"}, live, "orna"},
+      {"live replayed", live_capture, {"-local", "-stdout", "-text"}, live},
       // A memory image searched for the SMBIOS table: the ranges read answer
       // the replay, the image itself gone from the capture.
-      {"memory ranges text", memory.path(), {"-local", "-stdout", "-text"}, "GATHERER INFORMATION", "/dev/mem",
-       "| DIMM1 "},
+      {"memory ranges text", memory.path(), {"-local", "-stdout", "-text"}, "GATHERER INFORMATION", "", "UTC",
+       "/dev/mem", "| DIMM1 "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     zvtest::temp_dir cwd, keep, capture_parent;
     std::string capture = capture_parent.file("cap");
     std::vector<std::string> args = {"-batch", "-skip", c.skip};
+    if (*c.profile) args.insert(args.begin(), c.profile);
     args.insert(args.end(), c.form.begin(), c.form.end());
     std::vector<std::string> first = args, again = args;
     if (!c.root.empty()) first.insert(first.end(), {"-sysroot", c.root});
     first.insert(first.end(), {"-capture", capture});
     again.insert(again.end(), {"-sysroot", capture});
-    run_result captured = run_fixed(first, cwd.path());
+    std::string program = *c.profile ? std::string(ZV_BINARY_DIR) + "/tests/zelvarn2-profile" : "";
+    run_result captured = run_fixed(first, cwd.path(), program, c.zone);
     ASSERT_EQ(captured.status, 0) << captured.err;
     if (c.drop) {
       ASSERT_EQ(unlink((capture + c.drop).c_str()), 0) << c.drop;
@@ -91,11 +110,13 @@ TEST(CaptureE2E, ReplayOfACaptureWritesTheCapturedRunsReport) {
     // The files of the first run are moved aside: the second writes the same names.
     std::vector<std::string> files = zvtest::list_dir(cwd.path());
     for (const std::string& f : files) rename(cwd.file(f).c_str(), keep.file(f).c_str());
-    run_result replayed = run_fixed(again, cwd.path());
+    run_result replayed = run_fixed(again, cwd.path(), program);
     ASSERT_EQ(replayed.status, 0) << replayed.err;
     if (c.form[0] == "-filename") {
-      // The container's name and header carry the instant SOURCE_DATE_EPOCH names.
-      EXPECT_EQ(files, std::vector<std::string>{"zv-20231114-221320.ZV2"});
+      // The container's name and header carry the instant SOURCE_DATE_EPOCH
+      // names, in the captured run's zone also in the replay.
+      EXPECT_EQ(files, std::vector<std::string>{std::string(c.zone) == "UTC" ? "zv-20231114-221320.ZV2"
+                                                                             : "zv-20231115-071320.ZV2"});
     } else {
       EXPECT_TRUE(has(captured.out, "2023-11-14")) << "time zone table";
     }
@@ -175,6 +196,22 @@ TEST(CaptureE2E, UntrustedCapturesAreRefused) {
         {"/.zelvarn2-capture/commands/index", ""},
         {"/.zelvarn2-capture/memory", "f0000 4\nabcdf0004 8\nabc"}},
        false, "holds a damaged capture (memory range 2)."},
+      // The program's own facts: lines of whole, validly escaped fields.
+      {"user ids",
+       {{"/.zelvarn2-capture/manifest", manifest},
+        {"/.zelvarn2-capture/commands/index", ""},
+        {"/.zelvarn2-capture/user", "root\t0\t-1\n"}},
+       false, "holds a damaged capture (current user line 1)."},
+      {"environment tab",
+       {{"/.zelvarn2-capture/manifest", manifest},
+        {"/.zelvarn2-capture/commands/index", ""},
+        {"/.zelvarn2-capture/environment", "HOME=/root\nA=\tb\n"}},
+       false, "holds a damaged capture (environment line 2)."},
+      {"locale fields",
+       {{"/.zelvarn2-capture/manifest", manifest},
+        {"/.zelvarn2-capture/commands/index", ""},
+        {"/.zelvarn2-capture/locale", "Current Thread\tC.UTF-8\t\t\tUTF-8\tx\n"}},
+       false, "holds a damaged capture (locale line 1)."},
       {"foreign tool",
        {{"/.zelvarn2-capture/manifest", manifest},
         {"/.zelvarn2-capture/commands/index", "1 0 0 touch " + marker + "\n"},
@@ -203,7 +240,8 @@ TEST(CaptureE2E, UntrustedCapturesAreRefused) {
 }
 
 // A recording stands for its command, which is not run: the process list is
-// the recorded one, and no process of the machine the replay runs on.
+// the recorded one, and no process of the machine the replay runs on. So do
+// the records of the captured program's variables, user, locale and kernel.
 TEST(CaptureE2E, RecordingsStandForTheCommands) {
   zvtest::temp_dir cwd;
   zvtest::fixture_root capture;
@@ -219,6 +257,24 @@ TEST(CaptureE2E, RecordingsStandForTheCommands) {
   EXPECT_TRUE(has(r.out, "|     4242 | zv-recorded  | zvuser   |")) << r.out;
   EXPECT_EQ(zvtest::count_of(r.out, "\n|  "), 1u) << r.out;
   EXPECT_FALSE(has(r.out, "zelvarn2"));
+
+  capture.add("/.zelvarn2-capture/environment", "ZV_RECORDED=a\\\\b\\x09c\nHOME=/home/zvcaptured\nTZ=Asia/Tokyo\n")
+      .add("/.zelvarn2-capture/user", "zvcaptured\t1234\t100\n")
+      .add("/.zelvarn2-capture/locale", "Current Thread\tzv_ZV.UTF-8\tZvish\tZvland \\xe2\\x82\\xac\tUTF-8\n")
+      .add("/.zelvarn2-capture/uname", "Linux\t9.9.9-zv\t#7 zv\tcaptured-box\tzv64\n");
+  r = run_fixed({"-batch", "-local", "-stdout", "-text", "-probe",
+                 "ENVIRONMENT;SYSTEM SUMMARY;REGIONAL SETTINGS;TIME ZONE", "-sysroot", capture.path()},
+                cwd.path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const char* piece : {"| ZV_RECORDED ", "| a\\b?c ", "| /home/zvcaptured ", "| zvcaptured ",
+                            "| zv_ZV.UTF-8 ", "| Zvland \xe2\x82\xac ", "9.9.9-zv",
+                            "| 2023-11-15   | 07:13:20     | No              | JST "})
+    EXPECT_TRUE(has(r.out, piece)) << piece << "\n" << r.out;
+  // Only the recorded variables and rows: none of the running program's
+  // (its TZ is UTC).
+  EXPECT_FALSE(has(r.out, "| PATH ")) << r.out;
+  EXPECT_FALSE(has(r.out, "| System Default ")) << r.out;
+  EXPECT_TRUE(has(r.err, "(System Default: not available under a system root)")) << r.err;
 }
 
 }  // namespace
