@@ -1,7 +1,8 @@
-// system_text_fuzz.cpp - the kernel text files, account files, crontab and
-// tool outputs of the system probes on arbitrary lines: the first byte picks
-// the processor count, every line goes through every parser, and every text
-// field must end inside its buffer.
+// system_text_fuzz.cpp - the kernel text files, account files, crontab,
+// locale source files and tool outputs of the system probes on arbitrary
+// lines: the first byte picks the processor count, every line goes through
+// every parser, and every text field must end inside its buffer.
+#include <algorithm>
 #include <set>
 
 #include "cpu.h"
@@ -9,6 +10,7 @@
 #include "modules_linux.h"
 #include "net_files_linux.h"
 #include "ps_probe.h"
+#include "regional_linux.h"
 #include "resources_linux.h"
 #include "schedule_linux.h"
 #include "software_linux.h"
@@ -26,10 +28,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   cpuinfo_cpuid stated;
   bool stating = true;
   const std::set<std::string> loaded = {"a_b"};
+  locale_source_reader locale_source;
+  bool locale_open = true;
+  size_t longest = 0;
   for_each_line(text, [&](const std::string& line) {
     const char* l = line.c_str();  // stops at an embedded NUL like a C reader
 
     if (stating) stating = stated.feed(line);
+    if (locale_open) locale_open = locale_source.feed(line);
+    longest = std::max(longest, line.size());
+    if (locale_source.language.size() > longest || locale_source.territory.size() > longest) __builtin_trap();
+    if (locale_name_codeset(line).empty()) __builtin_trap();
     int32_t a, b, c, d;
     for (int32_t leaf : {0, 1, 4}) stated.cpuid(leaf, a, b, c, d);
     std::string name;

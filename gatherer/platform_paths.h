@@ -95,6 +95,8 @@ constexpr const char* sysconfig_i18n = "/etc/sysconfig/i18n";
 constexpr const char* sysconfig_language = "/etc/sysconfig/language";
 constexpr const char* default_locale = "/etc/default/locale";
 constexpr const char* locale_conf = "/etc/locale.conf";
+// The locale source files, one per locale name (language_TERRITORY).
+constexpr const char* i18n_locales_dir = "/usr/share/i18n/locales/";
 constexpr const char* xorg_conf = "/etc/X11/xorg.conf";
 constexpr const char* xfree86_config = "/etc/X11/XF86Config";
 constexpr const char* xfree86_4_config = "/etc/X11/XF86Config-4";

@@ -1,9 +1,12 @@
 // regional_linux.cpp - the "Locale" table: the locale named by the system
 // configuration, by the user's start-up files and by the environment, with
-// the language, country and code set the C library gives for each.
+// the language, country and code set the C library gives for each (under a
+// system root: the code set the name states and the language and country of
+// the root's locale source file).
 #include "regional_linux.h"
 
 #include <langinfo.h>
+#include <strings.h>
 
 #include <cctype>
 #include <cerrno>
@@ -123,7 +126,129 @@ std::wstring from_utf8(const std::string& text) {
   return out.data();
 }
 
+/// The name of a level from the files (or, for the thread, the environment):
+/// 1 when one was found.
+int find_locale_name(int level, char* buffer, int length) {
+  switch (level) {
+    case LOCALE_SYSTEM_DEFAULT: return system_locale(buffer, length);
+    case LOCALE_CURRENT_USER: return user_locale(buffer, length);
+    case LOCALE_CURRENT_THREAD: {
+      const char* lang = getenv("LANG");
+      if (lang) copy_value(lang, lang + strlen(lang), buffer, length);
+      return 1;
+    }
+    default: return 0;
+  }
+}
+
+/// A code point as UTF-8.
+void append_utf8(std::string& out, unsigned long c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+/// The first white-space-delimited word of `p` equals `word`: the text after
+/// it, else null.
+const char* after_word(const char* p, const char* word) {
+  size_t n = strlen(word);
+  if (strncmp(p, word, n) != 0) return nullptr;
+  if (p[n] && !isspace(static_cast<unsigned char>(p[n]))) return nullptr;
+  p += n;
+  while (isspace(static_cast<unsigned char>(*p))) ++p;
+  return p;
+}
+
+/// Language and country of a locale name under the system root, from its
+/// source file there; "Unknown" for what the file does not state.
+void root_locale_identity(const std::string& name, std::wstring& language, std::wstring& country) {
+  language = country = L"Unknown";
+  std::string base = name.substr(0, name.find_first_of(".@"));
+  // Only a plain file name in the locale directory is opened.
+  if (base.empty() || base.find('/') != std::string::npos || base.find("..") != std::string::npos) return;
+  std::string path = std::string(platform_path::i18n_locales_dir) + base;
+  FILE* f = sys_fopen_bounded(path.c_str(), 1 << 20);
+  if (!f) {
+    print_error(path.c_str(), errno);
+    return;
+  }
+  locale_source_reader reader;
+  std::string line;
+  while (read_line(f, line, LINE_LIMIT - 1) && reader.feed(line)) {
+  }
+  fclose(f);
+  if (!reader.language.empty()) language = from_utf8(reader.language);
+  if (!reader.territory.empty()) country = from_utf8(reader.territory);
+}
+
 }  // namespace
+
+std::string locale_name_codeset(const std::string& name) {
+  if (name == "C" || name == "POSIX") return "ANSI_X3.4-1968";
+  size_t dot = name.find('.');
+  if (dot == std::string::npos) return "Unknown";
+  std::string codeset = name.substr(dot + 1, name.find('@', dot) - dot - 1);
+  if (codeset.empty()) return "Unknown";
+  if (strcasecmp(codeset.c_str(), "utf8") == 0 || strcasecmp(codeset.c_str(), "utf-8") == 0) return "UTF-8";
+  return codeset;
+}
+
+std::string locale_source_reader::decode(const char* p) const {
+  std::string out;
+  if (*p++ != '"') return out;
+  while (*p && *p != '"') {
+    if (*p == escape && p[1]) {
+      out += p[1];
+      p += 2;
+      continue;
+    }
+    if (p[0] == '<' && p[1] == 'U') {
+      char* end;
+      unsigned long c = strtoul(p + 2, &end, 16);
+      if (end > p + 2 && end - (p + 2) <= 8 && *end == '>' && isxdigit(static_cast<unsigned char>(p[2]))) {
+        if (c > 0 && c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF)) append_utf8(out, c);
+        p = end + 1;
+        continue;
+      }
+    }
+    out += *p++;
+  }
+  return out;
+}
+
+bool locale_source_reader::feed(const std::string& text) {
+  if (done) return false;
+  const char* p = text.c_str();
+  while (isspace(static_cast<unsigned char>(*p))) ++p;
+  if (!*p || *p == comment) return true;
+  const char* rest;
+  if (!in_section) {
+    // The directives that change the syntax come before the sections.
+    if ((rest = after_word(p, "comment_char")) && *rest) comment = *rest;
+    else if ((rest = after_word(p, "escape_char")) && *rest) escape = *rest;
+    else if (after_word(p, "LC_IDENTIFICATION")) in_section = true;
+    return true;
+  }
+  if ((rest = after_word(p, "END")) && after_word(rest, "LC_IDENTIFICATION")) {
+    done = true;
+    return false;
+  }
+  if ((rest = after_word(p, "language")) && language.empty()) language = decode(rest);
+  else if ((rest = after_word(p, "territory")) && territory.empty()) territory = decode(rest);
+  return true;
+}
 
 const char* locale_setting_label(int level) {
   switch (level) {
@@ -192,19 +317,7 @@ int get_and_set_locale(int level, char* buffer, int length, bool* applied) {
   if (applied) *applied = false;
   if (!buffer || length <= 0) return 0;
   buffer[0] = '\0';
-  int found = 0;
-  switch (level) {
-    case LOCALE_SYSTEM_DEFAULT: found = system_locale(buffer, length); break;
-    case LOCALE_CURRENT_USER: found = user_locale(buffer, length); break;
-    case LOCALE_CURRENT_THREAD: {
-      const char* lang = getenv("LANG");
-      if (lang) copy_value(lang, lang + strlen(lang), buffer, length);
-      found = 1;
-      break;
-    }
-    default: return 0;
-  }
-  if (!found) return 0;
+  if (!find_locale_name(level, buffer, length)) return 0;
   bool ok = setlocale(LC_ALL, buffer) != nullptr;
   if (!ok) printd("locale: setlocale(%s) failed\n", buffer);
   if (applied) *applied = ok;
@@ -240,6 +353,19 @@ void get_locale_info(FILE* report) {
       continue;
     }
     char name[NAME_LENGTH];
+    // Under a root the locale database of the running machine says nothing
+    // about the root's locales: the name gives the code set, the root's
+    // locale source file the language and country.
+    if (sysroot_is_set()) {
+      int found = find_locale_name(level, name, sizeof name);
+      locale_row row = {label, found ? name : "Unknown", L"Unknown", L"Unknown", L"Unknown"};
+      if (found) {
+        root_locale_identity(name, row.language, row.country);
+        row.codeset = from_utf8(locale_name_codeset(name));
+      }
+      rows.push_back(row);
+      continue;
+    }
     bool applied = false;
     int found = get_and_set_locale(level, name, sizeof name, &applied);
     locale_row row = {label, found ? name : "Unknown", L"Unknown", L"Unknown", L"Unknown"};

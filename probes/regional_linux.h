@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 #include "probe.h"
 
@@ -31,6 +32,25 @@ int build_home_path(const char* name, char* buffer, int length);
 /// an unset LANG gives the empty name, the locale of the environment), else
 /// 0. `applied`, when given, tells whether the process accepted the name.
 int get_and_set_locale(int level, char* buffer, int length, bool* applied = nullptr);
+
+/// The code set a locale name states, as the C library names it: the text
+/// between "." and "@" ("utf8", "UTF8" and "utf-8" give "UTF-8"), for "C" and
+/// "POSIX" "ANSI_X3.4-1968", else "Unknown".
+std::string locale_name_codeset(const std::string& name);
+
+/// Reads the LC_IDENTIFICATION section of a locale source file line by line:
+/// its `language "..."` and `territory "..."` strings as UTF-8 (<Uhhhh>
+/// escapes decoded), honouring the file's comment_char and escape_char.
+struct locale_source_reader {
+  std::string language, territory;
+  /// Takes one line; false once the section has ended.
+  bool feed(const std::string& line);
+
+ private:
+  char comment = '%', escape = '\\';
+  bool in_section = false, done = false;
+  std::string decode(const char* p) const;
+};
 
 /// The "Locale" table.
 void get_locale_info(FILE* report);
