@@ -688,11 +688,42 @@ bool load_memory_ranges(std::string* damaged) {
   return ok;
 }
 
+/// The records of the running program's own facts, each line whole with
+/// its numbers valid.
+bool load_fact_records(std::string* damaged) {
+  records.clear();
+  for (const record_kind& kind : record_kinds) {
+    std::string path = replay_record_path(kind.name), line;
+    struct stat st;
+    if (sys_lstat(path.c_str(), &st) != 0 && errno == ENOENT) continue;
+    FILE* f = sys_fopen_bounded(path.c_str(), INDEX_LIMIT);
+    int number = 0;
+    bool ok = f != nullptr, too_long = false;
+    std::vector<std::vector<std::string>> lines;
+    while (ok && read_line(f, &line, &too_long)) {
+      ++number;
+      std::vector<std::string> fields;
+      ok = !too_long && capture_parse_record_line(line, kind.fields, &fields);
+      unsigned long long v;
+      for (size_t i = 0; ok && i < kind.fields; ++i)
+        if (kind.numbers & (1u << i)) ok = whole_number(fields[i], 0xffffffffULL, &v);
+      lines.push_back(std::move(fields));
+    }
+    if (f) fclose(f);
+    if (!ok) {
+      *damaged = kind.said + (number > 0 ? " line " + std::to_string(number) : std::string());
+      return false;
+    }
+    records[kind.name] = std::move(lines);
+  }
+  return true;
+}
+
 /// Every record of the capture's own directory that a probe reads in turn
 /// is checked whole before anything runs: routing netlink answers, SCSI
-/// answers and memory ranges.
+/// answers, memory ranges and the running program's facts.
 bool load_records(std::string* damaged) {
-  if (!load_memory_ranges(damaged)) return false;
+  if (!load_memory_ranges(damaged) || !load_fact_records(damaged)) return false;
   DIR* d = sys_opendir(REPLAY_OWN_DIR);
   if (!d) return true;
   std::vector<std::string> names;
@@ -804,37 +835,9 @@ bool replay_load(std::string* why) {
     recordings.clear();
     spaces.clear();
     memory_ranges.clear();
+    records.clear();
     *why = "holds a damaged capture (" + damaged + ")";
     return false;
-  }
-  records.clear();
-  for (const record_kind& kind : record_kinds) {
-    std::string path = replay_record_path(kind.name);
-    if (sys_lstat(path.c_str(), &st) != 0 && errno == ENOENT) continue;
-    f = sys_fopen_bounded(path.c_str(), INDEX_LIMIT);
-    number = 0;
-    bool ok = f != nullptr;
-    std::vector<std::vector<std::string>> lines;
-    while (ok && read_line(f, &line, &too_long)) {
-      ++number;
-      std::vector<std::string> fields;
-      ok = !too_long && capture_parse_record_line(line, kind.fields, &fields);
-      unsigned long long v;
-      for (size_t i = 0; ok && i < kind.fields; ++i)
-        if (kind.numbers & (1u << i)) ok = whole_number(fields[i], 0xffffffffULL, &v);
-      lines.push_back(std::move(fields));
-    }
-    if (f) fclose(f);
-    if (!ok) {
-      recordings.clear();
-      spaces.clear();
-      memory_ranges.clear();
-      records.clear();
-      *why = std::string("holds a damaged capture (") + kind.said +
-             (number > 0 ? " line " + std::to_string(number) : std::string()) + ")";
-      return false;
-    }
-    records[kind.name] = std::move(lines);
   }
   replaying = true;
   // The local times of a replay of the running machine (the container's

@@ -141,25 +141,6 @@ int find_locale_name(int level, char* buffer, int length) {
   }
 }
 
-/// A code point as UTF-8.
-void append_utf8(std::string& out, unsigned long c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 /// The first white-space-delimited word of `p` equals `word`: the text after
 /// it, else null.
 const char* after_word(const char* p, const char* word) {
@@ -218,7 +199,7 @@ std::string locale_source_reader::decode(const char* p) const {
       char* end;
       unsigned long c = strtoul(p + 2, &end, 16);
       if (end > p + 2 && end - (p + 2) <= 8 && *end == '>' && isxdigit(static_cast<unsigned char>(p[2]))) {
-        if (c > 0 && c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF)) append_utf8(out, c);
+        if (c > 0 && c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF)) out += to_utf8(std::wstring(1, static_cast<wchar_t>(c)));
         p = end + 1;
         continue;
       }
